@@ -1,0 +1,9 @@
+# The third-party libraries the library links. Included by the build and by the installed
+# QuilloConfig.cmake, so that consumers of a static build find the same imported targets.
+include(CMakeFindDependencyMacro)
+find_dependency(Threads)
+find_dependency(ZLIB)
+find_dependency(PNG)
+find_dependency(JPEG)
+find_dependency(Freetype)
+find_dependency(Fontconfig)

@@ -1,0 +1,75 @@
+// The records shared by every codec and every processing routine: the pixel, the progress
+// record and the progress event.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "quillo/platform/classes.h"
+#include "quillo/platform/sysutils.h"
+
+namespace quillo {
+
+// One pixel or palette entry, stored blue, green, red.
+#pragma pack(push, 1)
+struct TRGB {
+  uint8_t b = 0;
+  uint8_t g = 0;
+  uint8_t r = 0;
+  friend bool operator==(const TRGB&, const TRGB&) = default;
+};
+#pragma pack(pop)
+static_assert(sizeof(TRGB) == 3, "TRGB is three packed bytes");
+
+// Note the argument order red, green, blue against the storage order blue, green, red.
+inline TRGB CreateRGB(uint8_t r, uint8_t g, uint8_t b) {
+  return TRGB{b, g, r};
+}
+inline bool EqualRGB(const TRGB& A, const TRGB& B) {
+  return A == B;
+}
+
+// Progress event: (Sender, per cent).
+using TQLProgressEvent = std::function<void(TObject* Sender, int32_t Per)>;
+
+// Progress and cancellation of one operation. The caller owns the record and the flag.
+struct TProgressRec {
+  TQLProgressEvent Handler;
+  TObject* Sender = nullptr;
+  int32_t Pass = 0;
+  int32_t PassCount = 1;
+  double StepFactor = 0.0;
+  bool* AbortFlag = nullptr;
+};
+
+// A record whose handler is Handler and whose abort flag is Flag.
+inline TProgressRec QLProgressRec(const TQLProgressEvent& Handler, TObject* Sender, bool& Flag) {
+  TProgressRec P;
+  P.Handler = Handler;
+  P.Sender = Sender;
+  P.AbortFlag = &Flag;
+  return P;
+}
+
+// Calls the handler (when set) with Per.
+inline void QLProgress(const TProgressRec& P, int32_t Per) {
+  if (P.Handler) P.Handler(P.Sender, Per);
+}
+// Reports trunc(StepFactor x Done) for one-pass row loops.
+inline void QLProgressStep(const TProgressRec& P, int32_t Done) {
+  if (P.Handler) P.Handler(P.Sender, QLTrunc(P.StepFactor * Done));
+}
+// Reports trunc(StepFactor x Done + StepFactor x Pass x Rows) for multi-pass row loops.
+inline void QLProgressPassStep(const TProgressRec& P, int32_t Done, int32_t Rows) {
+  if (P.Handler) P.Handler(P.Sender, QLTrunc(P.StepFactor * Done + P.StepFactor * P.Pass * Rows));
+}
+// True when the caller asked to stop.
+inline bool QLAborted(const TProgressRec& P) {
+  return P.AbortFlag && *P.AbortFlag;
+}
+// Sets the abort flag (a reader or writer that meets bad data).
+inline void QLSetAbort(TProgressRec& P) {
+  if (P.AbortFlag) *P.AbortFlag = true;
+}
+
+}  // namespace quillo

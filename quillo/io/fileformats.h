@@ -1,0 +1,54 @@
+// The file-format table: the built-in formats' names and extensions, and the formats an
+// application registers with its own reader, writer and detector.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quillo/core/types.h"
+#include "quillo/platform/bitmap.h"
+#include "quillo/platform/streams.h"
+
+namespace quillo {
+
+class TIOParamsVals;
+
+// Reads an image from the stream's position into the bitmap (preview: parameters only).
+using TQLReadFunction = std::function<void(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
+                                           bool Preview, TProgressRec& Progress)>;
+// Writes the bitmap (1-bit or 24-bit) at the stream's position.
+using TQLWriteFunction = std::function<void(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
+                                            TProgressRec& Progress)>;
+// True when the bytes at the stream's position are this format; restores the position.
+using TQLTryFunction = std::function<bool(TStream& Stream)>;
+
+struct TQLFileFormatInfo {
+  int32_t FileType = 0;
+  std::string FullName;    // at most 80 characters
+  std::string Extensions;  // without dots, separated by ";", at most 80 characters
+  TQLReadFunction ReadFunction;
+  TQLWriteFunction WriteFunction;
+  TQLTryFunction TryFunction;
+};
+
+// The rows in order: the 12 built-in formats (no functions: the I/O component dispatches them
+// itself), then the registered ones. Created on first use.
+std::vector<std::unique_ptr<TQLFileFormatInfo>>& qlgFileFormats();
+
+// The first row of that type, or nullptr.
+TQLFileFormatInfo* QLFileFormatGetInfo(int32_t FileType);
+// The first row carrying the extension (without dot; compared in lower case), or nullptr.
+TQLFileFormatInfo* QLFileFormatGetInfo2(const std::string& Extension);
+// Number of extensions of the type's row, up to the first empty one.
+int32_t QLFileFormatGetExtCount(int32_t FileType);
+// The Index-th extension (0-based) of the type's row, empty when there is none.
+std::string QLFileFormatGetExt(int32_t FileType, int32_t Index);
+// Appends a copy of the row (names cut to 80 characters).
+void QLFileFormatAdd(const TQLFileFormatInfo& Info);
+// Removes the row of that type.
+void QLFileFormatRemove(int32_t FileType);
+
+}  // namespace quillo

@@ -1,0 +1,41 @@
+// Helpers shared by the test suites: temporary folders, generated images, peer tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "quillo/platform/bitmap.h"
+
+namespace quillo::test {
+
+// A fresh folder removed (with its content) when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+ private:
+  std::string FPath;
+};
+
+// A W x H 24-bit bitmap of deterministic pseudo-random pixels.
+TBitmap RandomBitmap24(int32_t W, int32_t H, uint32_t Seed);
+// A W x H 1-bit bitmap of deterministic pseudo-random bits.
+TBitmap RandomBitmap1(int32_t W, int32_t H, uint32_t Seed);
+// True when both bitmaps have the same size and format and equal pixels (padding ignored).
+bool SamePixels(const TBitmap& A, const TBitmap& B);
+
+// Runs a shell command; returns its exit status and puts standard output into Output.
+int RunCommand(const std::string& Command, std::string* Output = nullptr);
+// True when a program of that name is on the PATH.
+bool HaveProgram(const std::string& Name);
+
+std::vector<uint8_t> ReadFileBytes(const std::string& Path);
+void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Bytes);
+
+}  // namespace quillo::test

@@ -1,0 +1,33 @@
+// Colour quantization: the median-cut engine and TQLQuantizer, the front every writer that
+// reduces colours uses.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "quillo/core/types.h"
+#include "quillo/platform/bitmap.h"
+
+namespace quillo {
+
+// Builds a palette of up to NCol colours for a 24-bit image and maps colours to palette
+// indexes. All work happens in the constructor; afterwards the palette is final.
+class TQLQuantizer : public TObject {
+ public:
+  // ColorMap receives NCol entries (fewer when the image has fewer colours; the rest are left
+  // as they were). Limit is the highest index ColorMap can take. Quality -1 picks the sampling
+  // factor from the image size. Method is accepted for compatibility; the engine is chosen by
+  // NCol (median cut below 128 colours, the network from 128 on).
+  TQLQuantizer(const TBitmap& Bitmap, TRGB* ColorMap, int32_t Limit, int32_t NCol,
+               int32_t Quality = -1, int32_t Method = 0);
+  ~TQLQuantizer() override;
+
+  // The palette index standing for Color.
+  int32_t GetRGBIndex(TRGB Color);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
+
+}  // namespace quillo

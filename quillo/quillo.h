@@ -16,5 +16,14 @@
 #include "quillo/core/pixels.h"
 #include "quillo/core/types.h"
 
+#include "quillo/quant/convert.h"
+#include "quillo/quant/quantizer.h"
+
+#include "quillo/core/dither.h"
+
+#include "quillo/codecs/bmp.h"
+#include "quillo/codecs/common.h"
+#include "quillo/codecs/pxm.h"
+
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

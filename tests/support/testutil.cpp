@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,82 @@ int RunCommand(const std::string& Command, std::string* Output) {
 
 bool HaveProgram(const std::string& Name) {
   return RunCommand("command -v '" + Name + "' >/dev/null 2>&1") == 0;
+}
+
+bool ReadReferencePNM(const std::string& Path, TBitmap& Out) {
+  std::vector<uint8_t> B = ReadFileBytes(Path);
+  size_t I = 0;
+  auto Skip = [&] {
+    while (I < B.size() && (std::isspace(B[I]) || B[I] == '#')) {
+      if (B[I] == '#')
+        while (I < B.size() && B[I] != '\n') ++I;
+      else
+        ++I;
+    }
+  };
+  auto Num = [&]() -> long {
+    Skip();
+    long V = 0;
+    bool Any = false;
+    while (I < B.size() && std::isdigit(B[I])) V = V * 10 + (B[I++] - '0'), Any = true;
+    return Any ? V : -1;
+  };
+  if (B.size() < 2 || B[0] != 'P' || (B[1] != '4' && B[1] != '5' && B[1] != '6')) return false;
+  const char Kind = static_cast<char>(B[1]);
+  I = 2;
+  long W = Num(), H = Num(), Max = Kind == '4' ? 1 : Num();
+  if (W <= 0 || H <= 0 || (Kind != '4' && Max != 255)) return false;
+  ++I;  // the single separator before the raster
+  size_t RowBytes = Kind == '4' ? (W + 7) / 8 : Kind == '5' ? W : W * 3;
+  if (I + RowBytes * H > B.size()) return false;
+  Out = TBitmap(static_cast<int32_t>(W), static_cast<int32_t>(H), pf24bit);
+  for (long Y = 0; Y < H; ++Y) {
+    const uint8_t* Src = B.data() + I + RowBytes * Y;
+    uint8_t* Dst = Out.ScanLine(static_cast<int32_t>(Y));
+    for (long X = 0; X < W; ++X) {
+      uint8_t R, G, Bl;
+      if (Kind == '4') {
+        R = G = Bl = ((Src[X / 8] >> (7 - X % 8)) & 1) ? 0 : 255;
+      } else if (Kind == '5') {
+        R = G = Bl = Src[X];
+      } else {
+        R = Src[X * 3], G = Src[X * 3 + 1], Bl = Src[X * 3 + 2];
+      }
+      Dst[X * 3] = Bl, Dst[X * 3 + 1] = G, Dst[X * 3 + 2] = R;
+    }
+  }
+  return true;
+}
+
+void WriteReferencePPM(const TBitmap& Bitmap, const std::string& Path) {
+  TBitmap B = As24(Bitmap);
+  std::string Head =
+      "P6\n" + std::to_string(B.GetWidth()) + " " + std::to_string(B.GetHeight()) + "\n255\n";
+  std::vector<uint8_t> Bytes(Head.begin(), Head.end());
+  for (int32_t Y = 0; Y < B.GetHeight(); ++Y) {
+    const uint8_t* Row = B.ScanLine(Y);
+    for (int32_t X = 0; X < B.GetWidth(); ++X)
+      Bytes.insert(Bytes.end(), {Row[X * 3 + 2], Row[X * 3 + 1], Row[X * 3]});
+  }
+  WriteFileBytes(Path, Bytes);
+}
+
+bool PeerToPNM(const std::string& Command, const std::string& OutPath, TBitmap& Out) {
+  if (RunCommand(Command + " 2>/dev/null") != 0) return false;
+  return ReadReferencePNM(OutPath, Out);
+}
+
+TBitmap As24(const TBitmap& Bitmap) {
+  TBitmap Out;
+  if (Bitmap.GetPixelFormat() == pf1bit) {
+    bool Abort = false;
+    TProgressRec P = QLProgressRec(nullptr, nullptr, Abort);
+    _Conv1to24(Bitmap, Out, P);
+  } else {
+    Out.Assign(Bitmap);
+    Out.SetPixelFormat(pf24bit);
+  }
+  return Out;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& Path) {

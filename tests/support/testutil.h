@@ -35,6 +35,17 @@ int RunCommand(const std::string& Command, std::string* Output = nullptr);
 // True when a program of that name is on the PATH.
 bool HaveProgram(const std::string& Name);
 
+// An independent reader of binary netpbm files (P4, P5, P6 with maximum 255) as peers write
+// them, giving a 24-bit bitmap; false when the file is not one.
+bool ReadReferencePNM(const std::string& Path, TBitmap& Out);
+// Writes a 24-bit bitmap as a binary P6 file, independently of the library's codecs.
+void WriteReferencePPM(const TBitmap& Bitmap, const std::string& Path);
+// Runs a peer command (a shell line) that writes a netpbm file to OutPath, and reads it; false
+// when the command fails.
+bool PeerToPNM(const std::string& Command, const std::string& OutPath, TBitmap& Out);
+// The bitmap as 24-bit (1-bit expanded: 1 white, 0 black).
+TBitmap As24(const TBitmap& Bitmap);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& Path);
 void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Bytes);
 

@@ -1,0 +1,94 @@
+#include "quillo/codecs/common.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "quillo/core/dither.h"
+#include "quillo/core/pixels.h"
+
+namespace quillo {
+
+bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit,
+                     TProgressRec& Progress) {
+  if (Width <= 0 || Height <= 0 || !QLImageSizeOK(Width, Height, OneBit ? 1 : 24)) {
+    QLSetAbort(Progress);
+    return false;
+  }
+  Bitmap.SetSize(1, 1);
+  Bitmap.SetPixelFormat(OneBit ? pf1bit : pf24bit);
+  Bitmap.SetSize(static_cast<int32_t>(Width), static_cast<int32_t>(Height));
+  return true;
+}
+
+std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2) {
+  Color1 = CreateRGB(0, 0, 0);
+  Color2 = CreateRGB(255, 255, 255);
+  if (Bitmap.GetPixelFormat() == pf1bit) return QLCloneBitmap(Bitmap);
+  if (auto Two = _ConvertTo1bit(Bitmap, Color1, Color2)) return Two;
+  Color1 = CreateRGB(0, 0, 0);
+  Color2 = CreateRGB(255, 255, 255);
+  auto Copy = QLCloneBitmap(Bitmap);
+  if (Copy->GetPixelFormat() != pf24bit) Copy->SetPixelFormat(pf24bit);
+  bool Abort = false;
+  TProgressRec P = QLProgressRec(nullptr, nullptr, Abort);
+  _ConvertToBWOrdered(*Copy, P);
+  return Copy;
+}
+
+const TBitmap& QL24BitForWriting(const TBitmap& Bitmap, std::unique_ptr<TBitmap>& Holder) {
+  if (Bitmap.GetPixelFormat() == pf24bit) return Bitmap;
+  Holder = QLCloneBitmap(Bitmap);
+  if (Holder->GetPixelFormat() == pf1bit) {
+    bool Abort = false;
+    TProgressRec Quiet = QLProgressRec(nullptr, nullptr, Abort);
+    _Conv1to24(*Holder, *Holder, Quiet);
+  } else {
+    Holder->SetPixelFormat(pf24bit);
+  }
+  return *Holder;
+}
+
+TQLByteReader::TQLByteReader(TStream& Stream, int64_t BufferSize)
+    : FStream(Stream), FBuf(static_cast<size_t>(std::max<int64_t>(BufferSize, 16))) {}
+
+TQLByteReader::~TQLByteReader() {
+  try {
+    Finish();
+  } catch (...) {
+    // A stream that cannot seek back leaves its position where the buffer ended.
+  }
+}
+
+bool TQLByteReader::Refill() {
+  if (FFinished) return false;
+  FLen = FStream.Read(FBuf.data(), static_cast<int64_t>(FBuf.size()));
+  FPos = 0;
+  if (FLen <= 0) {
+    FLen = 0;
+    return false;
+  }
+  return true;
+}
+
+int64_t TQLByteReader::Read(void* Dest, int64_t Count) {
+  auto* D = static_cast<uint8_t*>(Dest);
+  int64_t Done = 0;
+  while (Done < Count) {
+    if (FPos >= FLen && !Refill()) break;
+    int64_t N = std::min(Count - Done, FLen - FPos);
+    std::memcpy(D + Done, FBuf.data() + FPos, static_cast<size_t>(N));
+    FPos += N;
+    Done += N;
+  }
+  return Done;
+}
+
+void TQLByteReader::Finish() {
+  if (FFinished) return;
+  FFinished = true;
+  int64_t Unread = FLen - FPos;
+  FPos = FLen = 0;
+  if (Unread > 0) FStream.Seek(-Unread, soFromCurrent);
+}
+
+}  // namespace quillo

@@ -1,0 +1,80 @@
+// Pieces every codec shares: sizing the target bitmap, buffered byte reading, and the 1-bit
+// form of an image for the writers that store black and white.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "quillo/core/types.h"
+#include "quillo/platform/bitmap.h"
+#include "quillo/platform/streams.h"
+
+namespace quillo {
+
+// Step 3 of every reader: shrink the bitmap to 1 x 1, set it to 1-bit or 24-bit, then to
+// Width x Height. A size that is not positive or exceeds the pixel limit sets the abort flag
+// instead and returns false; nothing is allocated.
+bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit,
+                     TProgressRec& Progress);
+
+// The 1-bit image a black-and-white writer stores for Bitmap: a 1-bit bitmap is used as it is
+// (Color1 black, Color2 white); a 24-bit one of exactly two colours keeps them (the darker is
+// Color1, bit 0); any other is dithered to black and white by the ordered dither.
+std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2);
+
+// Runs a reader's or writer's body, turning the platform's errors (a short read, a size beyond
+// the pixel limit, memory) into the abort flag: codecs report failure only through the flag.
+// Inside the body Progress.AbortFlag is never null.
+template <typename Body>
+void QLGuarded(TProgressRec& Progress, Body&& F) {
+  bool Local = false;
+  const bool Borrowed = Progress.AbortFlag == nullptr;
+  if (Borrowed) Progress.AbortFlag = &Local;
+  try {
+    F();
+  } catch (const Exception&) {
+    QLSetAbort(Progress);
+  } catch (const std::bad_alloc&) {
+    QLSetAbort(Progress);
+  }
+  if (Borrowed) Progress.AbortFlag = nullptr;
+}
+
+// Bitmap itself when it is 24-bit; otherwise a 24-bit copy of it, kept alive by Holder.
+const TBitmap& QL24BitForWriting(const TBitmap& Bitmap, std::unique_ptr<TBitmap>& Holder);
+
+// Byte-wise reading through a buffer, for parsers that look at one byte at a time. Finish (or
+// the destructor) puts the stream back right after the last byte consumed.
+class TQLByteReader {
+ public:
+  explicit TQLByteReader(TStream& Stream, int64_t BufferSize = 1 << 16);
+  ~TQLByteReader();
+  TQLByteReader(const TQLByteReader&) = delete;
+  TQLByteReader& operator=(const TQLByteReader&) = delete;
+
+  // The next byte, or -1 at the end of the stream.
+  int32_t Get() {
+    if (FPos < FLen) return FBuf[FPos++];
+    return Refill() ? FBuf[FPos++] : -1;
+  }
+  // Puts the last byte back (once).
+  void Unget() {
+    if (FPos > 0) --FPos;
+  }
+  // Copies up to Count bytes; returns how many arrived.
+  int64_t Read(void* Dest, int64_t Count);
+  // Seeks the stream to just after the last byte consumed and drops the buffer.
+  void Finish();
+
+ private:
+  bool Refill();
+  TStream& FStream;
+  std::vector<uint8_t> FBuf;
+  int64_t FPos = 0;
+  int64_t FLen = 0;
+  bool FFinished = false;
+};
+
+}  // namespace quillo

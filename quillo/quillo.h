@@ -5,8 +5,10 @@
 
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/classes.h"
+#include "quillo/platform/controls.h"
 #include "quillo/platform/screen.h"
 #include "quillo/platform/streams.h"
+#include "quillo/platform/threads.h"
 #include "quillo/platform/sysutils.h"
 #include "quillo/platform/types.h"
 
@@ -15,6 +17,7 @@
 #include "quillo/core/metadata.h"
 #include "quillo/core/pixels.h"
 #include "quillo/core/types.h"
+#include "quillo/core/view.h"
 
 #include "quillo/quant/convert.h"
 #include "quillo/quant/quantizer.h"
@@ -27,3 +30,4 @@
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"
+#include "quillo/io/quilloio.h"

@@ -2,6 +2,7 @@
 // record and the progress event.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -63,13 +64,14 @@ inline void QLProgressStep(const TProgressRec& P, int32_t Done) {
 inline void QLProgressPassStep(const TProgressRec& P, int32_t Done, int32_t Rows) {
   if (P.Handler) P.Handler(P.Sender, QLTrunc(P.StepFactor * Done + P.StepFactor * P.Pass * Rows));
 }
-// True when the caller asked to stop.
+// True when the caller asked to stop. The flag may be set from another thread (a background
+// load being cancelled), so it is read and set atomically.
 inline bool QLAborted(const TProgressRec& P) {
-  return P.AbortFlag && *P.AbortFlag;
+  return P.AbortFlag && std::atomic_ref<bool>(*P.AbortFlag).load(std::memory_order_relaxed);
 }
 // Sets the abort flag (a reader or writer that meets bad data).
 inline void QLSetAbort(TProgressRec& P) {
-  if (P.AbortFlag) *P.AbortFlag = true;
+  if (P.AbortFlag) std::atomic_ref<bool>(*P.AbortFlag).store(true, std::memory_order_relaxed);
 }
 
 }  // namespace quillo

@@ -1,0 +1,224 @@
+// TQuilloIO: the component through which an application loads and saves images.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "quillo/core/types.h"
+#include "quillo/core/view.h"
+#include "quillo/io/fileformats.h"
+#include "quillo/io/params.h"
+#include "quillo/platform/bitmap.h"
+#include "quillo/platform/controls.h"
+#include "quillo/platform/streams.h"
+#include "quillo/platform/threads.h"
+
+namespace quillo {
+
+class TQuilloIO;
+
+// Called before the parameters dialog is shown (Sender, the dialog's form).
+using TQLIOPreviewEvent = std::function<void(TObject* Sender, TObject* Form)>;
+
+// Attached to one pixel target (a view, an image control or a bitmap), it picks a codec by file
+// extension or by content, wraps every codec call with progress and the abort flag, and keeps
+// the attached view's resolution and repaint in step. Failures arrive as Aborting; errors
+// raised while opening a file pass through to the caller.
+class TQuilloIO : public TComponent, public IQLParamsOwner {
+ public:
+  explicit TQuilloIO(TComponent* AOwner = nullptr);
+  ~TQuilloIO() override;
+
+  // --- targets -------------------------------------------------------------------------------
+  TQLView* GetAttachedQuillo() const { return FView; }
+  void SetAttachedQuillo(TQLView* View);
+  TImage* GetAttachedTImage() const { return FImage; }
+  void SetAttachedTImage(TImage* Image);
+  // The working bitmap: the target's bitmap.
+  TBitmap* GetAttachedBitmap() const { return FBitmap; }
+  // Setting none is ignored while a view or an image control is attached.
+  void SetAttachedBitmap(TBitmap* Bitmap);
+
+  // --- state ---------------------------------------------------------------------------------
+  TIOParamsVals& IOParams() { return FParams; }
+  const TIOParamsVals& IOParams() const { return FParams; }
+  // The flag every progress record points to; reset at the start of each load or save. Another
+  // thread may set it (through QLSetAbortFlag) to stop the running codec at its next row.
+  bool Aborting = false;
+  TQLProgressEvent OnProgress;
+  TQLIOPreviewEvent OnIOPreview;
+  // The colour Clear uses: the attached view's background when a view is attached.
+  TColor GetBackground() const;
+  void SetBackground(TColor Color);
+  // Writes the 12-byte headers that let several JPEG, PCX or TIFF images share one stream.
+  bool StreamHeaders = false;
+
+  // --- load and save (overridable, in this order) --------------------------------------------
+  // By extension; nothing happens without a target bitmap or with an empty name.
+  virtual void LoadFromFile(const std::string& FileName);
+  virtual void SaveToFile(const std::string& FileName);
+  virtual void LoadFromFileFormat(const std::string& FileName, int32_t FileType);
+  // Parameters only (detection with extension check; any error gives FileType 0).
+  virtual void ParamsFromFile(const std::string& FileName);
+  virtual void ParamsFromFileFormat(const std::string& FileName, int32_t FileType);
+  virtual void ParamsFromStream(TStream& Stream);
+  virtual void ParamsFromStreamFormat(TStream& Stream, int32_t FileType);
+  // By content, the stream position restored before the reader runs.
+  virtual void LoadFromStream(TStream& Stream);
+  virtual void LoadFromStreamFormat(TStream& Stream, int32_t FileType);
+  virtual void SaveToStream(TStream& Stream, int32_t FileType);
+
+  // --- per format ----------------------------------------------------------------------------
+  void LoadFromFileBMP(const std::string& FileName);
+  void LoadFromStreamBMP(TStream& Stream);
+  void SaveToFileBMP(const std::string& FileName);
+  void SaveToStreamBMP(TStream& Stream);
+  void LoadFromFileICO(const std::string& FileName);
+  void LoadFromStreamICO(TStream& Stream);
+  void LoadFromFileCUR(const std::string& FileName);
+  void LoadFromStreamCUR(TStream& Stream);
+  void LoadFromFilePXM(const std::string& FileName);
+  void LoadFromStreamPXM(TStream& Stream);
+  void SaveToFilePXM(const std::string& FileName);
+  void SaveToStreamPXM(TStream& Stream);
+  void LoadFromFileJpeg(const std::string& FileName);
+  void LoadFromStreamJpeg(TStream& Stream);
+  void SaveToFileJpeg(const std::string& FileName);
+  void SaveToStreamJpeg(TStream& Stream);
+  void LoadFromFilePNG(const std::string& FileName);
+  void LoadFromStreamPNG(TStream& Stream);
+  void SaveToFilePNG(const std::string& FileName);
+  void SaveToStreamPNG(TStream& Stream);
+  // The GIF and TIFF loaders return the number of images in the file.
+  int32_t LoadFromFileGif(const std::string& FileName);
+  int32_t LoadFromStreamGif(TStream& Stream);
+  void SaveToFileGif(const std::string& FileName);
+  void SaveToStreamGif(TStream& Stream);
+  int32_t LoadFromFileTIFF(const std::string& FileName);
+  int32_t LoadFromStreamTIFF(TStream& Stream);
+  void SaveToFileTIFF(const std::string& FileName);
+  void SaveToStreamTIFF(TStream& Stream);
+  void LoadFromFilePCX(const std::string& FileName);
+  void LoadFromStreamPCX(TStream& Stream);
+  void SaveToFilePCX(const std::string& FileName);
+  void SaveToStreamPCX(TStream& Stream);
+  void LoadFromFileTGA(const std::string& FileName);
+  void LoadFromStreamTGA(TStream& Stream);
+  void SaveToFileTGA(const std::string& FileName);
+  void SaveToStreamTGA(TStream& Stream);
+
+  // Appends the image as a new GIF frame (making the file a looping animation) or TIFF page.
+  bool InsertToFileGif(const std::string& FileName);
+  int32_t InsertToFileTIFF(const std::string& FileName);
+  // Renders a WMF or EMF file into the bitmap (-1 keeps the metafile's own size or aspect).
+  void ImportMetafile(const std::string& FileName, int32_t Width, int32_t Height);
+  // Rewrites a JPEG with the current IPTC list; true on success.
+  bool InjectJpegIPTC(const std::string& FileName);
+  bool InjectJpegIPTCStream(TStream& Source, TStream& Destination);
+
+  // Copies the parameters of another I/O component or a parameters object.
+  void AssignParams(const TQuilloIO& Source) { FParams.Assign(Source.FParams); }
+  void AssignParams(const TIOParamsVals& Source) { FParams.Assign(Source); }
+  // Fills the whole bitmap with Background.
+  void Clear();
+  // With a view attached: the view's update and image-change notice; else the bitmap's.
+  void Update();
+
+  // IQLParamsOwner
+  TBitmap* ParamsOwnerBitmap() override { return FBitmap; }
+  bool ParamsOwnerViewDpi(int32_t& DpiX, int32_t& DpiY) override;
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  // The frame every per-format loader runs in. Read is the codec call (Progress prepared);
+  // File is the name for file loads (empty for streams); SetViewDpi tells whether this loader
+  // passes the resolution to the view.
+  void LoadFrame(int32_t FileType, const std::string& File, bool SetViewDpi,
+                 const std::function<void(TProgressRec&)>& Read);
+  // Opens FileName for reading and runs LoadFrame with the stream.
+  void LoadFileFrame(int32_t FileType, const std::string& FileName, bool SetViewDpi,
+                     const std::function<void(TStream&, TProgressRec&)>& Read);
+  // The frame every per-format save runs in: clears Aborting, brings the bitmap to 1 or 24
+  // bits, and calls Write. False (nothing done) without a target bitmap.
+  bool SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Write);
+  // Creates FileName (replacing it) and runs SaveFrame with the stream; the file is flushed and
+  // a failed flush sets Aborting.
+  void SaveFileFrame(const std::string& FileName,
+                     const std::function<void(TStream&, TBitmap&, TProgressRec&)>& Write);
+  TProgressRec MakeProgress();
+  // Ends an operation that cannot be done (no reader or writer for the format) in Aborting.
+  void Fail();
+  // Resets for a load: Aborting false, metadata lists emptied. False without a target bitmap.
+  bool BeginLoad();
+  // After a load: name, type, view resolution, Update.
+  void EndLoad(int32_t FileType, const std::string& File, bool SetViewDpi);
+
+ private:
+  void DetachView();
+  void OnViewBitmapChange(TObject* Sender, bool Destroying);
+
+  // The targets come first: the parameters ask for the bitmap while they are being built.
+  TQLView* FView = nullptr;
+  TImage* FImage = nullptr;
+  TBitmap* FBitmap = nullptr;
+  TColor FBackground = clWhite;
+  TIOParamsVals FParams;
+};
+
+// The type of the image at the stream's position (0 when unknown); the position is restored.
+// Registered formats' detectors are asked first.
+int32_t FindStreamFormat(TStream& Stream);
+// The type of the file's content (0 when unknown or unreadable); with VerifyExtension, 0 unless
+// the file's extension belongs to the detected type.
+int32_t FindFileFormat(const std::string& FileName, bool VerifyExtension);
+// The file name's extension without the dot, in lower case (empty when there is none).
+std::string QLExtractExt(const std::string& FileName);
+
+// The 12-byte header ("JFIF", "PCX2", "TIFF", then 0 and the data length) that lets several
+// images follow one another in a stream.
+struct TQLStreamHeader {
+  char Tag[4] = {};
+  int64_t Length = 0;
+};
+// Reads a stream header at the stream's position; nothing (and the position restored) when the
+// 12 bytes are not there.
+std::optional<TQLStreamHeader> QLReadStreamHeader(TStream& Stream);
+// Writes 12 placeholder bytes and returns where they start.
+int64_t QLBeginStreamHeader(TStream& Stream, bool& Abort);
+// Completes the header at HeaderPos with Tag and the bytes written since, and leaves the stream
+// at the end.
+void QLEndStreamHeader(TStream& Stream, int64_t HeaderPos, const char (&Tag)[5], bool& Abort);
+
+// Background loading: a private I/O component and bitmap load FileName on a worker thread; on the
+// main thread the parameters are then copied back to the owner and the bitmap handed to the
+// owner's target. Created suspended: call Start, or hand it to TThread::FreeOnTerminate.
+// Destroying it while the load runs makes the codec stop at its next row.
+class TQLIOThread : public TThread {
+ public:
+  TQLIOThread(TQuilloIO* Owner, const std::string& FileName);
+  ~TQLIOThread() override;
+  // True when the load finished and was handed to the owner.
+  bool GetDelivered() const { return FDelivered; }
+
+ protected:
+  void Execute() override;
+  void StopRequested() override;
+
+ private:
+  void Deliver();
+  class TOwnerWatch;
+  std::unique_ptr<TOwnerWatch> FWatch;
+  std::string FFileName;
+  TBitmap FBitmap;
+  std::unique_ptr<TQuilloIO> FIO;
+  bool FDelivered = false;
+};
+
+// Sets an abort flag from any thread.
+void QLSetAbortFlag(bool& Flag);
+
+}  // namespace quillo

@@ -16,5 +16,9 @@
 #include "quillo/core/pixels.h"
 #include "quillo/core/types.h"
 
+#include "quillo/quant/convert.h"
+#include "quillo/quant/mediancut.h"
+#include "quillo/quant/quantizer.h"
+
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

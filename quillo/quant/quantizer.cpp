@@ -69,7 +69,30 @@ struct TNetwork {
   void UnbiasAndWrite(TRGB* ColorMap);
   void BuildIndex();
   int32_t Search(int32_t B, int32_t G, int32_t R) const;
+  int32_t CellSearch(int32_t B, int32_t G, int32_t R);
+  uint32_t BuildCell(int32_t Cell);
+
+  // The sorted neurons again, channel by channel, for CellSearch.
+  std::vector<int32_t> SBlue, SGreen, SRed;
+  // A candidate of a cell: a neuron's colour and its position in the sorted network. A
+  // cell's list starts with an entry whose Pos is the count.
+  struct TCandidate {
+    int16_t B, G, R;
+    uint16_t Pos;
+  };
+  // Per 8 x 8 x 8 colour cell: where its candidate list starts in CellPool, or kUnbuilt.
+  std::vector<uint32_t> CellStart;
+  std::vector<TCandidate> CellPool;
 };
+
+constexpr uint32_t kUnbuilt = UINT32_MAX;
+// CellSearch packs (distance << 16 | rank); ranks stay below 2 x NetSize.
+constexpr int32_t kCellSearchMaxNeurons = 32768;
+// Cells are kCellSize wide in each channel.
+constexpr int32_t kCellShift = 3;
+constexpr int32_t kCellSize = 1 << kCellShift;
+constexpr int32_t kCellBits = 8 - kCellShift;
+constexpr int32_t kCellMask = (1 << kCellBits) - 1;
 
 void TNetwork::Init(int32_t NCol) {
   NetSize = NCol;
@@ -89,10 +112,13 @@ void TNetwork::Init(int32_t NCol) {
   }
 }
 
-// Rad <= InitRad <= NetSize / 8, so Rad^2 x 256 and Alpha x 256 stay small.
+// Each weight is at most 1024 x 256. The intermediate is 64-bit for networks beyond a few
+// thousand neurons, where (Rad^2 - I^2) x 256 would not fit in 32 bits; below that the
+// results are the same.
 void TNetwork::FillRadPower(int32_t Alpha, int32_t Rad) {
-  const int32_t Rad2 = Rad * Rad;
-  for (int32_t I = 0; I < Rad; ++I) RadPower[I] = Alpha * (((Rad2 - I * I) * kRadBias) / Rad2);
+  const int64_t Rad2 = int64_t{Rad} * Rad;
+  for (int32_t I = 0; I < Rad; ++I)
+    RadPower[I] = Alpha * static_cast<int32_t>(((Rad2 - int64_t{I} * I) * kRadBias) / Rad2);
 }
 
 // Neuron colours and pixels both lie in 0..4095 and Alpha <= 1024: the product is below 2^22,
@@ -267,6 +293,16 @@ void TNetwork::BuildIndex() {
   }
   NetIndex[Previous] = (StartPos + MaxNetPos) >> 1;
   for (int32_t V = Previous + 1; V < 256; ++V) NetIndex[V] = MaxNetPos;
+
+  SBlue.resize(NetSize);
+  SGreen.resize(NetSize);
+  SRed.resize(NetSize);
+  for (int32_t I = 0; I < NetSize; ++I) {
+    SBlue[I] = Sorted[I][0];
+    SGreen[I] = Sorted[I][1];
+    SRed[I] = Sorted[I][2];
+  }
+  CellStart.assign(size_t{1} << (3 * kCellBits), kUnbuilt);
 }
 
 // Walks up and down the green-sorted neurons from the index entry of G; each direction stops
@@ -308,10 +344,68 @@ int32_t TNetwork::Search(int32_t B, int32_t G, int32_t R) const {
   return Best;
 }
 
+// Lists the neurons that can be nearest to some colour of the cell: those whose smallest
+// possible distance to the cell is within the smallest largest possible distance of any
+// neuron. Every neuron at the nearest distance of any colour in the cell is listed.
+uint32_t TNetwork::BuildCell(int32_t Cell) {
+  const int32_t Lo[3] = {(Cell & kCellMask) << kCellShift,
+                         ((Cell >> kCellBits) & kCellMask) << kCellShift,
+                         (Cell >> (2 * kCellBits)) << kCellShift};
+  const int32_t* Ch[3] = {SBlue.data(), SGreen.data(), SRed.data()};
+  int32_t Bound = INT32_MAX;
+  for (int32_t P = 0; P < NetSize; ++P) {
+    int32_t Far = 0;
+    for (int32_t C = 0; C < 3; ++C)
+      Far += std::max(std::abs(Ch[C][P] - Lo[C]), std::abs(Ch[C][P] - Lo[C] - (kCellSize - 1)));
+    Bound = std::min(Bound, Far);
+  }
+  const uint32_t Start = static_cast<uint32_t>(CellPool.size());
+  CellPool.push_back({});
+  for (int32_t P = 0; P < NetSize; ++P) {
+    int32_t Near = 0;
+    for (int32_t C = 0; C < 3; ++C) {
+      const int32_t V = Ch[C][P];
+      Near += V < Lo[C] ? Lo[C] - V : V > Lo[C] + kCellSize - 1 ? V - Lo[C] - kCellSize + 1 : 0;
+    }
+    if (Near <= Bound)
+      CellPool.push_back({static_cast<int16_t>(SBlue[P]), static_cast<int16_t>(SGreen[P]),
+                          static_cast<int16_t>(SRed[P]), static_cast<uint16_t>(P)});
+  }
+  CellPool[Start].Pos = static_cast<uint16_t>(CellPool.size() - Start - 1);
+  return Start;
+}
+
+// Returns exactly what Search returns. Search yields, among the neurons at the smallest
+// distance, the first it meets walking outward from NetIndex[G] (up, then down, at each
+// step); its pruning never skips such a neuron, since a direction stops only where the green
+// difference alone reaches the best distance so far. So the answer is the neuron with the
+// smallest (distance, rank in that walk), looked for among the cell's candidates.
+int32_t TNetwork::CellSearch(int32_t B, int32_t G, int32_t R) {
+  const int32_t Cell =
+      ((R >> kCellShift) << (2 * kCellBits)) | ((G >> kCellShift) << kCellBits) | (B >> kCellShift);
+  uint32_t Start = CellStart[Cell];
+  if (Start == kUnbuilt) Start = CellStart[Cell] = BuildCell(Cell);
+  const TCandidate* List = CellPool.data() + Start;
+  const int32_t Count = List[0].Pos;
+  const int32_t I0 = NetIndex[G];
+  int32_t BestKey = INT32_MAX;
+  for (int32_t K = 1; K <= Count; ++K) {
+    const TCandidate& Q = List[K];
+    const int32_t Dist = std::abs(Q.B - B) + std::abs(Q.G - G) + std::abs(Q.R - R);
+    // Upward positions I0 + t have rank 2t, downward I0 - 1 - t rank 2t + 1.
+    const int32_t U = 2 * (Q.Pos - I0);
+    BestKey = std::min(BestKey, (Dist << 16) | (U ^ (U >> 31)));
+  }
+  const int32_t Rank = BestKey & 0xFFFF;
+  const int32_t P = (Rank & 1) ? I0 - 1 - (Rank >> 1) : I0 + (Rank >> 1);
+  return Sorted[P][3];
+}
+
 // Cache slots hold (colour << 8) | index, so only palettes of up to 256 entries are cached.
+// Larger tables lose more to memory latency than they gain in hits on photographs.
 constexpr int32_t kCacheMaxColors = 256;
 constexpr int32_t kCacheMinBits = 12;
-constexpr int32_t kCacheMaxBits = 20;
+constexpr int32_t kCacheMaxBits = 16;
 
 }  // namespace
 
@@ -371,18 +465,21 @@ int32_t TQLQuantizer::GetRGBIndex(TRGB Color) {
   TState& S = *FState;
   if (S.Method == kMethodMedianCut) return MedianCutFindIndex(*S.MedianCut, Color);
   if (S.Method != kMethodNetwork) return 0;
-  if (S.ColorCount > kCacheMaxColors) return S.Net.Search(Color.b, Color.g, Color.r);
+  if (S.ColorCount > kCacheMaxColors) {
+    if (S.ColorCount > kCellSearchMaxNeurons) return S.Net.Search(Color.b, Color.g, Color.r);
+    return S.Net.CellSearch(Color.b, Color.g, Color.r);
+  }
   if (S.Cache.empty()) {
-    // Sized to the image: about a quarter slot per pixel, 16 KiB to 4 MiB.
+    // Sized to the image: about a quarter slot per pixel, 16 to 256 KiB.
     int32_t Bits = kCacheMinBits;
     while (Bits < kCacheMaxBits && (int64_t{1} << (Bits + 2)) < S.Pixels) ++Bits;
     S.CacheShift = 32 - Bits;
-    S.Cache.assign(size_t{1} << Bits, static_cast<uint32_t>(S.Net.Search(0, 0, 0)));
+    S.Cache.assign(size_t{1} << Bits, static_cast<uint32_t>(S.Net.CellSearch(0, 0, 0)));
   }
   const uint32_t Key = (uint32_t{Color.r} << 16) | (uint32_t{Color.g} << 8) | Color.b;
   uint32_t& Slot = S.Cache[(Key * 0x9E3779B1u) >> S.CacheShift];
   if ((Slot >> 8) == Key) return static_cast<int32_t>(Slot & 0xFF);
-  const int32_t Index = S.Net.Search(Color.b, Color.g, Color.r);
+  const int32_t Index = S.Net.CellSearch(Color.b, Color.g, Color.r);
   Slot = (Key << 8) | static_cast<uint32_t>(Index);
   return Index;
 }

@@ -157,6 +157,8 @@ TEST(Quantizer, NetworkMatchesPlainReadingOfTheRules) {
   // and the rates decay after every sample.
   ExpectMatchesReference(test::RandomBitmap24(7, 5, 7), 256, -1);
   ExpectMatchesReference(test::Solid(3, 3, CreateRGB(10, 20, 30)), 128, -1);
+  // More entries than a byte can index: answered without the colour cache.
+  ExpectMatchesReference(test::PhotoLike(50, 40, 14), 300, 100);
 }
 
 TEST(Quantizer, NetworkOnAWidthMultipleOfThePrimes) {

@@ -1,5 +1,6 @@
 #include "quillo/quant/convert.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -82,19 +83,20 @@ int32_t _ConvertXBitsToYBits(const uint8_t* Src, uint8_t* Dst, int32_t SrcBits, 
         PutPaletteEntry(Dst + 3 * X, Palette, PaletteCount, Src[X]);
       return 3 * Width;
     case 2404:
+    case 2408: {
       if (!Quantizer) return 0;
-      for (int32_t X = 0; X < Width; ++X) {
-        const uint8_t* P = Src + 3 * X;
-        OrNibble(Dst, X, Quantizer->GetRGBIndex(TRGB{P[0], P[1], P[2]}));
+      // Indexes come a block at a time so the quantizer's row loop does the lookups.
+      int32_t Index[256];
+      for (int32_t X0 = 0; X0 < Width; X0 += 256) {
+        const int32_t N = std::min(256, Width - X0);
+        Quantizer->GetRGBIndexes(Src + 3 * X0, N, Index);
+        if (DstBits == 8)
+          for (int32_t I = 0; I < N; ++I) Dst[X0 + I] = static_cast<uint8_t>(Index[I]);
+        else
+          for (int32_t I = 0; I < N; ++I) OrNibble(Dst, X0 + I, Index[I]);
       }
-      return Bytes4;
-    case 2408:
-      if (!Quantizer) return 0;
-      for (int32_t X = 0; X < Width; ++X) {
-        const uint8_t* P = Src + 3 * X;
-        Dst[X] = static_cast<uint8_t>(Quantizer->GetRGBIndex(TRGB{P[0], P[1], P[2]}));
-      }
-      return Width;
+      return DstBits == 8 ? Width : Bytes4;
+    }
     case 2424:
       std::memcpy(Dst, Src, 3 * W);
       return 3 * Width;

@@ -262,6 +262,10 @@ uint8_t MedianCutFindIndex(const TMedianCutState& State, TRGB Color) {
   return State.InverseMap[CellIndex(Color.r >> 3, Color.g >> 3, Color.b >> 3)];
 }
 
+const uint8_t* MedianCutInverseMap(const TMedianCutState& State) {
+  return State.InverseMap.data();
+}
+
 int32_t MedianCutColorCount(const TMedianCutState& State) {
   return State.Produced;
 }

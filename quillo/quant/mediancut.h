@@ -32,6 +32,10 @@ inline uint8_t MedianCutFindIndex(const TMedianCutHandle& Handle, TRGB Color) {
   return MedianCutFindIndex(*Handle, Color);
 }
 
+// The 32768-entry inverse map behind MedianCutFindIndex, indexed by
+// (R shr 3) x 1024 + (G shr 3) x 32 + (B shr 3); valid while the state lives.
+const uint8_t* MedianCutInverseMap(const TMedianCutState& State);
+
 // The number of palette entries the state produced (1..NCol).
 int32_t MedianCutColorCount(const TMedianCutState& State);
 

@@ -414,11 +414,15 @@ struct TQLQuantizer::TState {
   int32_t ColorCount = 0;
   int64_t Pixels = 0;
   TMedianCutHandle MedianCut;
+  const uint8_t* InverseMap = nullptr;  // median cut's, read directly on the per-pixel path
   TNetwork Net;
   // Direct-mapped cache of network answers keyed by the full 24-bit colour, built on the
   // first lookup. Every slot holds a true (colour, index) pair, so a hit is always exact.
   std::vector<uint32_t> Cache;
   int32_t CacheShift = 32;
+
+  // The palette index of a colour: what GetRGBIndex answers.
+  int32_t LookUp(uint32_t B, uint32_t G, uint32_t R);
 };
 
 int32_t TQLQuantizer::SampleFactor(int64_t Pixels, int32_t Quality) {
@@ -446,6 +450,7 @@ TQLQuantizer::TQLQuantizer(const TBitmap& Bitmap, TRGB* ColorMap, int32_t Limit,
     S.Method = kMethodMedianCut;
     S.MedianCut = CreateMedianCutQuantizer(Src, ColorMap, Limit, NCol);
     S.ColorCount = MedianCutColorCount(*S.MedianCut);
+    S.InverseMap = MedianCutInverseMap(*S.MedianCut);
     return;
   }
   S.Method = kMethodNetwork;
@@ -461,13 +466,16 @@ TQLQuantizer::TQLQuantizer(const TBitmap& Bitmap, TRGB* ColorMap, int32_t Limit,
 
 TQLQuantizer::~TQLQuantizer() = default;
 
-int32_t TQLQuantizer::GetRGBIndex(TRGB Color) {
-  TState& S = *FState;
-  if (S.Method == kMethodMedianCut) return MedianCutFindIndex(*S.MedianCut, Color);
+// Channel values rather than a TRGB, so that row loops need not assemble 3-byte records in
+// memory (a byte-wise store read back as a word stalls the load).
+inline int32_t TQLQuantizer::TState::LookUp(uint32_t B, uint32_t G, uint32_t R) {
+  TState& S = *this;
+  if (S.Method == kMethodMedianCut)
+    return InverseMap[((R >> 3) << 10) | ((G >> 3) << 5) | (B >> 3)];
   if (S.Method != kMethodNetwork) return 0;
   if (S.ColorCount > kCacheMaxColors) {
-    if (S.ColorCount > kCellSearchMaxNeurons) return S.Net.Search(Color.b, Color.g, Color.r);
-    return S.Net.CellSearch(Color.b, Color.g, Color.r);
+    if (S.ColorCount > kCellSearchMaxNeurons) return S.Net.Search(B, G, R);
+    return S.Net.CellSearch(B, G, R);
   }
   if (S.Cache.empty()) {
     // Sized to the image: about a quarter slot per pixel, 16 to 256 KiB.
@@ -476,12 +484,22 @@ int32_t TQLQuantizer::GetRGBIndex(TRGB Color) {
     S.CacheShift = 32 - Bits;
     S.Cache.assign(size_t{1} << Bits, static_cast<uint32_t>(S.Net.CellSearch(0, 0, 0)));
   }
-  const uint32_t Key = (uint32_t{Color.r} << 16) | (uint32_t{Color.g} << 8) | Color.b;
+  const uint32_t Key = (R << 16) | (G << 8) | B;
   uint32_t& Slot = S.Cache[(Key * 0x9E3779B1u) >> S.CacheShift];
   if ((Slot >> 8) == Key) return static_cast<int32_t>(Slot & 0xFF);
-  const int32_t Index = S.Net.CellSearch(Color.b, Color.g, Color.r);
+  const int32_t Index = S.Net.CellSearch(B, G, R);
   Slot = (Key << 8) | static_cast<uint32_t>(Index);
   return Index;
+}
+
+int32_t TQLQuantizer::GetRGBIndex(TRGB Color) {
+  return FState->LookUp(Color.b, Color.g, Color.r);
+}
+
+void TQLQuantizer::GetRGBIndexes(const uint8_t* Pixels, int32_t Count, int32_t* Indexes) {
+  TState& S = *FState;
+  for (int32_t I = 0; I < Count; ++I, Pixels += 3)
+    Indexes[I] = S.LookUp(Pixels[0], Pixels[1], Pixels[2]);
 }
 
 int32_t TQLQuantizer::GetMethod() const {

@@ -24,6 +24,8 @@ class TQLQuantizer : public TObject {
 
   // The palette index standing for Color. Answers are cached, so repeated colours are cheap.
   int32_t GetRGBIndex(TRGB Color);
+  // GetRGBIndex of Count pixels stored blue, green, red (a 24-bit row), into Indexes.
+  void GetRGBIndexes(const uint8_t* Pixels, int32_t Count, int32_t* Indexes);
 
   // The engine in use: 0 the network, 1 median cut.
   int32_t GetMethod() const;

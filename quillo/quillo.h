@@ -19,6 +19,7 @@
 #include "quillo/quant/convert.h"
 #include "quillo/quant/mediancut.h"
 #include "quillo/quant/quantizer.h"
+#include "quillo/quant/source24.h"
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

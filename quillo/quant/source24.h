@@ -1,4 +1,4 @@
-// Internal to the quantizers: the 24-bit pixels of any bitmap.
+// The 24-bit pixels of any bitmap, as the quantizers read them.
 #pragma once
 
 #include "quillo/platform/bitmap.h"

@@ -28,6 +28,11 @@
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/pxm.h"
 
+#include "quillo/quant/convert.h"
+#include "quillo/quant/mediancut.h"
+#include "quillo/quant/quantizer.h"
+#include "quillo/quant/source24.h"
+
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"
 #include "quillo/io/quilloio.h"

@@ -10,6 +10,7 @@
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/quantizer.h"
+#include "quillo/quant/source24.h"
 
 namespace quillo {
 
@@ -380,8 +381,8 @@ void WriteBMP(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   int64_t DataPos = 0;
   std::vector<uint8_t> Row(static_cast<size_t>(RowLen));
   if (BitCount == 4 || BitCount == 8) {
-    std::unique_ptr<TBitmap> Copy;
-    const TBitmap* Src = &QL24BitForWriting(Bitmap, Copy);
+    TBitmap Copy;
+    const TBitmap* Src = &QLAs24Bit(Bitmap, Copy);
     const int32_t NCol = 1 << BitCount;
     std::vector<TRGB> Pal(static_cast<size_t>(NCol));
     TQLQuantizer Q(*Src, Pal.data(), NCol - 1, NCol, -1, 0);
@@ -389,13 +390,15 @@ void WriteBMP(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
     WritePalette(Pal.data(), NCol);
     DataPos = S.GetPosition();
     std::vector<uint8_t> Indexes(static_cast<size_t>(W));
+    std::vector<int32_t> Wide(static_cast<size_t>(W));
     std::vector<uint8_t> Encoded, Literals;
     for (int32_t Y = H - 1; Y >= 0 && !Abort; --Y) {
       QLProgressStep(Prog, H - 1 - Y);
       if (QLAborted(Prog)) break;
-      const TRGB* Px = reinterpret_cast<const TRGB*>(Src->ScanLine(Y));
+      Q.GetRGBIndexes(Src->ScanLine(Y), W, Wide.data());
       for (int32_t X = 0; X < W; ++X)
-        Indexes[static_cast<size_t>(X)] = static_cast<uint8_t>(Q.GetRGBIndex(Px[X]));
+        Indexes[static_cast<size_t>(X)] = static_cast<uint8_t>(Wide[static_cast<size_t>(X)]);
+
       if (Rle) {
         Encoded.clear();
         BMPEncodeRLERow(Indexes.data(), W, BitCount == 4, Encoded);
@@ -430,8 +433,8 @@ void WriteBMP(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
       SafeStreamWrite(S, Abort, One->ScanLine(Y), RowLen);
     }
   } else {
-    std::unique_ptr<TBitmap> Copy;
-    const TBitmap* Src = &QL24BitForWriting(Bitmap, Copy);
+    TBitmap Copy;
+    const TBitmap* Src = &QLAs24Bit(Bitmap, Copy);
     DataPos = S.GetPosition();
     for (int32_t Y = H - 1; Y >= 0 && !Abort; --Y) {
       QLProgressStep(Prog, H - 1 - Y);

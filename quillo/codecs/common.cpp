@@ -35,19 +35,6 @@ std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1,
   return Copy;
 }
 
-const TBitmap& QL24BitForWriting(const TBitmap& Bitmap, std::unique_ptr<TBitmap>& Holder) {
-  if (Bitmap.GetPixelFormat() == pf24bit) return Bitmap;
-  Holder = QLCloneBitmap(Bitmap);
-  if (Holder->GetPixelFormat() == pf1bit) {
-    bool Abort = false;
-    TProgressRec Quiet = QLProgressRec(nullptr, nullptr, Abort);
-    _Conv1to24(*Holder, *Holder, Quiet);
-  } else {
-    Holder->SetPixelFormat(pf24bit);
-  }
-  return *Holder;
-}
-
 TQLByteReader::TQLByteReader(TStream& Stream, int64_t BufferSize)
     : FStream(Stream), FBuf(static_cast<size_t>(std::max<int64_t>(BufferSize, 16))) {}
 

@@ -42,9 +42,6 @@ void QLGuarded(TProgressRec& Progress, Body&& F) {
   if (Borrowed) Progress.AbortFlag = nullptr;
 }
 
-// Bitmap itself when it is 24-bit; otherwise a 24-bit copy of it, kept alive by Holder.
-const TBitmap& QL24BitForWriting(const TBitmap& Bitmap, std::unique_ptr<TBitmap>& Holder);
-
 // Byte-wise reading through a buffer, for parsers that look at one byte at a time. Finish (or
 // the destructor) puts the stream back right after the last byte consumed.
 class TQLByteReader {

@@ -10,6 +10,7 @@
 #include "quillo/codecs/common.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
+#include "quillo/quant/source24.h"
 
 namespace quillo {
 
@@ -232,13 +233,14 @@ void WritePXM(TStream& S, const TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Pr
   // A colour image asked to be stored as black and white is reduced first rather than having
   // its colour rows written as bits.
   std::unique_ptr<TBitmap> Converted;
+  TBitmap Wide24;
   const TBitmap* Src = &Bmp;
   if (Magic == 4 && Bmp.GetPixelFormat() != pf1bit) {
     TRGB C1, C2;
     Converted = QLOneBitForWriting(Bmp, C1, C2);
     Src = Converted.get();
   } else if (Magic != 4) {
-    Src = &QL24BitForWriting(Bmp, Converted);
+    Src = &QLAs24Bit(Bmp, Wide24);
   }
   std::vector<uint8_t> Out(static_cast<size_t>(W) * 3 + 8);
   for (int32_t Y = 0; Y < H && !Abort; ++Y) {

@@ -1,5 +1,8 @@
 #include "quillo/quant/convert.h"
 
+#include "quillo/core/pixels.h"
+#include "quillo/quant/source24.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -110,6 +113,19 @@ int32_t _ConvertXBitsToYBits(const uint8_t* Src, uint8_t* Dst, int32_t SrcBits, 
     default:
       return 0;
   }
+}
+
+const TBitmap& QLAs24Bit(const TBitmap& Bitmap, TBitmap& Holder) {
+  if (Bitmap.Empty() || QLStorageBitCount(Bitmap.GetPixelFormat()) == 24) return Bitmap;
+  if (Bitmap.GetPixelFormat() == pf1bit) {
+    bool Abort = false;
+    TProgressRec Quiet = QLProgressRec(nullptr, nullptr, Abort);
+    _Conv1to24(Bitmap, Holder, Quiet);
+  } else {
+    Holder.Assign(Bitmap);
+    Holder.SetPixelFormat(pf24bit);
+  }
+  return Holder;
 }
 
 }  // namespace quillo

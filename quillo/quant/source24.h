@@ -6,12 +6,9 @@
 namespace quillo {
 
 // Bitmap itself when its rows are blue, green, red triples; otherwise a 24-bit copy kept in
-// Holder. The quantizers index rows as triples, so any other layout must not reach them.
-inline const TBitmap& QLAs24Bit(const TBitmap& Bitmap, TBitmap& Holder) {
-  if (Bitmap.Empty() || QLStorageBitCount(Bitmap.GetPixelFormat()) == 24) return Bitmap;
-  Holder.Assign(Bitmap);
-  Holder.SetPixelFormat(pf24bit);
-  return Holder;
-}
+// Holder. A 1-bit bitmap expands by the working layout's rule (1 white, 0 black) whatever its
+// palette says. The quantizers and the writers index rows as triples, so any other layout
+// must not reach them.
+const TBitmap& QLAs24Bit(const TBitmap& Bitmap, TBitmap& Holder);
 
 }  // namespace quillo

@@ -10,4 +10,4 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON \
       -DQUILLO_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build build/release --target quillo_tool
-build/release/apps/quillo/quillo demo "$@"
+build/release/apps/quillo/quillo demo build/release/quillo-demo "$@"

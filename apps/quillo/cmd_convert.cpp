@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "apps/quillo/commands.h"
+#include "apps/quillo/paramtable.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo::tool {
@@ -52,15 +53,23 @@ int CmdInfo(const TArgs& Args) {
 }
 
 int CmdConvert(const TArgs& Args) {
-  std::vector<std::string> Files;
-  std::string Format;
+  std::vector<std::string> Files, Sets;
+  std::string Format, ParamsFile;
   for (size_t I = 0; I < Args.size(); ++I) {
-    if (Args[I] == "--format") {
-      if (++I >= Args.size()) throw TUsageError{"--format needs an extension"};
-      Format = Args[I];
-    } else {
+    auto Value = [&](const char* What) {
+      if (++I >= Args.size()) throw TUsageError{Args[I - 1] + " needs " + What};
+      return Args[I];
+    };
+    if (Args[I] == "--format")
+      Format = Value("an extension");
+    else if (Args[I] == "--set")
+      Sets.push_back(Value("FIELD=VALUE"));
+    else if (Args[I] == "--params")
+      ParamsFile = Value("a parameters file");
+    else if (Args[I].size() > 1 && Args[I][0] == '-')
+      throw TUsageError{"unknown option " + Args[I]};
+    else
       Files.push_back(Args[I]);
-    }
   }
   if (Files.size() != 2) throw TUsageError{"convert needs an input and an output file"};
   const std::string& In = Files[0];
@@ -71,6 +80,16 @@ int CmdConvert(const TArgs& Args) {
   if (!LoadImage(IO, In)) {
     std::fprintf(stderr, "quillo convert: %s: cannot read the image\n", In.c_str());
     return 1;
+  }
+  // Parameters for the output: a saved parameters file, then single fields.
+  if (!ParamsFile.empty()) IO.IOParams().LoadFromFile(ParamsFile);
+  for (const std::string& Set : Sets) {
+    const size_t Eq = Set.find('=');
+    if (Eq == std::string::npos) throw TUsageError{"--set takes FIELD=VALUE, not \"" + Set + "\""};
+    const TParamField* Field = FindParamField(Set.substr(0, Eq));
+    if (!Field) throw TUsageError{"no parameter called \"" + Set.substr(0, Eq) + "\""};
+    if (!Field->Set(IO.IOParams(), Set.substr(Eq + 1)))
+      throw TUsageError{"\"" + Set.substr(Eq + 1) + "\" is not a value of " + Field->Name};
   }
   if (Format.empty()) {
     IO.SaveToFile(Out);

@@ -17,9 +17,11 @@ const std::vector<TCommand>& Commands() {
       {"info", "describe image files: format, size, depth, resolution, parameters",
        "quillo info FILE...", CmdInfo},
       {"convert", "convert an image from one format to another",
-       "quillo convert IN OUT [--format EXT]\n\n"
+       "quillo convert IN OUT [--format EXT] [--params FILE] [--set FIELD=VALUE]...\n\n"
        "The input format is found from the content (or the extension); the output format from\n"
-       "OUT's extension, or from --format.",
+       "OUT's extension, or from --format. The parameters read from IN are used for OUT; a saved\n"
+       "parameters file and --set (any parameter by name, enumerations by full or short name,\n"
+       "e.g. --set BmpCompression=rle --set BitsPerSample=8) change them.",
        CmdConvert},
       {"demo", "write the built-in sample in every format and variant, read each back, report",
        "quillo demo [FOLDER]   (default ./quillo-demo)", CmdDemo},

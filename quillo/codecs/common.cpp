@@ -61,6 +61,13 @@ int64_t TQLByteReader::Read(void* Dest, int64_t Count) {
   auto* D = static_cast<uint8_t*>(Dest);
   int64_t Done = 0;
   while (Done < Count) {
+    // Large reads with nothing buffered go straight to the stream: one copy instead of two.
+    if (FPos >= FLen && !FFinished && Count - Done >= 4096) {
+      int64_t N = FStream.Read(D + Done, Count - Done);
+      if (N <= 0) break;
+      Done += N;
+      continue;
+    }
     if (FPos >= FLen && !Refill()) break;
     int64_t N = std::min(Count - Done, FLen - FPos);
     std::memcpy(D + Done, FBuf.data() + FPos, static_cast<size_t>(N));

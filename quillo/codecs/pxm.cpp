@@ -184,18 +184,18 @@ void ReadPXM(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
       }
       case 6: {
         const int64_t N = W * 3 * SampleBytes;
-        if (R.Read(Buf.data(), N) != N) return QLSetAbort(Prog);
-        for (int32_t X = 0; X < Width; ++X) {
-          if (Wide) {
-            Px[X] = TRGB{ScaleWide(Sample(Buf.data(), X * 3 + 2), Max),
-                         ScaleWide(Sample(Buf.data(), X * 3 + 1), Max),
-                         ScaleWide(Sample(Buf.data(), X * 3), Max)};
-          } else {
-            // The maximum is not applied to 8-bit colour samples: they are taken as they are.
-            Px[X] = TRGB{Buf[static_cast<size_t>(X) * 3 + 2], Buf[static_cast<size_t>(X) * 3 + 1],
-                         Buf[static_cast<size_t>(X) * 3]};
-          }
+        if (!Wide) {
+          // Straight into the row, then red and blue change places.
+          if (R.Read(Row, N) != N) return QLSetAbort(Prog);
+          // The maximum is not applied to 8-bit colour samples: they are taken as they are.
+          for (int32_t X = 0; X < Width; ++X) std::swap(Row[X * 3], Row[X * 3 + 2]);
+          break;
         }
+        if (R.Read(Buf.data(), N) != N) return QLSetAbort(Prog);
+        for (int32_t X = 0; X < Width; ++X)
+          Px[X] = TRGB{ScaleWide(Sample(Buf.data(), X * 3 + 2), Max),
+                       ScaleWide(Sample(Buf.data(), X * 3 + 1), Max),
+                       ScaleWide(Sample(Buf.data(), X * 3), Max)};
         break;
       }
     }

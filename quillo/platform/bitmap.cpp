@@ -100,9 +100,9 @@ void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool Ke
                        " pixels exceeds the pixel limit");
   int32_t NewRowLen =
       static_cast<int32_t>(((static_cast<int64_t>(Width) * BitCount + 31) / 32) * 4);
-  std::vector<uint8_t> NewBits;
+  TQLPixelBlock NewBits;
   try {
-    NewBits.assign(static_cast<size_t>(NewRowLen) * static_cast<size_t>(Height), 0);
+    NewBits = TQLPixelBlock(static_cast<size_t>(NewRowLen) * static_cast<size_t>(Height));
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory();
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quillo/platform/classes.h"
+#include "quillo/platform/pixelblock.h"
 
 namespace quillo {
 
@@ -95,7 +96,7 @@ class TBitmap : public TPersistent {
   int32_t FHeight = 0;
   int32_t FRowLen = 0;
   TPixelFormat FPixelFormat = pfDevice;
-  std::vector<uint8_t> FBits;
+  TQLPixelBlock FBits;
   std::vector<TRGBQuad> FPalette;
 };
 

@@ -1,0 +1,28 @@
+// The fields of TIOParamsVals by name, for --set and for printing parameters.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "quillo/io/params.h"
+
+namespace quillo::tool {
+
+struct TParamField {
+  const char* Name;
+  // The value as text (numbers in decimal, colours as #RRGGBB, booleans as true/false,
+  // enumerations by their full name).
+  std::function<std::string(const TIOParamsVals&)> Get;
+  // Sets the value from text; enumerations take their full or short name (the part after the
+  // prefix, e.g. "g4" or "ioTIFF_G4FAX"); false when the text is not a value of the field.
+  std::function<bool(TIOParamsVals&, const std::string&)> Set;
+  // For enumerations, the names of the values in order; empty otherwise.
+  std::vector<std::string> Values;
+};
+
+const std::vector<TParamField>& ParamFields();
+// The field of that name (case-insensitive), or nullptr.
+const TParamField* FindParamField(const std::string& Name);
+
+}  // namespace quillo::tool

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# peers-codecs.sh [BUILD_DIR]: times reading and writing a 24-megapixel photograph-like image in
+# each format against ImageMagick and netpbm, whole processes on the same files in one run.
+# Reading X means converting X to PPM, writing X means converting PPM to X, for every tool, so
+# the shared PPM side costs each the same. Prints milliseconds (best of RUNS, default 3) and
+# peer/ours ratios (above 1: we are faster).
+#   RUNS=N   repetitions     SIZE=WxH   image size (default 6000x4000)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh bench test >/dev/null
+
+build=${1:-build/bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
+  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=ON >/dev/null
+cmake --build "$build" -j2 --target quillo_tool quant_tool >/dev/null
+quillo=$build/apps/quillo/quillo
+runs=${RUNS:-3}
+size=${SIZE:-6000x4000}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+best_ms() {
+  local best=
+  for ((i = 0; i < runs; i++)); do
+    local t0 t1 ms
+    t0=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    t1=$(date +%s%N)
+    ms=$(((t1 - t0) / 1000000))
+    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+  done
+  echo "$best"
+}
+sh_ms() { best_ms sh -c "$1"; }
+
+w=${size%x*} h=${size#*x}
+src=$tmp/src.ppm
+"$build/bench/quant_tool" gen "$w" "$h" "$src"
+# The files every tool reads, written once by ImageMagick.
+convert "$src" BMP3:"$tmp/in24.bmp"
+convert "$src" -colors 256 -compress RLE BMP3:"$tmp/inrle8.bmp"
+
+row() {  # operation, ours, then peer name/ms pairs
+  local op=$1 ours=$2
+  shift 2
+  printf '%-18s %8s ms' "$op" "$ours"
+  while [ $# -gt 0 ]; do
+    printf '   %s %6s ms (%sx)' "$1" "$2" "$(awk -v a="$2" -v b="$ours" 'BEGIN {printf "%.2f", a / (b > 0 ? b : 1)}')"
+    shift 2
+  done
+  printf '\n'
+}
+
+echo "image $size; ImageMagick $(convert -version | head -1 | cut -d' ' -f3), threads $(convert -list resource | awk '/Thread/ {print $2}'); ours single-threaded"
+row "read BMP 24-bit" "$(best_ms "$quillo" convert "$tmp/in24.bmp" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/in24.bmp" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "bmptopnm $tmp/in24.bmp > $tmp/o.ppm")"
+row "write BMP 24-bit" "$(best_ms "$quillo" convert "$src" "$tmp/o.bmp")" \
+  imagemagick "$(best_ms convert "$src" BMP3:"$tmp/o.bmp")" \
+  netpbm "$(sh_ms "ppmtobmp $src > $tmp/o.bmp")"
+row "read BMP RLE8" "$(best_ms "$quillo" convert "$tmp/inrle8.bmp" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/inrle8.bmp" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "bmptopnm $tmp/inrle8.bmp > $tmp/o.ppm")"
+row "write BMP RLE8" "$(best_ms "$quillo" convert "$src" "$tmp/o.bmp" --set BitsPerSample=8 --set SamplesPerPixel=1 --set BmpCompression=rle)" \
+  imagemagick "$(best_ms convert "$src" -colors 256 -compress RLE BMP3:"$tmp/o.bmp")"
+row "PPM to PPM" "$(best_ms "$quillo" convert "$src" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$src" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "pnmtopnm $src > $tmp/o.ppm")"
+echo "ratio = peer time / our time (above 1: we are faster). In-memory figures: $build/bench/codec_bench"

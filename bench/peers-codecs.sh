@@ -63,6 +63,29 @@ row "read BMP RLE8" "$(best_ms "$quillo" convert "$tmp/inrle8.bmp" "$tmp/o.ppm")
   netpbm "$(sh_ms "bmptopnm $tmp/inrle8.bmp > $tmp/o.ppm")"
 row "write BMP RLE8" "$(best_ms "$quillo" convert "$src" "$tmp/o.bmp" --set BitsPerSample=8 --set SamplesPerPixel=1 --set BmpCompression=rle)" \
   imagemagick "$(best_ms convert "$src" -colors 256 -compress RLE BMP3:"$tmp/o.bmp")"
+convert "$src" PCX:"$tmp/in.pcx"
+convert "$src" -orient TopLeft -compress RLE TGA:"$tmp/inrle.tga"
+convert "$src" -orient TopLeft -compress None TGA:"$tmp/inraw.tga"
+row "read PCX 24-bit" "$(best_ms "$quillo" convert "$tmp/in.pcx" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/in.pcx" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "pcxtoppm $tmp/in.pcx > $tmp/o.ppm")"
+row "write PCX 24-bit" "$(best_ms "$quillo" convert "$src" "$tmp/o.pcx")" \
+  imagemagick "$(best_ms convert "$src" PCX:"$tmp/o.pcx")" \
+  netpbm "$(sh_ms "ppmtopcx -24bit $src > $tmp/o.pcx")"
+row "write PCX raw" "$(best_ms "$quillo" convert "$src" "$tmp/o.pcx" --set PcxCompression=uncompressed)" \
+  imagemagick "$(best_ms convert "$src" -compress None PCX:"$tmp/o.pcx")"
+row "read TGA RLE" "$(best_ms "$quillo" convert "$tmp/inrle.tga" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert TGA:"$tmp/inrle.tga" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "tgatoppm $tmp/inrle.tga > $tmp/o.ppm")"
+row "read TGA raw" "$(best_ms "$quillo" convert "$tmp/inraw.tga" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert TGA:"$tmp/inraw.tga" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "tgatoppm $tmp/inraw.tga > $tmp/o.ppm")"
+row "write TGA RLE" "$(best_ms "$quillo" convert "$src" "$tmp/o.tga")" \
+  imagemagick "$(best_ms convert "$src" -compress RLE TGA:"$tmp/o.tga")" \
+  netpbm "$(sh_ms "ppmtotga -rgb $src > $tmp/o.tga")"
+row "write TGA raw" "$(best_ms "$quillo" convert "$src" "$tmp/o.tga" --set TgaCompressed=false)" \
+  imagemagick "$(best_ms convert "$src" -compress None TGA:"$tmp/o.tga")" \
+  netpbm "$(sh_ms "ppmtotga -rgb -norle $src > $tmp/o.tga")"
 row "PPM to PPM" "$(best_ms "$quillo" convert "$src" "$tmp/o.ppm")" \
   imagemagick "$(best_ms convert "$src" "$tmp/o.ppm")" \
   netpbm "$(sh_ms "pnmtopnm $src > $tmp/o.ppm")"

@@ -26,7 +26,9 @@
 
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/common.h"
+#include "quillo/codecs/pcx.h"
 #include "quillo/codecs/pxm.h"
+#include "quillo/codecs/tga.h"
 
 #include "quillo/quant/convert.h"
 #include "quillo/quant/mediancut.h"

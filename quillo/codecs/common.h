@@ -13,6 +13,9 @@
 
 namespace quillo {
 
+// Five bits widened to eight by repeating the top bits (31 gives 255, 16 gives 132).
+inline uint8_t QLExpand5to8(uint32_t V) { return static_cast<uint8_t>((V << 3) | (V >> 2)); }
+
 // Step 3 of every reader: shrink the bitmap to 1 x 1, set it to 1-bit or 24-bit, then to
 // Width x Height. A size that is not positive or exceeds the pixel limit sets the abort flag
 // instead and returns false; nothing is allocated.

@@ -1,0 +1,12 @@
+// The PCX reader on arbitrary bytes.
+#include "quillo/codecs/pcx.h"
+#include "fuzz/common/codec_target.h"
+
+using namespace quillo;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  return fuzz::RunReader(
+      Data, Size, [&](TStream& S, TBitmap& B, TIOParamsVals& P, TProgressRec& R, bool Preview) {
+        ReadPcxStream(S, B, P, R, Preview, static_cast<int64_t>(Size));
+      });
+}

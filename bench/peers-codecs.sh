@@ -86,6 +86,24 @@ row "write TGA RLE" "$(best_ms "$quillo" convert "$src" "$tmp/o.tga")" \
 row "write TGA raw" "$(best_ms "$quillo" convert "$src" "$tmp/o.tga" --set TgaCompressed=false)" \
   imagemagick "$(best_ms convert "$src" -compress None TGA:"$tmp/o.tga")" \
   netpbm "$(sh_ms "ppmtotga -rgb -norle $src > $tmp/o.tga")"
+# GIF: a 12-megapixel 256-colour image and a 200-frame animation.
+gw=4000 gh=3000
+"$build/bench/quant_tool" gen "$gw" "$gh" "$tmp/g.ppm"
+convert "$tmp/g.ppm" -colors 256 "$tmp/in.gif"
+for i in $(seq 1 4); do convert -size 320x240 "plasma:fractal" -seed "$i" "$tmp/a$i.ppm" 2>/dev/null; done
+frames=()
+for i in $(seq 1 200); do frames+=("$tmp/a$(( (i % 4) + 1 )).ppm"); done
+row "read GIF 12MP" "$(best_ms "$quillo" convert "$tmp/in.gif" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/in.gif" "$tmp/o.ppm")" \
+  giflib "$(best_ms gif2rgb -o "$tmp/o.rgb" "$tmp/in.gif")" \
+  netpbm "$(sh_ms "giftopnm $tmp/in.gif > $tmp/o.ppm")"
+row "write GIF 12MP" "$(best_ms "$quillo" convert "$tmp/g.ppm" "$tmp/o.gif")" \
+  imagemagick "$(best_ms convert "$tmp/g.ppm" -colors 256 "$tmp/o.gif")"
+row "build GIF 200 fr" "$(best_ms "$quillo" join "$tmp/anim.gif" "${frames[@]}" --delay 4)" \
+  imagemagick "$(best_ms convert -delay 4 "${frames[@]}" "$tmp/im-anim.gif")"
+row "split GIF 200 fr" "$(best_ms "$quillo" frames "$tmp/im-anim.gif" "$tmp/f-%03d.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/im-anim.gif" +repage "$tmp/g-%03d.ppm")" \
+  netpbm "$(sh_ms "for i in \$(seq 1 200); do giftopnm --image=\$i $tmp/im-anim.gif > $tmp/h.ppm; done")"
 row "PPM to PPM" "$(best_ms "$quillo" convert "$src" "$tmp/o.ppm")" \
   imagemagick "$(best_ms convert "$src" "$tmp/o.ppm")" \
   netpbm "$(sh_ms "pnmtopnm $src > $tmp/o.ppm")"

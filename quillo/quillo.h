@@ -26,6 +26,7 @@
 
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/common.h"
+#include "quillo/codecs/gif.h"
 #include "quillo/codecs/pcx.h"
 #include "quillo/codecs/pxm.h"
 #include "quillo/codecs/tga.h"
@@ -34,6 +35,9 @@
 #include "quillo/quant/mediancut.h"
 #include "quillo/quant/quantizer.h"
 #include "quillo/quant/source24.h"
+
+#include "quillo/lzw/gif_lzw.h"
+#include "quillo/lzw/lzw.h"
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

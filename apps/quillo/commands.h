@@ -25,5 +25,7 @@ int CmdInfo(const TArgs& Args);
 int CmdConvert(const TArgs& Args);
 int CmdDemo(const TArgs& Args);
 int CmdFormats(const TArgs& Args);
+int CmdFrames(const TArgs& Args);
+int CmdJoin(const TArgs& Args);
 
 }  // namespace quillo::tool

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "apps/quillo/commands.h"
+#include "quillo/lzw/lzw.h"
 #include "quillo/version.h"
 
 using namespace quillo;
@@ -23,6 +24,16 @@ const std::vector<TCommand>& Commands() {
        "parameters file and --set (any parameter by name, enumerations by full or short name,\n"
        "e.g. --set BmpCompression=rle --set BitsPerSample=8) change them.",
        CmdConvert},
+      {"frames", "write every frame of a GIF (page of a TIFF) to its own file",
+       "quillo frames IN OUTPATTERN\n\nOUTPATTERN holds %d for the frame number (from 0), or gets "
+       "-N before its\n"
+       "extension; the extension picks the format.",
+       CmdFrames},
+      {"join", "build an animated GIF or a multi-page TIFF from images",
+       "quillo join OUT IN... [--delay CENTISECONDS] [--loop COUNT] [--set FIELD=VALUE]...\n\n"
+       "OUT's extension (.gif, .tif) picks the kind; --set applies to every frame or page\n"
+       "(e.g. --set TiffCompression=lzw).",
+       CmdJoin},
       {"demo", "write the built-in sample in every format and variant, read each back, report",
        "quillo demo [FOLDER]   (default ./quillo-demo)", CmdDemo},
       {"formats", "list the file-format table", "quillo formats", CmdFormats},
@@ -43,6 +54,7 @@ void PrintHelp() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QLInstallLZWCoders();
   std::vector<std::string> Args(argv + 1, argv + argc);
   if (Args.empty()) {
     PrintHelp();

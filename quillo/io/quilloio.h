@@ -175,6 +175,14 @@ int32_t FindStreamFormat(TStream& Stream);
 // The type of the file's content (0 when unknown or unreadable); with VerifyExtension, 0 unless
 // the file's extension belongs to the detected type.
 int32_t FindFileFormat(const std::string& FileName, bool VerifyExtension);
+// Removes image Index from a GIF (or page Index from a TIFF) file; returns how many remain.
+int32_t DeleteGifIm(const std::string& FileName, int32_t Index);
+int32_t DeleteTIFFIm(const std::string& FileName, int32_t Index);
+// The number of images in a GIF file (pages in a TIFF file); 0 when the file cannot be read.
+int32_t EnumGifIm(const std::string& FileName);
+int32_t EnumTIFFIm(const std::string& FileName);
+// True when the GIF file is marked as a looping animation (false when it cannot be read).
+bool CheckAniGif(const std::string& FileName);
 // The file name's extension without the dot, in lower case (empty when there is none).
 std::string QLExtractExt(const std::string& FileName);
 

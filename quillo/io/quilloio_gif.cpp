@@ -1,37 +1,109 @@
-// The I/O component's GIF calls. This build has no GIF codec yet: every call ends in the
-// abort flag.
+// The I/O component's GIF loaders and savers, frame insertion and the GIF file functions.
+#include <algorithm>
+
+#include "quillo/codecs/gif.h"
 #include "quillo/io/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {
 
-int32_t TQuilloIO::LoadFromFileGif(const std::string&) {
-  Fail();
-  return 0;
+namespace {
+// After a GIF load the component's background is the frame's transparent colour when it has
+// one, else the logical screen's background.
+void TakeGifBackground(TQuilloIO& IO) {
+  const TIOParamsVals& P = IO.IOParams();
+  const TRGB C = P.GifTransparent ? P.GifTranspColor : P.GifBackground;
+  IO.SetBackground(RGBColor(C.r, C.g, C.b));
+}
+}  // namespace
+
+int32_t TQuilloIO::LoadFromFileGif(const std::string& FileName) {
+  if (!BeginLoad()) return 0;
+  int32_t Count = 0;
+  TProgressRec P = MakeProgress();
+  ReadGif(FileName, *GetAttachedBitmap(), Count, IOParams(), P);
+  EndLoad(ioGIF, FileName, true);
+  TakeGifBackground(*this);
+  return Count;
 }
 
-int32_t TQuilloIO::LoadFromStreamGif(TStream&) {
-  Fail();
-  return 0;
+int32_t TQuilloIO::LoadFromStreamGif(TStream& Stream) {
+  if (!BeginLoad()) return 0;
+  int32_t Count = 0;
+  TProgressRec P = MakeProgress();
+  ReadGifStream(Stream, *GetAttachedBitmap(), Count, IOParams(), P, false);
+  EndLoad(ioGIF, "", false);
+  TakeGifBackground(*this);
+  return Count;
 }
 
-void TQuilloIO::SaveToFileGif(const std::string&) {
-  Fail();
+void TQuilloIO::SaveToFileGif(const std::string& FileName) {
+  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
+    WriteGifStream(S, B, IOParams(), P);
+  });
 }
 
-void TQuilloIO::SaveToStreamGif(TStream&) {
-  Fail();
+void TQuilloIO::SaveToStreamGif(TStream& Stream) {
+  SaveFrame([&](TBitmap& B, TProgressRec& P) { WriteGifStream(Stream, B, IOParams(), P); });
 }
 
-bool TQuilloIO::InsertToFileGif(const std::string&) {
-  Fail();
-  return false;
+bool TQuilloIO::InsertToFileGif(const std::string& FileName) {
+  int32_t Result = 0;
+  SaveFrame([&](TBitmap& B, TProgressRec& P) {
+    TIOParamsVals& Prm = IOParams();
+    // The logical screen grows to hold the new frame, and never shrinks below the file's own
+    // (the parameters may not have seen the file).
+    int32_t FileW = 0, FileH = 0;
+    {
+      TFileStream F(FileName, fmOpenRead | fmShareDenyWrite);
+      uint8_t H[10];
+      if (F.Read(H, 10) == 10 && H[0] == 'G' && H[1] == 'I' && H[2] == 'F') {
+        FileW = H[6] | (H[7] << 8);
+        FileH = H[8] | (H[9] << 8);
+      }
+    }
+    Prm.GifWinWidth = std::max({Prm.GifWinWidth, FileW, B.GetWidth() + Prm.GifXPos});
+    Prm.GifWinHeight = std::max({Prm.GifWinHeight, FileH, B.GetHeight() + Prm.GifYPos});
+    Result = _InsertGifIm(FileName, B, Prm, P);
+    if (!QLAborted(P)) _GifMakeAnimate(FileName, 0, Prm.GifWinWidth, Prm.GifWinHeight);
+  });
+  return Result != 0;
+}
+
+int32_t DeleteGifIm(const std::string& FileName, int32_t Index) {
+  return _DeleteGifIm(FileName, Index, true);
+}
+
+int32_t EnumGifIm(const std::string& FileName) {
+  try {
+    TFileStream F(FileName, fmOpenRead | fmShareDenyWrite);
+    TIOParamsVals P;
+    P.GifImageIndex = -1;  // no image wanted: only count them
+    TBitmap Unused;
+    int32_t Count = 0;
+    bool Abort = false;
+    TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+    ReadGifStream(F, Unused, Count, P, Prog, true);
+    return Count;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+bool CheckAniGif(const std::string& FileName) {
+  try {
+    return _CheckGifAnimate(FileName);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 namespace iodetail {
 
-void PreviewGIF(TStream&, TIOParamsVals&, TProgressRec& Progress) {
-  QLSetAbort(Progress);
+void PreviewGIF(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
+  TBitmap Unused;
+  int32_t Count = 0;
+  ReadGifStream(Stream, Unused, Count, Params, Progress, true);
 }
 
 }  // namespace iodetail

@@ -28,6 +28,14 @@ int32_t TQuilloIO::InsertToFileTIFF(const std::string&) {
   return 0;
 }
 
+int32_t DeleteTIFFIm(const std::string&, int32_t) {
+  return 0;
+}
+
+int32_t EnumTIFFIm(const std::string&) {
+  return 0;
+}
+
 namespace iodetail {
 
 void PreviewTIFF(TStream&, TIOParamsVals&, TProgressRec& Progress) {

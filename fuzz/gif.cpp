@@ -1,0 +1,28 @@
+// The GIF reader (first and second image) and the frame insertion on arbitrary bytes.
+#include "quillo/codecs/gif.h"
+#include "fuzz/common/codec_target.h"
+#include "quillo/lzw/lzw.h"
+
+using namespace quillo;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  QLInstallLZWCoders();
+  for (int32_t Index : {0, 1})
+    fuzz::RunReader(Data, Size,
+                    [&](TStream& S, TBitmap& B, TIOParamsVals& P, TProgressRec& R, bool Preview) {
+                      P.SetDefaultParams();
+                      P.GifImageIndex = Index;
+                      int32_t Count = 0;
+                      ReadGifStream(S, B, Count, P, R, Preview);
+                    });
+  TMemoryStream File;
+  File.WriteBuffer(Data, static_cast<int64_t>(Size));
+  File.SetPosition(0);
+  TBitmap Frame(3, 2, pf24bit);
+  TIOParamsVals P;
+  P.GifImageIndex = Size % 3;
+  bool Abort = false;
+  TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);
+  _InsertGifImStream(File, Frame, P, R);
+  return 0;
+}

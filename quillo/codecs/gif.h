@@ -1,0 +1,45 @@
+// GIF images: one image out of a single or multi-image file, one-image files, inserting and
+// deleting images, looping animations. The LZW coding is done by the GIF hooks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "quillo/core/types.h"
+#include "quillo/io/params.h"
+#include "quillo/platform/bitmap.h"
+#include "quillo/platform/streams.h"
+
+namespace quillo {
+
+// Reads the image numbered GifImageIndex (from 0) from the stream's position; ImageCount gets
+// the number of images met. With Preview only the parameters are filled.
+void ReadGifStream(TStream& Stream, TBitmap& Bitmap, int32_t& ImageCount, TIOParamsVals& Params,
+                   TProgressRec& Progress, bool Preview);
+void ReadGif(const std::string& FileName, TBitmap& Bitmap, int32_t& ImageCount,
+             TIOParamsVals& Params, TProgressRec& Progress);
+// Writes a one-image GIF at BitsPerSample bits (1 to 8) at the stream's position.
+void WriteGifStream(TStream& Stream, const TBitmap& Bitmap, TIOParamsVals& Params,
+                    TProgressRec& Progress);
+void WriteGif(const std::string& FileName, const TBitmap& Bitmap, TIOParamsVals& Params,
+              TProgressRec& Progress);
+// Inserts the bitmap as image number GifImageIndex into the GIF at the stream's position
+// (rewritten in place); returns the number of images now in it (0 when it is not a GIF).
+int32_t _InsertGifImStream(TStream& Stream, const TBitmap& Bitmap, TIOParamsVals& Params,
+                           TProgressRec& Progress);
+int32_t _InsertGifIm(const std::string& FileName, const TBitmap& Bitmap, TIOParamsVals& Params,
+                     TProgressRec& Progress);
+// Removes image Index; returns how many images remain. The file is rewritten only when Save is
+// set (otherwise the result tells what would remain).
+int32_t _DeleteGifIm(const std::string& FileName, int32_t Index, bool Save);
+// Makes the file a looping animation (version 89a, the given logical screen, a loop extension
+// with LoopCount right after the header) replacing any loop extension it had.
+void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width,
+                     int32_t Height);
+// True when the file carries a "NETSCAPE2.0" loop extension among the extensions before its
+// first image.
+bool _CheckGifAnimate(const std::string& FileName);
+// The loop count of a GIF's "NETSCAPE2.0" extension, or -1 when it has none.
+int32_t QLGifLoopCount(TStream& Stream);
+
+}  // namespace quillo

@@ -26,6 +26,7 @@
 
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/common.h"
+#include "quillo/codecs/jpeg.h"
 #include "quillo/codecs/pxm.h"
 
 #include "quillo/quant/convert.h"

@@ -20,8 +20,10 @@ int Decode(const std::string& In, int32_t D, const std::string& Out) {
   TFileStream F(In, fmOpenRead);
   TBitmap B;
   TIOParamsVals P;
-  P.JpegScale = D == 8 ? ioJPEG_EIGHTH : D == 4 ? ioJPEG_QUARTER : D == 2 ? ioJPEG_HALF
-                                                                        : ioJPEG_FULLSIZE;
+  P.JpegScale = D == 8   ? ioJPEG_EIGHTH
+                : D == 4 ? ioJPEG_QUARTER
+                : D == 2 ? ioJPEG_HALF
+                         : ioJPEG_FULLSIZE;
   bool Abort = false;
   TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
   ReadJPegStream(F, B, P, Prog, false);

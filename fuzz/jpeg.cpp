@@ -1,6 +1,6 @@
 // ReadJPegStream on arbitrary bytes, at every reduction and DCT method.
-#include "fuzz/common/codec_target.h"
 #include "quillo/codecs/jpeg.h"
+#include "fuzz/common/codec_target.h"
 
 using namespace quillo;
 

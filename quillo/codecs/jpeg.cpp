@@ -309,7 +309,8 @@ void CopyMarkers(TJDec& D, TQLMarkerList& List) {
   }
 }
 
-// Steps 1 to 10 of a read; true when every row arrived and the library should finish.
+// Reads the header, the parameters and (unless Preview) every row; true when all rows arrived
+// and the library should read on to the end of the image.
 bool Decode(TJDecoder& J, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
             bool Preview) {
   TJDec& D = J.D();
@@ -373,8 +374,9 @@ bool Decode(TJDecoder& J, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& 
   if (!QLImageSizeOK(W, H)) return Fail(Progress);
   // Multi-scan files are decoded through a coefficient buffer of the whole image, 2 bytes per
   // sample: bound it by what an image within the pixel limit can need.
-  D.Info.mem->max_memory_to_use = static_cast<long>(std::min<int64_t>(
-      QLGetMaxPixels() * 8 + (int64_t{16} << 20), std::numeric_limits<long>::max() / 2));
+  const int64_t MaxPixels = QLGetMaxPixels();
+  if (MaxPixels < std::numeric_limits<long>::max() / 16)
+    D.Info.mem->max_memory_to_use = static_cast<long>(MaxPixels * 8 + (int64_t{16} << 20));
   if (!J.Run(StepStart)) return Fail(Progress);
   if (QLAborted(Progress)) return false;
   if (!QLPrepareBitmap(Bitmap, W, H, false, Progress)) return false;

@@ -20,8 +20,7 @@ std::vector<std::string> App13Payloads(const std::vector<uint8_t>& J) {
   size_t I = 2;
   while (I + 4 <= J.size() && J[I] == 0xFF && J[I + 1] != 0xDA) {
     const size_t Len = static_cast<size_t>(J[I + 2] << 8 | J[I + 3]);
-    if (J[I + 1] == kAPP13)
-      Out.emplace_back(reinterpret_cast<const char*>(&J[I + 4]), Len - 2);
+    if (J[I + 1] == kAPP13) Out.emplace_back(reinterpret_cast<const char*>(&J[I + 4]), Len - 2);
     I += 2 + Len;
   }
   return Out;
@@ -129,8 +128,8 @@ TEST(QuilloIOJpeg, IptcTravelsAsApp13) {
   // ...and we read the peer's.
   const std::string T = "2#5#Title=\"Made elsewhere\"\n2#25#Keyword=\"sea\"\n";
   WriteFileBytes(Dir.File("iptc.txt"), std::vector<uint8_t>(T.begin(), T.end()));
-  ASSERT_EQ(RunCommand("convert " + Dir.File("a.bmp") + " -profile 8BIMTEXT:" +
-                       Dir.File("iptc.txt") + " " + Dir.File("peer.jpg")),
+  ASSERT_EQ(RunCommand("convert " + Dir.File("a.bmp") +
+                       " -profile 8BIMTEXT:" + Dir.File("iptc.txt") + " " + Dir.File("peer.jpg")),
             0);
   In.LoadFromFile(Dir.File("peer.jpg"));
   ASSERT_FALSE(In.Aborting);

@@ -448,6 +448,24 @@ TEST(JPEG, AHugeDeclaredSizeIsRefusedBeforeDecoding) {
   JpegRead R(J);
   EXPECT_TRUE(R.Aborted);
   EXPECT_TRUE(R.Bitmap.Empty());
+
+  // A progressive file is decoded through a buffer of the whole image, whatever the reduction:
+  // 20000 x 20000 read at 1/8 gives a small bitmap but would need 1.2 GB of coefficients,
+  // more than an image within the pixel limit can ask for.
+  P.JpegProgressive = true;
+  J = WriteJpeg(TestImage(16, 16), P);
+  Sof = 2;
+  while (!(J[Sof] == 0xFF && J[Sof + 1] == 0xC2)) Sof += 2 + (J[Sof + 2] << 8 | J[Sof + 3]);
+  J[Sof + 5] = 0x4E, J[Sof + 6] = 0x20;
+  J[Sof + 7] = 0x4E, J[Sof + 8] = 0x20;
+  const int64_t Limit = QLGetMaxPixels();
+  QLSetMaxPixels(int64_t{8} << 20);
+  JpegRead Eighth;
+  Eighth.Params.JpegScale = ioJPEG_EIGHTH;
+  Eighth.Read(J);
+  QLSetMaxPixels(Limit);
+  EXPECT_TRUE(Eighth.Aborted);
+  EXPECT_TRUE(Eighth.Bitmap.Empty());
 }
 
 TEST(JPEG, WriteFailuresAbort) {

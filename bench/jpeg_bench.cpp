@@ -155,8 +155,17 @@ void BM_EncodeBare(benchmark::State& State) {
   }
 }
 
+// What every reader pays before decoding: a new bitmap of the output size, zero-filled.
+void BM_NewBitmap(benchmark::State& State) {
+  for (auto _ : State) {
+    TBitmap B(4000, 3000, pf24bit);
+    benchmark::DoNotOptimize(B.Bits());
+  }
+}
+
 }  // namespace
 
+BENCHMARK(BM_NewBitmap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeOurs)->Arg(1)->Arg(8)->ArgName("scale_1_over")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeBare)->Arg(1)->Arg(8)->ArgName("scale_1_over")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeOurs)->Unit(benchmark::kMillisecond);

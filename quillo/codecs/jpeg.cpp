@@ -29,7 +29,11 @@ namespace {
 // only trivially destructible locals, so no destructor is skipped. The library objects live in
 // plain structs owned by the C++ code around, which destroys them on every path.
 
+// The destination's block. The source's is larger: the library's fast Huffman decoder needs
+// 512 bytes in the buffer ahead and falls back to its slow path for the last 512 bytes of each
+// block, which costs several per cent of a decode with 4 KiB blocks.
 constexpr size_t kBufSize = 4096;
+constexpr size_t kSourceBufSize = 64 * 1024;
 
 // Warnings after which pixels are missing or wrong: treated as fatal, so that a truncated or
 // damaged file ends in the abort flag rather than in a partly grey image reported as good.
@@ -59,7 +63,7 @@ struct TJSource {
   jpeg_source_mgr Pub;
   TStream* Stream;
   bool StartOfFile;
-  JOCTET Buffer[kBufSize];
+  JOCTET Buffer[kSourceBufSize];
 };
 
 struct TJDest {
@@ -121,7 +125,7 @@ void InitSource(j_decompress_ptr) {}
 
 boolean FillInput(j_decompress_ptr C) {
   TJSource* S = reinterpret_cast<TJSource*>(C->src);
-  int64_t N = ReadNoThrow(S->Stream, S->Buffer, kBufSize);
+  int64_t N = ReadNoThrow(S->Stream, S->Buffer, kSourceBufSize);
   if (N < 0) ERREXIT(C, JERR_FILE_READ);
   if (N == 0) {
     // The data ends before its end-of-image marker. Decoding on over made-up data would

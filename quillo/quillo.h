@@ -19,14 +19,12 @@
 #include "quillo/core/types.h"
 #include "quillo/core/view.h"
 
-#include "quillo/quant/convert.h"
-#include "quillo/quant/quantizer.h"
-
 #include "quillo/core/dither.h"
 
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/gif.h"
+#include "quillo/codecs/jpeg.h"
 #include "quillo/codecs/pcx.h"
 #include "quillo/codecs/pxm.h"
 #include "quillo/codecs/tga.h"

@@ -462,6 +462,8 @@ void TQuilloIO::ParamsFromStream(TStream& Stream) {
 void TQuilloIO::ParamsFromStreamFormat(TStream& Stream, int32_t FileType) {
   ClearAbortFlag(Aborting);
   try {
+    FParams.IPTCInfoList.Clear();
+    FParams.JpegMarkerList.Clear();
     TProgressRec P = MakeProgress();
     TBitmap Unused;
     switch (FileType) {
@@ -604,6 +606,8 @@ std::optional<TQLStreamHeader> QLReadStreamHeader(TStream& Stream) {
   }
   TQLStreamHeader H;
   std::memcpy(H.Tag, B, 4);
+  H.Reserved = static_cast<uint32_t>(B[4]) | (static_cast<uint32_t>(B[5]) << 8) |
+               (static_cast<uint32_t>(B[6]) << 16) | (static_cast<uint32_t>(B[7]) << 24);
   H.Length = static_cast<int64_t>(B[8]) | (static_cast<int64_t>(B[9]) << 8) |
              (static_cast<int64_t>(B[10]) << 16) | (static_cast<int64_t>(B[11]) << 24);
   return H;

@@ -190,6 +190,7 @@ std::string QLExtractExt(const std::string& FileName);
 // images follow one another in a stream.
 struct TQLStreamHeader {
   char Tag[4] = {};
+  uint32_t Reserved = 0;  // bytes 4..7, little-endian; 0 in every header written
   int64_t Length = 0;
 };
 // Reads a stream header at the stream's position; nothing (and the position restored) when the

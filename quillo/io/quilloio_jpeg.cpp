@@ -1,41 +1,101 @@
-// The I/O component's JPEG calls. This build has no JPEG codec yet: every call ends in the
-// abort flag.
+// The I/O component's JPEG loaders and savers, the "JFIF" stream header and IPTC injection.
+#include <cstring>
+
+#include "quillo/codecs/jpeg.h"
 #include "quillo/io/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {
 
-void TQuilloIO::LoadFromFileJpeg(const std::string&) {
-  Fail();
+namespace {
+
+constexpr uint8_t kAPP13 = 0xED;
+
+// Reads one JPEG, first consuming a "JFIF" stream header when one is there (the stream is then
+// left at the end of the image's bytes as the header gives them), and fills the IPTC list from
+// the first APP13 marker read.
+void ReadJpeg(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+              bool Preview) {
+  const int64_t Start = Stream.GetPosition();
+  const std::optional<TQLStreamHeader> H = QLReadStreamHeader(Stream);
+  const bool Framed = H && std::memcmp(H->Tag, "JFIF", 4) == 0 && (H->Reserved & 0xFF) == 0;
+  if (!Framed) Stream.SetPosition(Start);
+  ReadJPegStream(Stream, Bitmap, Params, Progress, Preview);
+  if (Framed) Stream.SetPosition(Start + 12 + H->Length);
+  const TQLMarkerList& Markers = Params.JpegMarkerList;
+  const int32_t I = Markers.IndexOf(kAPP13);
+  if (I >= 0)
+    Params.IPTCInfoList.LoadFromStandardBuffer(Markers.GetMarkerData(I),
+                                               Markers.GetMarkerLength(I));
 }
 
-void TQuilloIO::LoadFromStreamJpeg(TStream&) {
-  Fail();
+// An IPTC list the user changed travels as the APP13 marker: it replaces the first one, or is
+// appended.
+void StoreIPTC(TIOParamsVals& Params) {
+  if (!Params.IPTCInfoList.GetUserChanged()) return;
+  const std::vector<uint8_t> Buf = Params.IPTCInfoList.SaveToStandardBuffer();
+  TQLMarkerList& Markers = Params.JpegMarkerList;
+  const int32_t Len = static_cast<int32_t>(Buf.size());
+  const int32_t I = Markers.IndexOf(kAPP13);
+  if (I >= 0)
+    Markers.SetMarker(I, kAPP13, Buf.data(), Len);
+  else
+    Markers.AddMarker(kAPP13, Buf.data(), Len);
 }
 
-void TQuilloIO::SaveToFileJpeg(const std::string&) {
-  Fail();
+}  // namespace
+
+void TQuilloIO::LoadFromFileJpeg(const std::string& FileName) {
+  LoadFileFrame(ioJPEG, FileName, true, [&](TStream& S, TProgressRec& P) {
+    ReadJpeg(S, *GetAttachedBitmap(), IOParams(), P, false);
+  });
 }
 
-void TQuilloIO::SaveToStreamJpeg(TStream&) {
-  Fail();
+void TQuilloIO::LoadFromStreamJpeg(TStream& Stream) {
+  LoadFrame(ioJPEG, "", true,
+            [&](TProgressRec& P) { ReadJpeg(Stream, *GetAttachedBitmap(), IOParams(), P, false); });
 }
 
-bool TQuilloIO::InjectJpegIPTC(const std::string&) {
-  return false;
+void TQuilloIO::SaveToFileJpeg(const std::string& FileName) {
+  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
+    StoreIPTC(IOParams());
+    WriteJPegStream(S, B, IOParams(), P);
+  });
 }
 
-bool TQuilloIO::InjectJpegIPTCStream(TStream&, TStream&) {
-  return false;
+void TQuilloIO::SaveToStreamJpeg(TStream& Stream) {
+  SaveFrame([&](TBitmap& B, TProgressRec& P) {
+    StoreIPTC(IOParams());
+    if (!StreamHeaders) return WriteJPegStream(Stream, B, IOParams(), P);
+    const int64_t Header = QLBeginStreamHeader(Stream, Aborting);
+    WriteJPegStream(Stream, B, IOParams(), P);
+    QLEndStreamHeader(Stream, Header, "JFIF", Aborting);
+  });
+}
+
+bool TQuilloIO::InjectJpegIPTC(const std::string& FileName) {
+  TMemoryStream Source;
+  Source.LoadFromFile(FileName);
+  TMemoryStream Result;
+  // The file is replaced only by a complete copy: a failed injection leaves it as it was.
+  if (!QLJpegInjectIPTC(Source, Result, IOParams().IPTCInfoList)) return false;
+  Result.SaveToFile(FileName);
+  return true;
+}
+
+bool TQuilloIO::InjectJpegIPTCStream(TStream& Source, TStream& Destination) {
+  return QLJpegInjectIPTC(Source, Destination, IOParams().IPTCInfoList);
 }
 
 namespace iodetail {
 
-bool TryJPEG(TStream&) {
-  return false;
+bool TryJPEG(TStream& Stream) {
+  return JpegTryStream(Stream);
 }
-void PreviewJPEG(TStream&, TIOParamsVals&, TProgressRec& Progress) {
-  QLSetAbort(Progress);
+
+void PreviewJPEG(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
+  TBitmap Unused;
+  ReadJpeg(Stream, Unused, Params, Progress, true);
 }
 
 }  // namespace iodetail

@@ -86,6 +86,23 @@ row "write TGA RLE" "$(best_ms "$quillo" convert "$src" "$tmp/o.tga")" \
 row "write TGA raw" "$(best_ms "$quillo" convert "$src" "$tmp/o.tga" --set TgaCompressed=false)" \
   imagemagick "$(best_ms convert "$src" -compress None TGA:"$tmp/o.tga")" \
   netpbm "$(sh_ms "ppmtotga -rgb -norle $src > $tmp/o.tga")"
+# PNG: the same 12-megapixel photo as RGB and as a 256-colour palette.
+gw=4000 gh=3000
+"$build/bench/quant_tool" gen "$gw" "$gh" "$tmp/p.ppm"
+convert "$tmp/p.ppm" PNG24:"$tmp/in.png"
+convert "$tmp/p.ppm" -colors 256 PNG8:"$tmp/in8.png"
+row "read PNG RGB" "$(best_ms "$quillo" convert "$tmp/in.png" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/in.png" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "pngtopnm $tmp/in.png > $tmp/o.ppm")"
+row "write PNG RGB" "$(best_ms "$quillo" convert "$tmp/p.ppm" "$tmp/o.png")" \
+  imagemagick "$(best_ms convert "$tmp/p.ppm" -quality 55 PNG24:"$tmp/o.png")" \
+  netpbm "$(sh_ms "pnmtopng -compression=5 $tmp/p.ppm > $tmp/o.png")"
+row "read PNG palette" "$(best_ms "$quillo" convert "$tmp/in8.png" "$tmp/o.ppm")" \
+  imagemagick "$(best_ms convert "$tmp/in8.png" "$tmp/o.ppm")" \
+  netpbm "$(sh_ms "pngtopnm $tmp/in8.png > $tmp/o.ppm")"
+row "write PNG palette" "$(best_ms "$quillo" convert "$tmp/p.ppm" "$tmp/o.png" --set SamplesPerPixel=1 --set BitsPerSample=8)" \
+  imagemagick "$(best_ms convert "$tmp/p.ppm" -colors 256 PNG8:"$tmp/o.png")" \
+  netpbm "$(sh_ms "pnmquant 256 $tmp/p.ppm | pnmtopng > $tmp/o.png")"
 # GIF: a 12-megapixel 256-colour image and a 200-frame animation.
 gw=4000 gh=3000
 "$build/bench/quant_tool" gen "$gw" "$gh" "$tmp/g.ppm"

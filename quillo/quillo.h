@@ -26,8 +26,10 @@
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/jpeg.h"
 #include "quillo/codecs/pcx.h"
+#include "quillo/codecs/png.h"
 #include "quillo/codecs/pxm.h"
 #include "quillo/codecs/tga.h"
+#include "quillo/codecs/zstreams.h"
 
 #include "quillo/quant/convert.h"
 #include "quillo/quant/mediancut.h"

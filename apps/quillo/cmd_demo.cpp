@@ -80,6 +80,21 @@ std::vector<TVariant> Variants() {
        [](TIOParamsVals& P) { P.JpegQuality = 90, P.JpegColorSpace = ioJPEG_GRAYLEV; }},
       {"JPEG CMYK", "jpg", false,
        [](TIOParamsVals& P) { P.JpegQuality = 90, P.JpegColorSpace = ioJPEG_CMYK; }},
+      {"PNG RGB", "png", false, [](TIOParamsVals& P) { P.SamplesPerPixel = 3; }},
+      {"PNG RGB Paeth, level 9", "png", false,
+       [](TIOParamsVals& P) {
+         P.SamplesPerPixel = 3, P.PngFilter = ioPNG_FILTER_PAETH, P.PngCompression = 9;
+       }},
+      {"PNG RGB Sub, level 1", "png", false,
+       [](TIOParamsVals& P) {
+         P.SamplesPerPixel = 3, P.PngFilter = ioPNG_FILTER_SUB, P.PngCompression = 1;
+       }},
+      {"PNG RGB interlaced", "png", false,
+       [](TIOParamsVals& P) { P.SamplesPerPixel = 3, P.PngInterlaced = true; }},
+      {"PNG 256-colour palette", "png", false,
+       [](TIOParamsVals& P) { P.SamplesPerPixel = 1, P.BitsPerSample = 8; }},
+      {"PNG 1-bit grey", "png", true,
+       [](TIOParamsVals& P) { P.SamplesPerPixel = 1, P.BitsPerSample = 1; }},
       {"GIF 8-bit", "gif", false, [](TIOParamsVals& P) { P.BitsPerSample = 8; }},
       {"GIF 8-bit interlaced", "gif", false,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.GifInterlaced = true; }},

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quillo/codecs/common.h"
+#include "quillo/codecs/png.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/quantizer.h"
@@ -503,8 +504,26 @@ void ReadIcon(TStream& S, TBitmap& Bmp, TIOParamsVals& P, bool Preview, TProgres
   S.SetPosition(Start + Offset);
   uint8_t H[40];
   S.ReadBuffer(H, 40);
-  // Large icons may be stored as PNG images, which this reader does not decode.
-  if (std::memcmp(H, "\x89PNG\r\n\x1a\n", 8) == 0) return QLSetAbort(Prog);
+  // Large icons are stored as whole PNG images: decoded as such, transparency over the
+  // background colour like the other icons.
+  if (std::memcmp(H, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    S.SetPosition(Start + Offset);
+    TIOParamsVals Png;
+    Png.PngBackground = Cursor ? P.CurBackground : P.IcoBackground;
+    ReadPNGStream(S, Bmp, Png, Prog, Preview);
+    if (Cursor) {
+      P.CurXHotSpot = LE16(E + 4);
+      P.CurYHotSpot = LE16(E + 6);
+    }
+    P.Width = Png.Width;
+    P.Height = Png.Height;
+    P.BitsPerSample = Png.BitsPerSample;
+    P.SamplesPerPixel = Png.SamplesPerPixel;
+    P.DpiX = Png.DpiX;
+    P.DpiY = Png.DpiY;
+    P.SetColorMap(Png.ColorMap.data(), Png.ColorMapCount);
+    return;
+  }
   const int32_t HdrWidth = static_cast<int32_t>(LE32(H + 4));
   const int32_t HdrHeight = static_cast<int32_t>(LE32(H + 8));
   const int32_t HdrBits = LE16(H + 14);

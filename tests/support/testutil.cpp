@@ -104,9 +104,11 @@ bool ReadReferencePNM(const std::string& Path, TBitmap& Out) {
   const char Kind = static_cast<char>(B[1]);
   I = 2;
   long W = Num(), H = Num(), Max = Kind == '4' ? 1 : Num();
-  if (W <= 0 || H <= 0 || (Kind != '4' && Max != 255)) return false;
+  if (W <= 0 || H <= 0 || (Kind != '4' && (Max < 1 || (Max > 255 && Max != 65535)))) return false;
   ++I;  // the single separator before the raster
-  size_t RowBytes = Kind == '4' ? (W + 7) / 8 : Kind == '5' ? W : W * 3;
+  // Two-byte samples (maximum 65535) are taken by their high byte.
+  const size_t Bytes = Max == 65535 ? 2 : 1;
+  size_t RowBytes = Kind == '4' ? (W + 7) / 8 : Kind == '5' ? W * Bytes : W * 3 * Bytes;
   if (I + RowBytes * H > B.size()) return false;
   Out = TBitmap(static_cast<int32_t>(W), static_cast<int32_t>(H), pf24bit);
   for (long Y = 0; Y < H; ++Y) {
@@ -117,9 +119,15 @@ bool ReadReferencePNM(const std::string& Path, TBitmap& Out) {
       if (Kind == '4') {
         R = G = Bl = ((Src[X / 8] >> (7 - X % 8)) & 1) ? 0 : 255;
       } else if (Kind == '5') {
-        R = G = Bl = Src[X];
+        R = G = Bl = Src[X * Bytes];
       } else {
-        R = Src[X * 3], G = Src[X * 3 + 1], Bl = Src[X * 3 + 2];
+        R = Src[X * 3 * Bytes], G = Src[(X * 3 + 1) * Bytes], Bl = Src[(X * 3 + 2) * Bytes];
+      }
+      // Small maxima (1, 3, 15...) are scaled to 255.
+      if (Kind != '4' && Max < 255) {
+        R = static_cast<uint8_t>(R * 255 / Max);
+        G = static_cast<uint8_t>(G * 255 / Max);
+        Bl = static_cast<uint8_t>(Bl * 255 / Max);
       }
       Dst[X * 3] = Bl, Dst[X * 3 + 1] = G, Dst[X * 3 + 2] = R;
     }

@@ -35,8 +35,9 @@ int RunCommand(const std::string& Command, std::string* Output = nullptr);
 // True when a program of that name is on the PATH.
 bool HaveProgram(const std::string& Name);
 
-// An independent reader of binary netpbm files (P4, P5, P6 with maximum 255) as peers write
-// them, giving a 24-bit bitmap; false when the file is not one.
+// An independent reader of binary netpbm files (P4, P5, P6; maxima up to 255 scaled to 255, or
+// 65535 taking each sample's high byte) as peers write them, giving a 24-bit bitmap; false when
+// the file is not one.
 bool ReadReferencePNM(const std::string& Path, TBitmap& Out);
 // Writes a 24-bit bitmap as a binary P6 file, independently of the library's codecs.
 void WriteReferencePPM(const TBitmap& Bitmap, const std::string& Path);

@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "quillo/codecs/bmp.h"
+#include "quillo/codecs/png.h"
+#include "quillo/codecs/zstreams.h"
+#include "quillo/core/pixels.h"
+#include "quillo/io/quilloio.h"
+#include "tests/support/testutil.h"
+
+using namespace quillo;
+using namespace quillo::test;
+
+namespace {
+
+struct PngRead {
+  TBitmap Bitmap;
+  TIOParamsVals Params;
+  bool Aborted = false;
+  std::vector<int32_t> Progress;
+  PngRead(const std::vector<uint8_t>& Bytes, TRGB Background = CreateRGB(0, 0, 0),
+          bool Preview = false) {
+    Params.PngBackground = Background;
+    TMemoryViewStream S(Bytes.data(), static_cast<int64_t>(Bytes.size()));
+    TProgressRec P =
+        QLProgressRec([&](TObject*, int32_t Per) { Progress.push_back(Per); }, nullptr, Aborted);
+    ReadPNGStream(S, Bitmap, Params, P, Preview);
+  }
+};
+
+std::vector<uint8_t> WritePng(const TBitmap& B, TIOParamsVals& P) {
+  TMemoryStream S;
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  WritePNGStream(S, B, P, Prog);
+  EXPECT_FALSE(Abort);
+  return S.Data();
+}
+
+std::string Hex(const TRGB& C) {
+  char Buf[32];
+  std::snprintf(Buf, sizeof(Buf), "rgb:%02x/%02x/%02x", C.r, C.g, C.b);
+  return Buf;
+}
+
+}  // namespace
+
+TEST(PNG, WriterColourTypesRoundTrip) {
+  TBitmap Src = RandomBitmap24(31, 17, 3);
+  TIOParamsVals P;
+  P.DpiX = 300;
+  P.DpiY = 150;
+  for (bool Interlaced : {false, true})
+    for (TIOPNGFilter F : {ioPNG_FILTER_NONE, ioPNG_FILTER_SUB, ioPNG_FILTER_PAETH}) {
+      P.PngInterlaced = Interlaced;
+      P.PngFilter = F;
+      PngRead R(WritePng(Src, P));
+      ASSERT_FALSE(R.Aborted);
+      EXPECT_TRUE(SamePixels(R.Bitmap, Src));
+      EXPECT_EQ(R.Params.DpiX, 300);
+      EXPECT_EQ(R.Params.DpiY, 150);
+      EXPECT_EQ(R.Params.PngInterlaced, Interlaced);
+      EXPECT_EQ(R.Params.SamplesPerPixel, 3);
+    }
+  // 256-colour palette: PLTE of 256 entries, pixels among them.
+  P.PngInterlaced = false;
+  P.SamplesPerPixel = 1;
+  P.BitsPerSample = 8;
+  PngRead Pal(WritePng(Src, P));
+  ASSERT_FALSE(Pal.Aborted);
+  EXPECT_EQ(Pal.Params.ColorMapCount, 256);
+  EXPECT_EQ(Pal.Params.BitsPerSample, 8);
+  for (int32_t Y = 0; Y < 17; ++Y)
+    for (int32_t X = 0; X < 31; ++X) {
+      const TRGB C = reinterpret_cast<const TRGB*>(Pal.Bitmap.ScanLine(Y))[X];
+      ASSERT_NE(std::find(Pal.Params.ColorMap.begin(), Pal.Params.ColorMap.end(), C),
+                Pal.Params.ColorMap.end());
+    }
+  // 1-bit grey: black and white stays exact; a photo is dithered.
+  P.BitsPerSample = 1;
+  TBitmap One = RandomBitmap1(29, 9, 4);
+  PngRead Bw(WritePng(One, P));
+  ASSERT_FALSE(Bw.Aborted);
+  EXPECT_EQ(Bw.Bitmap.GetPixelFormat(), pf1bit);
+  EXPECT_TRUE(SamePixels(Bw.Bitmap, One));
+  PngRead Dithered(WritePng(Src, P));
+  EXPECT_EQ(Dithered.Bitmap.GetPixelFormat(), pf1bit);
+  // The background goes out as bKGD and comes back.
+  P.SamplesPerPixel = 3;
+  P.BitsPerSample = 8;
+  P.PngBackground = CreateRGB(10, 20, 30);
+  PngRead Bk(WritePng(Src, P));
+  EXPECT_EQ(Bk.Params.PngBackground, CreateRGB(10, 20, 30));
+}
+
+TEST(PNG, InterlacedProgressReachesOneHundred) {
+  TBitmap Src = RandomBitmap24(16, 16, 5);
+  TIOParamsVals P;
+  P.PngInterlaced = true;
+  PngRead R(WritePng(Src, P));
+  ASSERT_FALSE(R.Aborted);
+  ASSERT_EQ(R.Progress.size(), 7u * 16u);
+  EXPECT_EQ(R.Progress.back(), 100);
+  EXPECT_TRUE(std::is_sorted(R.Progress.begin(), R.Progress.end()));
+}
+
+TEST(PNG, DamagedFilesAbort) {
+  TBitmap Src = RandomBitmap24(20, 10, 6);
+  TIOParamsVals P;
+  std::vector<uint8_t> Good = WritePng(Src, P);
+  for (size_t Cut = 0; Cut + 12 < Good.size(); Cut += 7) {
+    PngRead R(std::vector<uint8_t>(Good.begin(), Good.begin() + static_cast<ptrdiff_t>(Cut)));
+    EXPECT_TRUE(R.Aborted) << Cut;
+  }
+  // A flipped byte inside the image data breaks its checksum.
+  std::vector<uint8_t> Bad = Good;
+  Bad[Good.size() / 2] ^= 0x55;
+  EXPECT_TRUE(PngRead(Bad).Aborted);
+  // Dimensions beyond the pixel limit are refused before the image is allocated.
+  const int64_t Old = QLGetMaxPixels();
+  QLSetMaxPixels(100);
+  EXPECT_TRUE(PngRead(Good).Aborted);
+  QLSetMaxPixels(Old);
+  std::vector<uint8_t> Sig = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  TMemoryViewStream S(Sig.data(), 8);
+  EXPECT_TRUE(IsPNGStream(S));
+  EXPECT_EQ(S.GetPosition(), 0);
+}
+
+TEST(PNG, PeersConformanceSet) {
+  if (!HaveProgram("convert") || !HaveProgram("pngtopnm") || !HaveProgram("pnmtopng")) GTEST_SKIP();
+  TempDir Dir;
+  const std::string D = Dir.Path() + "/";
+  TBitmap Src = RandomBitmap24(33, 21, 7);
+  WriteReferencePPM(Src, D + "src.ppm");
+  ASSERT_EQ(RunCommand("convert -size 33x21 gradient:'rgba(255,0,0,1)-rgba(0,0,255,0)' " + D +
+                       "alpha.png"),
+            0);
+  ASSERT_EQ(RunCommand("ppmtopgm " + D + "src.ppm > " + D + "grey.pgm && pgmtopbm " + D +
+                       "grey.pgm > " + D + "bw.pbm"),
+            0);
+  const std::vector<std::string> Commands = {
+      "convert " + D + "src.ppm PNG24:" + D + "out.png",
+      "convert " + D + "src.ppm -colors 200 PNG8:" + D + "out.png",
+      "convert " + D + "src.ppm -interlace PNG PNG24:" + D + "out.png",
+      "convert " + D + "src.ppm -depth 16 PNG48:" + D + "out.png",
+      "convert " + D + "src.ppm -type Grayscale -depth 16 " + D + "out.png",
+      "convert " + D + "src.ppm -type Grayscale -depth 4 " + D + "out.png",
+      "convert " + D + "src.ppm -type Grayscale -depth 2 " + D + "out.png",
+      "convert " + D + "src.ppm -colors 12 -define png:bit-depth=4 -define png:color-type=3 " + D +
+          "out.png",
+      "convert " + D + "src.ppm -colors 3 -define png:bit-depth=2 -define png:color-type=3 " + D +
+          "out.png",
+      "convert " + D + "src.ppm -colors 2 -define png:bit-depth=1 -define png:color-type=3 " + D +
+          "out.png",
+      "convert " + D + "alpha.png PNG32:" + D + "out.png",
+      "convert " + D + "alpha.png -background '#305070' -alpha on -depth 16 PNG64:" + D + "out.png",
+      "convert " + D + "alpha.png -colorspace gray -define png:color-type=4 " + D + "out.png",
+      "convert " + D + "alpha.png -colors 30 PNG8:" + D + "out.png",
+      "pnmtopng " + D + "src.ppm > " + D + "out.png",
+      "pnmtopng -interlace " + D + "src.ppm > " + D + "out.png",
+      "pnmtopng " + D + "grey.pgm > " + D + "out.png",
+      "pnmtopng " + D + "bw.pbm > " + D + "out.png",
+      "pnmtopng -alpha=" + D + "grey.pgm -background=rgb:40/50/60 " + D + "src.ppm > " + D +
+          "out.png",
+  };
+  for (const std::string& C : Commands) {
+    ASSERT_EQ(RunCommand(C + " 2>/dev/null"), 0) << C;
+    PngRead R(ReadFileBytes(D + "out.png"), CreateRGB(200, 100, 50));
+    ASSERT_FALSE(R.Aborted) << C;
+    // libpng's decode through netpbm, transparency mixed onto the colour we composed onto.
+    TBitmap Ref;
+    ASSERT_TRUE(PeerToPNM("pngtopnm -mix -background=" + Hex(R.Params.PngBackground) + " " + D +
+                              "out.png | pnmtopnm > " + D + "ref.pnm",
+                          D + "ref.pnm", Ref))
+        << C;
+    EXPECT_TRUE(SamePixels(As24(R.Bitmap), Ref)) << C;
+  }
+  // Black-and-white images with a transparent colour: netpbm mixes those at one bit, so the
+  // reference is its image and its alpha mask put together here (alpha is 0 or 1 throughout).
+  for (const std::string& C : {"pnmtopng -transparent=black " + D + "bw.pbm > " + D + "out.png",
+                               "pnmtopng -background=rgb:11/22/33 -transparent=white " + D +
+                                   "bw.pbm > " + D + "out.png"}) {
+    ASSERT_EQ(RunCommand(C + " 2>/dev/null"), 0) << C;
+    PngRead R(ReadFileBytes(D + "out.png"), CreateRGB(200, 100, 50));
+    ASSERT_FALSE(R.Aborted) << C;
+    TBitmap Image, Mask;
+    ASSERT_TRUE(PeerToPNM("pngtopnm " + D + "out.png > " + D + "img.pnm", D + "img.pnm", Image))
+        << C;
+    ASSERT_TRUE(
+        PeerToPNM("pngtopnm -alpha " + D + "out.png > " + D + "mask.pnm", D + "mask.pnm", Mask))
+        << C;
+    for (int32_t Y = 0; Y < Image.GetHeight(); ++Y)
+      for (int32_t X = 0; X < Image.GetWidth(); ++X) {
+        TRGB& P = reinterpret_cast<TRGB*>(Image.ScanLine(Y))[X];
+        if (Mask.ScanLine(Y)[X * 3] == 0) P = R.Params.PngBackground;
+      }
+    EXPECT_TRUE(SamePixels(As24(R.Bitmap), Image)) << C;
+  }
+  // The files we write, ImageMagick and netpbm read with our pixels.
+  for (int Kind = 0; Kind < 4; ++Kind) {
+    TIOParamsVals P;
+    P.SamplesPerPixel = Kind == 0 || Kind == 3 ? 3 : 1;
+    P.BitsPerSample = Kind == 2 ? 1 : 8;
+    P.PngInterlaced = Kind == 3;
+    std::vector<uint8_t> Bytes = WritePng(Src, P);
+    WriteFileBytes(D + "ours.png", Bytes);
+    PngRead Mine(Bytes);
+    TBitmap Im, Nb;
+    ASSERT_TRUE(
+        PeerToPNM("convert " + D + "ours.png -depth 8 ppm:" + D + "im.ppm", D + "im.ppm", Im));
+    EXPECT_TRUE(SamePixels(As24(Mine.Bitmap), Im)) << "ImageMagick " << Kind;
+    ASSERT_TRUE(
+        PeerToPNM("pngtopnm " + D + "ours.png | pnmtopnm > " + D + "nb.pnm", D + "nb.pnm", Nb));
+    EXPECT_TRUE(SamePixels(As24(Mine.Bitmap), Nb)) << "netpbm " << Kind;
+  }
+  // An icon holding a 256 x 256 PNG image.
+  ASSERT_EQ(RunCommand("convert " + D + "src.ppm -resize 256x256! " + D + "big.png && convert " +
+                       D + "big.png " + D + "big.ico"),
+            0);
+  TBitmap Icon;
+  TIOParamsVals IP;
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  TFileStream F(D + "big.ico", fmOpenRead);
+  ICOReadStream(F, Icon, IP, false, Prog);
+  ASSERT_FALSE(Abort);
+  TBitmap Ref;
+  ASSERT_TRUE(PeerToPNM("pngtopnm " + D + "big.png > " + D + "big.ppm", D + "big.ppm", Ref));
+  EXPECT_TRUE(SamePixels(Icon, Ref));
+}
+
+TEST(ZStreams, RoundTripsAndLimits) {
+  std::vector<uint8_t> Data(300000);
+  for (size_t I = 0; I < Data.size(); ++I) Data[I] = static_cast<uint8_t>((I * I) >> 7);
+  TMemoryStream Packed;
+  {
+    TCompressionStream C(TCompressionLevel::clDefault, Packed);
+    for (size_t I = 0; I < Data.size(); I += 1000) C.WriteBuffer(Data.data() + I, 1000);
+    EXPECT_GT(C.CompressionRate(), 0);
+    EXPECT_THROW(C.Seek(5, soFromBeginning), EAbort);
+    uint8_t B;
+    EXPECT_THROW(C.Read(&B, 1), EAbort);
+  }
+  Packed.SetPosition(0);
+  TDecompressionStream U(Packed);
+  std::vector<uint8_t> Back(Data.size());
+  U.ReadBuffer(Back.data(), 1000);
+  EXPECT_EQ(U.Seek(5000, soFromBeginning), 5000);  // forward: read and dropped
+  U.ReadBuffer(Back.data() + 5000, static_cast<int64_t>(Data.size()) - 5000);
+  EXPECT_TRUE(std::equal(Data.begin() + 5000, Data.end(), Back.begin() + 5000));
+  EXPECT_EQ(U.Seek(0, soFromBeginning), 0);
+  U.ReadBuffer(Back.data(), 1000);
+  EXPECT_TRUE(std::equal(Data.begin(), Data.begin() + 1000, Back.begin()));
+  EXPECT_THROW(U.Seek(10, soFromBeginning), EAbort);  // backwards
+  EXPECT_THROW(U.Write(Back.data(), 1), EAbort);
+
+  std::vector<uint8_t> Z, Out;
+  CompressBuf(Data.data(), 0, Z);
+  DecompressBuf(Z.data(), static_cast<int64_t>(Z.size()), 0, Out);
+  EXPECT_TRUE(Out.empty());
+  CompressBuf(Data.data(), static_cast<int64_t>(Data.size()), Z);
+  DecompressBuf(Z.data(), static_cast<int64_t>(Z.size()), 10, Out);
+  EXPECT_EQ(Out, Data);
+  // Damaged and cut streams, and an expansion beyond the limit, raise the silent abort.
+  std::vector<uint8_t> Cut(Z.begin(), Z.begin() + static_cast<ptrdiff_t>(Z.size() / 2));
+  EXPECT_THROW(DecompressBuf(Cut.data(), static_cast<int64_t>(Cut.size()), 0, Out), EAbort);
+  std::vector<uint8_t> Junk = {1, 2, 3, 4, 5};
+  EXPECT_THROW(DecompressBuf(Junk.data(), 5, 0, Out), EAbort);
+  std::vector<uint8_t> Zeros(4 << 20, 0), Bomb;
+  CompressBuf(Zeros.data(), static_cast<int64_t>(Zeros.size()), Bomb);
+  const int64_t Old = QLGetMaxPixels();
+  QLSetMaxPixels(1000);
+  EXPECT_THROW(DecompressBuf(Bomb.data(), static_cast<int64_t>(Bomb.size()), 0, Out), EAbort);
+  QLSetMaxPixels(Old);
+}
+
+TEST(PNG, ThroughTheComponent) {
+  TBitmap Img = RandomBitmap24(12, 7, 8), Back;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Img);
+  TMemoryStream S;
+  IO.SaveToStream(S, ioPNG);
+  ASSERT_FALSE(IO.Aborting);
+  S.SetPosition(0);
+  IO.SetAttachedBitmap(&Back);
+  IO.LoadFromStream(S);
+  ASSERT_FALSE(IO.Aborting);
+  EXPECT_EQ(IO.IOParams().FileType, ioPNG);
+  EXPECT_TRUE(SamePixels(Back, Img));
+  // A PNG named .jpg goes to the JPEG reader by extension, and is found by content in a stream.
+  TempDir Dir;
+  S.SaveToFile(Dir.File("x.jpg"));
+  IO.LoadFromFile(Dir.File("x.jpg"));
+  EXPECT_TRUE(IO.Aborting);
+  EXPECT_EQ(FindFileFormat(Dir.File("x.jpg"), false), ioPNG);
+  EXPECT_EQ(FindFileFormat(Dir.File("x.jpg"), true), ioUnknown);
+}

@@ -1,0 +1,496 @@
+#include "quillo/proc/geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "quillo/core/pixels.h"
+
+namespace quillo {
+
+namespace {
+
+inline uint8_t Clamp255(int64_t V) {
+  return static_cast<uint8_t>(V < 0 ? 0 : V > 255 ? 255 : V);
+}
+
+double Sinc(double X) {
+  if (X == 0) return 1.0;
+  X *= std::numbers::pi;
+  return std::sin(X) / X;
+}
+
+// One target position's sources: the first weight's index into the flat arrays and the count.
+struct TContrib {
+  int32_t First = 0;
+  int32_t Count = 0;
+};
+
+struct TContribList {
+  std::vector<TContrib> Of;     // per target position
+  std::vector<int32_t> Source;  // source positions, mirrored into range
+  std::vector<double> Weight;
+};
+
+// The contributors of every target position of a pass from SrcLen to DstLen positions.
+// Quick lists hold at most 13 entries a position (the first ones).
+TContribList Contributors(int32_t SrcLen, int32_t DstLen, TResampleFilter Filter, bool Quick) {
+  TContribList L;
+  L.Of.resize(static_cast<size_t>(DstLen));
+  const double S = static_cast<double>(DstLen) / SrcLen;
+  const double R = QLFilterSupport(Filter);
+  for (int32_t I = 0; I < DstLen; ++I) {
+    TContrib& C = L.Of[static_cast<size_t>(I)];
+    C.First = static_cast<int32_t>(L.Source.size());
+    const double Centre = I / S;
+    const double Width = S >= 1 ? R : R / S;
+    const double F = S >= 1 ? 1.0 : 1.0 / S;
+    const int64_t Lo = static_cast<int64_t>(std::floor(Centre - Width));
+    const int64_t Hi = static_cast<int64_t>(std::ceil(Centre + Width));
+    for (int64_t J = Lo; J <= Hi; ++J) {
+      const double W = S >= 1 ? QLFilterKernel(Filter, Centre - J)
+                              : QLFilterKernel(Filter, (Centre - J) / F) / F;
+      if (W == 0) continue;
+      if (Quick && C.Count == 13) break;
+      // Positions outside mirror back in (a source of one or two positions can still fall
+      // outside after one mirroring; those are clamped).
+      int64_t N = J < 0 ? -J : J >= SrcLen ? 2 * static_cast<int64_t>(SrcLen) - 1 - J : J;
+      N = std::clamp<int64_t>(N, 0, SrcLen - 1);
+      L.Source.push_back(static_cast<int32_t>(N));
+      L.Weight.push_back(W);
+      ++C.Count;
+    }
+  }
+  return L;
+}
+
+// A weighted sum as a byte: above 255 is 255, below 0 is 0, otherwise rounded (halves to even).
+inline uint8_t ToByte(double V) {
+  if (V > 255) return 255;
+  if (V < 0) return 0;
+  return static_cast<uint8_t>(QLRound(V));
+}
+
+// One row of the horizontal pass.
+void HorizontalRow(const uint8_t* Src, uint8_t* Dst, const TContribList& L) {
+  const size_t N = L.Of.size();
+  for (size_t I = 0; I < N; ++I) {
+    const TContrib& C = L.Of[I];
+    double B = 0, G = 0, R = 0;
+    for (int32_t K = C.First; K < C.First + C.Count; ++K) {
+      const uint8_t* P = Src + static_cast<size_t>(L.Source[static_cast<size_t>(K)]) * 3;
+      const double W = L.Weight[static_cast<size_t>(K)];
+      B += W * P[0];
+      G += W * P[1];
+      R += W * P[2];
+    }
+    Dst[I * 3] = ToByte(B);
+    Dst[I * 3 + 1] = ToByte(G);
+    Dst[I * 3 + 2] = ToByte(R);
+  }
+}
+
+// One row of the vertical pass, all channels of all columns at once: each output is still the
+// sum of its contributors in their order.
+void VerticalRow(const TBitmap& Scratch, uint8_t* Dst, const TContribList& L, int32_t Row,
+                 std::vector<double>& Acc) {
+  const TContrib& C = L.Of[static_cast<size_t>(Row)];
+  std::fill(Acc.begin(), Acc.end(), 0.0);
+  const size_t N = Acc.size();
+  for (int32_t K = C.First; K < C.First + C.Count; ++K) {
+    const uint8_t* P = Scratch.ScanLine(L.Source[static_cast<size_t>(K)]);
+    const double W = L.Weight[static_cast<size_t>(K)];
+    double* A = Acc.data();
+    for (size_t X = 0; X < N; ++X) A[X] += W * P[X];
+  }
+  for (size_t X = 0; X < N; ++X) Dst[X] = ToByte(Acc[X]);
+}
+
+void Report(const TQLProgressEvent& OnProgress, TObject* Sender, int32_t Per) {
+  if (OnProgress) OnProgress(Sender, Per);
+}
+
+void ResampleImpl(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
+                  const TQLProgressEvent& OnProgress, TObject* Sender, bool Quick) {
+  if (Source.GetPixelFormat() != pf24bit || Filter == rfNone) return;
+  const int32_t SW = Source.GetWidth(), SH = Source.GetHeight();
+  const int32_t TW = Destination.GetWidth(), TH = Destination.GetHeight();
+  if (SW == 0 || SH == 0 || (SW < 2 && SH < 2) || TW <= 0 || TH <= 0) return;
+  Destination.SetPixelFormat(pf24bit);
+  const double U = 100.0 / (TW + SH + 0.5);
+
+  // Horizontal pass into a scratch image TW x SH.
+  TBitmap Scratch(TW, SH, pf24bit);
+  if (Quick && TW < SW) {
+    _QLBmpStretch(Source, Scratch);
+  } else {
+    const TContribList H = Contributors(SW, TW, Filter, Quick);
+    for (int32_t Y = 0; Y < SH; ++Y) {
+      HorizontalRow(Source.ScanLine(Y), Scratch.ScanLine(Y), H);
+      Report(OnProgress, Sender, QLTrunc((Y + 1) * U));
+    }
+  }
+  // Vertical pass into the destination.
+  if (Quick && TH < SH) {
+    _QLBmpStretch(Scratch, Destination);
+  } else {
+    const TContribList V = Contributors(SH, TH, Filter, Quick);
+    std::vector<double> Acc(static_cast<size_t>(TW) * 3);
+    for (int32_t Y = 0; Y < TH; ++Y) {
+      VerticalRow(Scratch, Destination.ScanLine(Y), V, Y, Acc);
+      // The columns done so far, as a share of the target width.
+      Report(OnProgress, Sender, QLTrunc((SH + static_cast<double>(Y + 1) * TW / TH) * U));
+    }
+  }
+  Destination.Modified();
+}
+
+}  // namespace
+
+double QLFilterSupport(TResampleFilter Filter) {
+  switch (Filter) {
+    case rfTriangle:
+    case rfHermite:
+      return 1.0;
+    case rfBell:
+      return 1.5;
+    case rfBSpline:
+    case rfMitchell:
+      return 2.0;
+    case rfLanczos3:
+      return 3.0;
+    default:
+      return 0.0;
+  }
+}
+
+double QLFilterKernel(TResampleFilter Filter, double X) {
+  const double A = std::fabs(X);
+  switch (Filter) {
+    case rfTriangle:
+      return A < 1 ? 1 - A : 0;
+    case rfHermite:
+      return A < 1 ? (2 * A - 3) * A * A + 1 : 0;
+    case rfBell:
+      if (A < 0.5) return 0.75 - A * A;
+      if (A < 1.5) return 0.5 * (A - 1.5) * (A - 1.5);
+      return 0;
+    case rfBSpline:
+      if (A < 1) return A * A * A / 2 - A * A + 2.0 / 3.0;
+      if (A < 2) return (2 - A) * (2 - A) * (2 - A) / 6;
+      return 0;
+    case rfLanczos3:
+      return A < 3 ? Sinc(A) * Sinc(A / 3) : 0;
+    case rfMitchell:
+      if (A < 1) return (7 * A * A * A - 12 * A * A + 16.0 / 3.0) / 6;
+      if (A < 2) return (-7.0 / 3.0 * A * A * A + 12 * A * A - 20 * A + 32.0 / 3.0) / 6;
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+void _Resample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
+               const TQLProgressEvent& OnProgress, TObject* Sender) {
+  ResampleImpl(Source, Destination, Filter, OnProgress, Sender, false);
+}
+
+void _QuickResample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
+                    const TQLProgressEvent& OnProgress, TObject* Sender) {
+  ResampleImpl(Source, Destination, Filter, OnProgress, Sender, true);
+}
+
+void _QLBmpStretch(const TBitmap& Source, TBitmap& Destination) {
+  const int32_t SW = Source.GetWidth(), SH = Source.GetHeight();
+  const int32_t DW = Destination.GetWidth(), DH = Destination.GetHeight();
+  Destination.SetPixelFormat(Source.GetPixelFormat() == pf1bit ? pf1bit : pf24bit);
+  if (SW == 0 || SH == 0 || DW == 0 || DH == 0) return;
+  // Each destination pixel takes the source pixel under its centre.
+  std::vector<int32_t> Cols(static_cast<size_t>(DW));
+  for (int32_t X = 0; X < DW; ++X)
+    Cols[static_cast<size_t>(X)] = static_cast<int32_t>((2 * static_cast<int64_t>(X) + 1) * SW /
+                                                        (2 * static_cast<int64_t>(DW)));
+  const bool OneBit = Source.GetPixelFormat() == pf1bit;
+  TBitmap Wide;
+  const TBitmap* SrcP = &Source;
+  if (!OneBit && Source.GetPixelFormat() != pf24bit) {
+    Wide.Assign(Source);
+    Wide.SetPixelFormat(pf24bit);
+    SrcP = &Wide;
+  }
+  const TBitmap& Src = *SrcP;
+  for (int32_t Y = 0; Y < DH; ++Y) {
+    const int32_t SY = static_cast<int32_t>((2 * static_cast<int64_t>(Y) + 1) * SH /
+                                            (2 * static_cast<int64_t>(DH)));
+    const uint8_t* S = Src.ScanLine(SY);
+    uint8_t* D = Destination.ScanLine(Y);
+    if (OneBit) {
+      std::memset(D, 0, static_cast<size_t>(Destination.RowLen()));
+      for (int32_t X = 0; X < DW; ++X)
+        if (_GetPixelbw(S, Cols[static_cast<size_t>(X)]))
+          D[X >> 3] |= static_cast<uint8_t>(0x80 >> (X & 7));
+    } else {
+      for (int32_t X = 0; X < DW; ++X)
+        std::memcpy(D + X * 3, S + Cols[static_cast<size_t>(X)] * 3, 3);
+    }
+  }
+  Destination.Modified();
+}
+
+void _Rot90(const TBitmap& Source, TBitmap& Destination) {
+  if (Source.GetPixelFormat() != pf24bit) return;
+  const int32_t W = Source.GetWidth(), H = Source.GetHeight();
+  TBitmap Out(H, W, pf24bit);
+  std::vector<const uint8_t*> Rows(static_cast<size_t>(H));
+  for (int32_t Y = 0; Y < H; ++Y) Rows[static_cast<size_t>(Y)] = Source.ScanLine(Y);
+  for (int32_t Y = 0; Y < W; ++Y) {
+    uint8_t* D = Out.ScanLine(Y);
+    const int32_t SX = (W - 1 - Y) * 3;
+    for (int32_t X = 0; X < H; ++X) std::memcpy(D + X * 3, Rows[static_cast<size_t>(X)] + SX, 3);
+  }
+  Destination = std::move(Out);
+  Destination.Modified();
+}
+
+void _Rot90o(const TBitmap& Source, TBitmap& Destination) {
+  if (Source.GetPixelFormat() != pf24bit) return;
+  const int32_t W = Source.GetWidth(), H = Source.GetHeight();
+  TBitmap Out(H, W, pf24bit);
+  std::vector<const uint8_t*> Rows(static_cast<size_t>(H));
+  for (int32_t Y = 0; Y < H; ++Y) Rows[static_cast<size_t>(Y)] = Source.ScanLine(Y);
+  for (int32_t Y = 0; Y < W; ++Y) {
+    uint8_t* D = Out.ScanLine(Y);
+    for (int32_t X = 0; X < H; ++X)
+      std::memcpy(D + X * 3, Rows[static_cast<size_t>(H - 1 - X)] + Y * 3, 3);
+  }
+  Destination = std::move(Out);
+  Destination.Modified();
+}
+
+namespace {
+
+// A line copied into a target line at a start position, blended with its neighbour by a
+// 4096-based weight when antialiasing: Get(i) is source pixel i of the line (Count of them),
+// Put(k, pixel) the target position k (dropped outside 0..Limit-1).
+template <typename TGet, typename TPut>
+void ShearLine(int32_t Count, int32_t Start, int32_t Limit, bool Antialias, int32_t Weight,
+               const TRGB& Bg, TGet&& Get, TPut&& Put) {
+  if (!Antialias) {
+    for (int32_t I = 0; I < Count; ++I) {
+      const int32_t K = Start + I;
+      if (K >= 0 && K < Limit) Put(K, Get(I));
+    }
+    return;
+  }
+  auto Blend = [&](const TRGB& P, const TRGB& C) {
+    auto Ch = [&](uint8_t Pv, uint8_t Cv) {
+      return Clamp255(QLRound(
+          (static_cast<double>(Pv) * Weight + static_cast<double>(Cv) * (4096 - Weight) + 2048) /
+          4096.0));
+    };
+    return TRGB{Ch(P.b, C.b), Ch(P.g, C.g), Ch(P.r, C.r)};
+  };
+  TRGB Prev = Bg;
+  for (int32_t I = 0; I < Count; ++I) {
+    const TRGB Cur = Get(I);
+    const int32_t K = Start + I;
+    if (K >= 0 && K < Limit) Put(K, Blend(Prev, Cur));
+    Prev = Cur;
+  }
+  const int32_t After = Start + Count;
+  if (Weight > 0 && After >= 0 && After < Limit) Put(After, Blend(Prev, Bg));
+}
+
+TBitmap Filled(int32_t W, int32_t H, const TRGB& Bg) {
+  TBitmap B(W, H, pf24bit);
+  for (int32_t Y = 0; Y < H; ++Y) {
+    TRGB* Row = reinterpret_cast<TRGB*>(B.ScanLine(Y));
+    std::fill(Row, Row + W, Bg);
+  }
+  return B;
+}
+
+}  // namespace
+
+bool _Rotate24(TBitmap& Bitmap, int32_t Angle, bool Antialias, TColor Background,
+               TProgressRec& Progress) {
+  if (Bitmap.GetPixelFormat() != pf24bit || Bitmap.Empty()) return true;
+  const TColor C = ColorToRGB(Background);
+  const TRGB Bg = CreateRGB(GetRValue(C), GetGValue(C), GetBValue(C));
+  int32_t A = Angle % 360;
+  TBitmap Scratch;
+  bool Stepped = false;
+  while (A > 45) {
+    _Rot90(Stepped ? Scratch : Bitmap, Scratch);
+    Stepped = true;
+    A -= 90;
+  }
+  while (A < -45) {
+    _Rot90o(Stepped ? Scratch : Bitmap, Scratch);
+    Stepped = true;
+    A += 90;
+  }
+  if (A == 0) {
+    if (Stepped) Bitmap = std::move(Scratch);
+    Bitmap.Modified();
+    return true;
+  }
+  const TBitmap& Src = Stepped ? Scratch : Bitmap;
+  const double Theta = A * std::numbers::pi / 180.0;
+  const double T = std::fabs(std::tan(Theta / 2)), S = std::fabs(std::sin(Theta));
+  const int32_t W = Src.GetWidth(), H = Src.GetHeight();
+  auto Near = [](double V) { return static_cast<int32_t>(QLRound(V)); };
+  const int32_t W1 = Near(H * T + W + 1);
+  const int32_t D2 = Near((W1 - W) * S);
+  const int32_t H2u = Near(W1 * S + H + 1);
+  const int32_t H2 = H2u - 2 * D2;
+  const int32_t D3 = Near((H2u - H - D2) * T);
+  const int32_t W3 = Near(H2 * T + W1 + 1 - 2 * D3);
+  if (!QLImageSizeOK(W1, H, 24) || !QLImageSizeOK(W1, H2, 24) || !QLImageSizeOK(W3, H2, 24) ||
+      H2 <= 0 || W3 <= 0)
+    return false;
+  const bool Pos = Theta > 0;
+  const double Total = H + W1 + H2 + 0.5;
+  int32_t Lines = 0;
+  auto Step = [&]() { QLProgress(Progress, QLTrunc(Lines++ * 100 / Total)); };
+
+  // First shear: rows move right.
+  TBitmap B1 = Filled(W1, H, Bg);
+  for (int32_t Y = 0; Y < H; ++Y) {
+    Step();
+    const double O = Pos ? Y * T : (H - Y) * T;
+    const int32_t K = Near(O);
+    const int32_t Wt = static_cast<int32_t>((O - K) * 4096);  // truncated
+    const TRGB* In = reinterpret_cast<const TRGB*>(Src.ScanLine(Y));
+    TRGB* Out = reinterpret_cast<TRGB*>(B1.ScanLine(Y));
+    ShearLine(
+        W, K, W1, Antialias, Wt, Bg, [&](int32_t I) { return In[I]; },
+        [&](int32_t P, const TRGB& V) { Out[P] = V; });
+  }
+  // Second shear: columns move down.
+  TBitmap B2 = Filled(W1, H2, Bg);
+  std::vector<TRGB*> Rows2(static_cast<size_t>(H2));
+  for (int32_t Y = 0; Y < H2; ++Y)
+    Rows2[static_cast<size_t>(Y)] = reinterpret_cast<TRGB*>(B2.ScanLine(Y));
+  std::vector<const TRGB*> Rows1(static_cast<size_t>(H));
+  for (int32_t Y = 0; Y < H; ++Y)
+    Rows1[static_cast<size_t>(Y)] = reinterpret_cast<const TRGB*>(B1.ScanLine(Y));
+  for (int32_t X = 0; X < W1; ++X) {
+    Step();
+    const double O = Pos ? (W1 - X) * S : X * S;
+    const int32_t K = Near(O) - D2;
+    const int32_t Wt = Near((O - Near(O)) * 4096);
+    ShearLine(
+        H, K, H2, Antialias, Wt, Bg, [&](int32_t I) { return Rows1[static_cast<size_t>(I)][X]; },
+        [&](int32_t P, const TRGB& V) { Rows2[static_cast<size_t>(P)][X] = V; });
+  }
+  // Third shear: rows move right again, into the bitmap.
+  TBitmap B3 = Filled(W3, H2, Bg);
+  for (int32_t Y = 0; Y < H2; ++Y) {
+    Step();
+    const double O = Pos ? Y * T : (H2 - Y) * T;
+    const int32_t K = Near(O) - D3;
+    const int32_t Wt = Near((O - Near(O)) * 4096);
+    const TRGB* In = Rows2[static_cast<size_t>(Y)];
+    TRGB* Out = reinterpret_cast<TRGB*>(B3.ScanLine(Y));
+    ShearLine(
+        W1, K, W3, Antialias, Wt, Bg, [&](int32_t I) { return In[I]; },
+        [&](int32_t P, const TRGB& V) { Out[P] = V; });
+  }
+  Bitmap = std::move(B3);
+  Bitmap.Modified();
+  return true;
+}
+
+bool _rotate1bit(TBitmap& Bitmap, double Angle, int32_t BackgroundBit, TProgressRec& Progress) {
+  if (Bitmap.GetPixelFormat() != pf1bit) return true;
+  const double Theta = -Angle / 57.29577951308232;
+  const double C = std::trunc(std::cos(Theta) * 10000) / 10000;
+  const double S = std::trunc(std::sin(Theta) * 10000) / 10000;
+  const int32_t W = Bitmap.GetWidth(), H = Bitmap.GetHeight();
+  const int64_t NW = static_cast<int64_t>(std::fabs(W * C) + std::fabs(H * S));
+  const int64_t NH = static_cast<int64_t>(std::fabs(W * S) + std::fabs(H * C));
+  if (!QLImageSizeOK(NW, NH, 1)) return false;
+  TBitmap Out(static_cast<int32_t>(NW), static_cast<int32_t>(NH), pf1bit);
+  const double NCX = NW / 2.0 - 0.5, NCY = NH / 2.0 - 0.5, OCX = W / 2.0 - 0.5, OCY = H / 2.0 - 0.5;
+  for (int32_t Y = 0; Y < NH; ++Y) {
+    QLProgress(Progress, QLTrunc(Y * 100.0 / NH));
+    uint8_t* Row = Out.ScanLine(Y);
+    const double DY = Y - NCY;
+    for (int32_t X = 0; X < NW; ++X) {
+      const double DX = X - NCX;
+      const int32_t SX = QLTrunc(C * DX + S * DY + OCX);
+      const int32_t SY = QLTrunc(-S * DX + C * DY + OCY);
+      const int32_t Bit = (SX < 0 || SY < 0 || SX >= W || SY >= H)
+                              ? BackgroundBit
+                              : _GetPixelbw(Bitmap.ScanLine(SY), SX);
+      if (Bit) Row[X >> 3] |= static_cast<uint8_t>(0x80 >> (X & 7));
+    }
+  }
+  Bitmap = std::move(Out);
+  Bitmap.Modified();
+  return true;
+}
+
+void _Flip(TBitmap& Bitmap, TFlipDir Direction) {
+  const TPixelFormat PF = Bitmap.GetPixelFormat();
+  if ((PF != pf24bit && PF != pf1bit) || Bitmap.Empty()) return;
+  const int32_t W = Bitmap.GetWidth(), H = Bitmap.GetHeight();
+  TBitmap Out(W, H, PF);
+  for (int32_t Y = 0; Y < H; ++Y) {
+    const uint8_t* S = Bitmap.ScanLine(Direction == fdVertical ? H - 1 - Y : Y);
+    uint8_t* D = Out.ScanLine(Y);
+    if (Direction == fdVertical) {
+      std::memcpy(D, S, static_cast<size_t>(Bitmap.RowLen()));
+    } else if (PF == pf24bit) {
+      for (int32_t X = 0; X < W; ++X) std::memcpy(D + X * 3, S + (W - 1 - X) * 3, 3);
+    } else {
+      for (int32_t X = 0; X < W; ++X)
+        if (_GetPixelbw(S, W - 1 - X)) D[X >> 3] |= static_cast<uint8_t>(0x80 >> (X & 7));
+    }
+  }
+  Bitmap = std::move(Out);
+  Bitmap.Modified();
+}
+
+void _SubResample1bitFilteredDIB(const uint8_t* Rows, int64_t Stride, int32_t SrcWidth,
+                                 int32_t SrcHeight, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
+                                 TBitmap& Destination) {
+  const int32_t DW = Destination.GetWidth(), DH = Destination.GetHeight();
+  if (SrcWidth == 0 || SrcHeight == 0 || DW == 0 || DH == 0) return;
+  Destination.SetPixelFormat(pf24bit);
+  const int32_t AW = X2 - X1 + 1, AH = Y2 - Y1 + 1;
+  const double GX = static_cast<double>(AW) / DW, GY = static_cast<double>(AH) / DH;
+  const int32_t KX = QLTrunc(GX), KY = QLTrunc(GY);
+  for (int32_t J = 0; J < DH; ++J) {
+    const int32_t R0 = QLTrunc(GY * J), R1 = std::max(QLTrunc(GY * J + KY - 1), R0);
+    TRGB* Out = reinterpret_cast<TRGB*>(Destination.ScanLine(J));
+    for (int32_t I = 0; I < DW; ++I) {
+      const int32_t C0 = X1 + QLTrunc(GX * I), C1 = std::max(X1 + QLTrunc(GX * I + KX - 1), C0);
+      int64_t Set = 0, All = 0;
+      for (int32_t Y = Y1 + R0; Y <= Y1 + R1; ++Y) {
+        if (Y < 0 || Y >= SrcHeight) continue;
+        const uint8_t* Row = Rows + Y * Stride;
+        for (int32_t X = C0; X <= C1; ++X) {
+          if (X < 0 || X >= SrcWidth) continue;
+          Set += _GetPixelbw(Row, X);
+          ++All;
+        }
+      }
+      const uint8_t V = All ? static_cast<uint8_t>(255 * Set / All) : 0;
+      Out[I] = TRGB{V, V, V};
+    }
+  }
+  Destination.Modified();
+}
+
+void _SubResample1bitFiltered(const TBitmap& Source, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
+                              TBitmap& Destination) {
+  if (Source.GetPixelFormat() != pf1bit || Source.Empty()) return;
+  _SubResample1bitFilteredDIB(Source.ScanLine(0), -static_cast<int64_t>(Source.RowLen()),
+                              Source.GetWidth(), Source.GetHeight(), X1, Y1, X2, Y2, Destination);
+}
+
+}  // namespace quillo

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "quillo/core/pixels.h"
+#include "quillo/proc/geometry.h"
+#include "tests/support/testutil.h"
+
+using namespace quillo;
+using namespace quillo::test;
+
+namespace {
+
+TRGB Px(const TBitmap& B, int32_t X, int32_t Y) { return reinterpret_cast<const TRGB*>(B.ScanLine(Y))[X]; }
+
+// A plain implementation of one filtered pass, written from the definition: for each target
+// position the sources around its centre, mirrored at the edges, weighted by the kernel
+// (divided by the scale when reducing), summed in order, clamped and rounded.
+uint8_t RefSample(const std::vector<uint8_t>& Line, int32_t I, int32_t Dst, TResampleFilter F) {
+  const int32_t Src = static_cast<int32_t>(Line.size());
+  const double S = static_cast<double>(Dst) / Src, R = QLFilterSupport(F);
+  const double C = I / S;
+  const double Width = S >= 1 ? R : R / S;
+  double Sum = 0;
+  for (int64_t J = static_cast<int64_t>(std::floor(C - Width)); J <= static_cast<int64_t>(std::ceil(C + Width)); ++J) {
+    const double W = S >= 1 ? QLFilterKernel(F, C - J) : QLFilterKernel(F, (C - J) * S) * S;
+    if (W == 0) continue;
+    int64_t N = J < 0 ? -J : J >= Src ? 2 * Src - 1 - J : J;
+    N = std::clamp<int64_t>(N, 0, Src - 1);
+    Sum += W * Line[static_cast<size_t>(N)];
+  }
+  if (Sum > 255) return 255;
+  if (Sum < 0) return 0;
+  return static_cast<uint8_t>(QLRound(Sum));
+}
+
+TBitmap RefResample(const TBitmap& Src, int32_t TW, int32_t TH, TResampleFilter F) {
+  const int32_t SW = Src.GetWidth(), SH = Src.GetHeight();
+  TBitmap Mid(TW, SH, pf24bit), Out(TW, TH, pf24bit);
+  for (int32_t Y = 0; Y < SH; ++Y)
+    for (int32_t Ch = 0; Ch < 3; ++Ch) {
+      std::vector<uint8_t> Line(static_cast<size_t>(SW));
+      for (int32_t X = 0; X < SW; ++X) Line[static_cast<size_t>(X)] = Src.ScanLine(Y)[X * 3 + Ch];
+      for (int32_t X = 0; X < TW; ++X) Mid.ScanLine(Y)[X * 3 + Ch] = RefSample(Line, X, TW, F);
+    }
+  for (int32_t X = 0; X < TW; ++X)
+    for (int32_t Ch = 0; Ch < 3; ++Ch) {
+      std::vector<uint8_t> Line(static_cast<size_t>(SH));
+      for (int32_t Y = 0; Y < SH; ++Y) Line[static_cast<size_t>(Y)] = Mid.ScanLine(Y)[X * 3 + Ch];
+      for (int32_t Y = 0; Y < TH; ++Y) Out.ScanLine(Y)[X * 3 + Ch] = RefSample(Line, Y, TH, F);
+    }
+  return Out;
+}
+
+}  // namespace
+
+TEST(Geometry, KernelsAtTheirEdges) {
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfTriangle, 0), 1);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfTriangle, 1), 0);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfHermite, 0.5), 0.5);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfBell, 0.5), 0.5);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfBell, 1.5), 0);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfBSpline, 0), 2.0 / 3.0);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfBSpline, 1), 1.0 / 6.0);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfLanczos3, 0), 1);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfLanczos3, 3), 0);
+  EXPECT_NEAR(QLFilterKernel(rfLanczos3, 1), 0, 1e-15);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfMitchell, 0), 16.0 / 18.0);
+  EXPECT_NEAR(QLFilterKernel(rfMitchell, 1), 1.0 / 18.0, 1e-15);
+  EXPECT_DOUBLE_EQ(QLFilterKernel(rfMitchell, -1.9), QLFilterKernel(rfMitchell, 1.9));
+  EXPECT_DOUBLE_EQ(QLFilterSupport(rfLanczos3), 3);
+  EXPECT_DOUBLE_EQ(QLFilterSupport(rfNone), 0);
+}
+
+TEST(Geometry, ResampleMatchesAPlainImplementation) {
+  TBitmap Src = RandomBitmap24(23, 17, 1);
+  for (TResampleFilter F : {rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell})
+    for (auto [W, H] : {std::pair{7, 5}, std::pair{50, 40}, std::pair{23, 17}, std::pair{1, 30}}) {
+      TBitmap Dst(W, H, pf24bit);
+      _Resample(Src, Dst, F, nullptr, nullptr);
+      EXPECT_TRUE(SamePixels(Dst, RefResample(Src, W, H, F))) << int(F) << " " << W << "x" << H;
+    }
+  // Same size with the triangle filter is the identity.
+  TBitmap Same(23, 17, pf24bit);
+  _Resample(Src, Same, rfTriangle, nullptr, nullptr);
+  EXPECT_TRUE(SamePixels(Same, Src));
+  // Degenerate sources and rfNone leave the destination alone.
+  TBitmap Tiny(1, 1, pf24bit), Dst(4, 4, pf24bit);
+  std::memset(Dst.Bits(), 7, static_cast<size_t>(Dst.BitsSize()));
+  _Resample(Tiny, Dst, rfTriangle, nullptr, nullptr);
+  _Resample(Src, Dst, rfNone, nullptr, nullptr);
+  EXPECT_EQ(Dst.ScanLine(0)[0], 7);
+  // Progress ends at 99 or 100 and never goes back.
+  std::vector<int32_t> Seen;
+  TBitmap Big(60, 10, pf24bit);
+  _Resample(Src, Big, rfLanczos3, [&](TObject*, int32_t P) { Seen.push_back(P); }, nullptr);
+  ASSERT_FALSE(Seen.empty());
+  EXPECT_TRUE(std::is_sorted(Seen.begin(), Seen.end()));
+  EXPECT_GE(Seen.back(), 99);
+}
+
+TEST(Geometry, QuickResampleAndStretch) {
+  TBitmap Src = RandomBitmap24(12, 9, 2);
+  TBitmap Up(30, 20, pf24bit);
+  _QuickResample(Src, Up, rfTriangle, nullptr, nullptr);
+  TBitmap Full(30, 20, pf24bit);
+  _Resample(Src, Full, rfTriangle, nullptr, nullptr);
+  EXPECT_TRUE(SamePixels(Up, Full));  // triangle needs far fewer than 13 sources
+  // Reducing passes are nearest-neighbour: every output pixel is a source pixel.
+  TBitmap Down(5, 4, pf24bit);
+  _QuickResample(Src, Down, rfLanczos3, nullptr, nullptr);
+  TBitmap Nearest(5, 4, pf24bit);
+  _QLBmpStretch(Src, Nearest);
+  EXPECT_TRUE(SamePixels(Down, Nearest));
+  // Doubling by stretch repeats each pixel twice; 1-bit stays 1-bit.
+  TBitmap Double(24, 18, pf24bit);
+  _QLBmpStretch(Src, Double);
+  EXPECT_EQ(Px(Double, 5, 7), Px(Src, 2, 3));
+  EXPECT_EQ(Px(Double, 4, 6), Px(Src, 2, 3));
+  TBitmap One = RandomBitmap1(11, 3, 3), OneUp(22, 6, pf24bit);
+  _QLBmpStretch(One, OneUp);
+  EXPECT_EQ(OneUp.GetPixelFormat(), pf1bit);
+  for (int32_t X = 0; X < 22; ++X) EXPECT_EQ(_GetPixelbw(OneUp.ScanLine(5), X), _GetPixelbw(One.ScanLine(2), X / 2));
+}
+
+TEST(Geometry, QuarterTurnsAndFlipsArePermutations) {
+  TBitmap Src = RandomBitmap24(13, 7, 4);
+  TBitmap A, B;
+  _Rot90(Src, A);
+  ASSERT_EQ(A.GetWidth(), 7);
+  ASSERT_EQ(A.GetHeight(), 13);
+  EXPECT_EQ(Px(A, 0, 0), Px(Src, 12, 0));  // the top-right corner comes to the top-left
+  _Rot90o(A, B);
+  EXPECT_TRUE(SamePixels(B, Src));
+  TBitmap C;
+  C.Assign(Src);
+  for (int I = 0; I < 4; ++I) _Rot90(C, C);
+  EXPECT_TRUE(SamePixels(C, Src));
+  for (TPixelFormat PF : {pf24bit, pf1bit}) {
+    TBitmap F = PF == pf24bit ? RandomBitmap24(13, 7, 5) : RandomBitmap1(13, 7, 5);
+    TBitmap Orig;
+    Orig.Assign(F);
+    _Flip(F, fdHorizontal);
+    for (int32_t X = 0; X < 13; ++X)
+      if (PF == pf1bit) {
+        EXPECT_EQ(_GetPixelbw(F.ScanLine(3), X), _GetPixelbw(Orig.ScanLine(3), 12 - X));
+      } else {
+        EXPECT_EQ(Px(F, X, 3), Px(Orig, 12 - X, 3));
+      }
+    _Flip(F, fdHorizontal);
+    EXPECT_TRUE(SamePixels(F, Orig));
+    _Flip(F, fdVertical);
+    EXPECT_EQ(std::memcmp(F.ScanLine(0), Orig.ScanLine(6), static_cast<size_t>(F.RowLen())), 0);
+    _Flip(F, fdVertical);
+    EXPECT_TRUE(SamePixels(F, Orig));
+  }
+}
+
+TEST(Geometry, RotationSteps) {
+  TBitmap Src = RandomBitmap24(20, 11, 6);
+  bool Abort = false;
+  TProgressRec P = QLProgressRec(nullptr, nullptr, Abort);
+  for (int32_t Angle : {0, 360, -360}) {
+    TBitmap B;
+    B.Assign(Src);
+    ASSERT_TRUE(_Rotate24(B, Angle, true, clWhite, P));
+    EXPECT_TRUE(SamePixels(B, Src)) << Angle;
+  }
+  TBitmap Ccw, Cw, Expect;
+  Ccw.Assign(Src);
+  Cw.Assign(Src);
+  _Rotate24(Ccw, 90, true, clWhite, P);
+  _Rot90(Src, Expect);
+  EXPECT_TRUE(SamePixels(Ccw, Expect));
+  _Rotate24(Cw, -90, false, clWhite, P);
+  _Rot90o(Src, Expect);
+  EXPECT_TRUE(SamePixels(Cw, Expect));
+  // 46 degrees: a quarter turn, then -44 by shears.
+  TBitmap A46, Manual;
+  A46.Assign(Src);
+  _Rotate24(A46, 46, false, clBlack, P);
+  _Rot90(Src, Manual);
+  _Rotate24(Manual, -44, false, clBlack, P);
+  EXPECT_TRUE(SamePixels(A46, Manual));
+  // A small turn grows the image by the shear sizes and keeps the colour of a flat image's
+  // interior.
+  TBitmap Flat(40, 30, pf24bit);
+  std::memset(Flat.Bits(), 90, static_cast<size_t>(Flat.BitsSize()));
+  _Rotate24(Flat, 10, true, clWhite, P);
+  EXPECT_GT(Flat.GetWidth(), 40);
+  EXPECT_GT(Flat.GetHeight(), 30);
+  EXPECT_EQ(Px(Flat, Flat.GetWidth() / 2, Flat.GetHeight() / 2), CreateRGB(90, 90, 90));
+  EXPECT_EQ(Px(Flat, 0, 0), CreateRGB(255, 255, 255));
+  // Beyond the pixel limit: refused, image untouched.
+  const int64_t Old = QLGetMaxPixels();
+  QLSetMaxPixels(1300);
+  TBitmap Limit = RandomBitmap24(35, 35, 1);
+  EXPECT_FALSE(_Rotate24(Limit, 30, false, clBlack, P));
+  EXPECT_EQ(Limit.GetWidth(), 35);
+  QLSetMaxPixels(Old);
+  // 1-bit: a turn of 0 keeps the size and pixels; the inverse mapping fills corners.
+  TBitmap One = RandomBitmap1(17, 9, 7), OneOrig;
+  OneOrig.Assign(One);
+  ASSERT_TRUE(_rotate1bit(One, 0, 1, P));
+  EXPECT_TRUE(SamePixels(One, OneOrig));
+  TBitmap White(10, 10, pf1bit);
+  ASSERT_TRUE(_rotate1bit(White, 45, 1, P));
+  EXPECT_EQ(_GetPixelbw(White.ScanLine(0), 0), 1);  // a corner outside the old image
+  EXPECT_EQ(_GetPixelbw(White.ScanLine(White.GetHeight() / 2), White.GetWidth() / 2), 0);
+}
+
+TEST(Geometry, OneBitToGrey) {
+  // Left half white, right half black; reduce 8 x 4 to 2 x 1.
+  TBitmap One(8, 4, pf1bit);
+  for (int32_t Y = 0; Y < 4; ++Y) One.ScanLine(Y)[0] = 0xF0;
+  TBitmap Grey(2, 1, pf24bit);
+  _SubResample1bitFiltered(One, 0, 0, 7, 3, Grey);
+  EXPECT_EQ(Px(Grey, 0, 0), CreateRGB(255, 255, 255));
+  EXPECT_EQ(Px(Grey, 1, 0), CreateRGB(0, 0, 0));
+  // A box across the edge gets the share of white.
+  TBitmap Half(1, 1, pf24bit);
+  _SubResample1bitFiltered(One, 2, 0, 5, 3, Half);
+  EXPECT_EQ(Px(Half, 0, 0), CreateRGB(127, 127, 127));
+}

@@ -15,23 +15,9 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=
 cmake --build "$build" -j2 --target quillo_tool quant_tool >/dev/null
 quillo=$build/apps/quillo/quillo
 runs=${RUNS:-3}
+source bench/peers-common.sh
 size=${SIZE:-6000x4000}
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 
-best_ms() {
-  local best=
-  for ((i = 0; i < runs; i++)); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    t1=$(date +%s%N)
-    ms=$(((t1 - t0) / 1000000))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
-sh_ms() { best_ms sh -c "$1"; }
 
 w=${size%x*} h=${size#*x}
 src=$tmp/src.ppm
@@ -45,7 +31,7 @@ row() {  # operation, ours, then peer name/ms pairs
   shift 2
   printf '%-18s %8s ms' "$op" "$ours"
   while [ $# -gt 0 ]; do
-    printf '   %s %6s ms (%sx)' "$1" "$2" "$(awk -v a="$2" -v b="$ours" 'BEGIN {printf "%.2f", a / (b > 0 ? b : 1)}')"
+    printf '   %s %6s ms (%sx)' "$1" "$2" "$(ratio "$2" "$ours")"
     shift 2
   done
   printf '\n'

@@ -12,6 +12,7 @@
 #include "quillo/platform/sysutils.h"
 #include "quillo/platform/types.h"
 
+#include "quillo/core/colors.h"
 #include "quillo/core/hooks.h"
 #include "quillo/core/lists.h"
 #include "quillo/core/metadata.h"
@@ -38,6 +39,8 @@
 
 #include "quillo/lzw/gif_lzw.h"
 #include "quillo/lzw/lzw.h"
+
+#include "quillo/proc/geometry.h"
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

@@ -6,13 +6,14 @@
 #include <numbers>
 #include <vector>
 
+#include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 
 namespace quillo {
 
 namespace {
 
-inline uint8_t Clamp255(int64_t V) {
+inline uint8_t blimit(int64_t V) {
   return static_cast<uint8_t>(V < 0 ? 0 : V > 255 ? 255 : V);
 }
 
@@ -308,7 +309,7 @@ void ShearLine(int32_t Count, int32_t Start, int32_t Limit, bool Antialias, int3
       int32_t Q = N >> 12;  // floor, also for a negative numerator
       const int32_t Rem = N - Q * 4096;
       if (Rem > 2048 || (Rem == 2048 && (Q & 1))) ++Q;
-      return Clamp255(Q);
+      return blimit(Q);
     };
     return TRGB{Ch(P.b, C.b), Ch(P.g, C.g), Ch(P.r, C.r)};
   };

@@ -40,6 +40,7 @@
 #include "quillo/lzw/gif_lzw.h"
 #include "quillo/lzw/lzw.h"
 
+#include "quillo/proc/analysis.h"
 #include "quillo/proc/geometry.h"
 
 #include "quillo/io/fileformats.h"

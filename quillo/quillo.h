@@ -41,7 +41,10 @@
 #include "quillo/lzw/lzw.h"
 
 #include "quillo/proc/analysis.h"
+#include "quillo/proc/filters.h"
+#include "quillo/proc/fourier.h"
 #include "quillo/proc/geometry.h"
+#include "quillo/proc/magicwand.h"
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

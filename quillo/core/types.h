@@ -64,6 +64,12 @@ inline void QLProgressStep(const TProgressRec& P, int32_t Done) {
 inline void QLProgressPassStep(const TProgressRec& P, int32_t Done, int32_t Rows) {
   if (P.Handler) P.Handler(P.Sender, QLTrunc(P.StepFactor * Done + P.StepFactor * P.Pass * Rows));
 }
+// Reports the row progress of a processing operation after row Row of FirstRow..LastRow:
+// trunc((Row - FirstRow + 1) x (100 / (LastRow - FirstRow + 0.5))); it passes 100 on the last
+// rows of small areas (105 for 10 rows, 200 for one).
+inline void QLRowProgress(const TProgressRec& P, int32_t Row, int32_t FirstRow, int32_t LastRow) {
+  if (P.Handler) P.Handler(P.Sender, QLTrunc((Row - FirstRow + 1) * (100.0 / (LastRow - FirstRow + 0.5))));
+}
 // True when the caller asked to stop. The flag may be set from another thread (a background
 // load being cancelled), so it is read and set atomically.
 inline bool QLAborted(const TProgressRec& P) {

@@ -12,7 +12,9 @@ using namespace quillo::test;
 
 namespace {
 
-TRGB Px(const TBitmap& B, int32_t X, int32_t Y) { return reinterpret_cast<const TRGB*>(B.ScanLine(Y))[X]; }
+TRGB Px(const TBitmap& B, int32_t X, int32_t Y) {
+  return reinterpret_cast<const TRGB*>(B.ScanLine(Y))[X];
+}
 
 // A plain implementation of one filtered pass, written from the definition: for each target
 // position the sources around its centre, mirrored at the edges, weighted by the kernel
@@ -23,7 +25,8 @@ uint8_t RefSample(const std::vector<uint8_t>& Line, int32_t I, int32_t Dst, TRes
   const double C = I / S;
   const double Width = S >= 1 ? R : R / S;
   double Sum = 0;
-  for (int64_t J = static_cast<int64_t>(std::floor(C - Width)); J <= static_cast<int64_t>(std::ceil(C + Width)); ++J) {
+  for (int64_t J = static_cast<int64_t>(std::floor(C - Width));
+       J <= static_cast<int64_t>(std::ceil(C + Width)); ++J) {
     const double W = S >= 1 ? QLFilterKernel(F, C - J) : QLFilterKernel(F, (C - J) * S) * S;
     if (W == 0) continue;
     int64_t N = J < 0 ? -J : J >= Src ? 2 * Src - 1 - J : J;
@@ -94,7 +97,8 @@ TEST(Geometry, ResampleMatchesAPlainImplementation) {
   // Progress ends at 99 or 100 and never goes back.
   std::vector<int32_t> Seen;
   TBitmap Big(60, 10, pf24bit);
-  _Resample(Src, Big, rfLanczos3, [&](TObject*, int32_t P) { Seen.push_back(P); }, nullptr);
+  _Resample(
+      Src, Big, rfLanczos3, [&](TObject*, int32_t P) { Seen.push_back(P); }, nullptr);
   ASSERT_FALSE(Seen.empty());
   EXPECT_TRUE(std::is_sorted(Seen.begin(), Seen.end()));
   EXPECT_GE(Seen.back(), 99);
@@ -121,7 +125,8 @@ TEST(Geometry, QuickResampleAndStretch) {
   TBitmap One = RandomBitmap1(11, 3, 3), OneUp(22, 6, pf24bit);
   _QLBmpStretch(One, OneUp);
   EXPECT_EQ(OneUp.GetPixelFormat(), pf1bit);
-  for (int32_t X = 0; X < 22; ++X) EXPECT_EQ(_GetPixelbw(OneUp.ScanLine(5), X), _GetPixelbw(One.ScanLine(2), X / 2));
+  for (int32_t X = 0; X < 22; ++X)
+    EXPECT_EQ(_GetPixelbw(OneUp.ScanLine(5), X), _GetPixelbw(One.ScanLine(2), X / 2));
 }
 
 TEST(Geometry, QuarterTurnsAndFlipsArePermutations) {

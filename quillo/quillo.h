@@ -4,7 +4,10 @@
 #include "quillo/version.h"
 
 #include "quillo/platform/bitmap.h"
+#include "quillo/platform/canvas.h"
 #include "quillo/platform/classes.h"
+#include "quillo/platform/font.h"
+#include "quillo/platform/region.h"
 #include "quillo/platform/screen.h"
 #include "quillo/platform/streams.h"
 #include "quillo/platform/sysutils.h"

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "quillo/platform/canvas.h"
+
 namespace quillo {
 
 namespace {
@@ -88,7 +90,17 @@ TBitmap& TBitmap::operator=(TBitmap&& Other) noexcept {
   Other.FPalette.clear();
   OnChange = std::move(Other.OnChange);
   Other.OnChange = nullptr;
+  // The canvas goes with the pixels; a bitmap that had none keeps its own.
+  if (Other.FCanvas) {
+    FCanvas = std::move(Other.FCanvas);
+    FCanvas->FBitmap = this;
+  }
   return *this;
+}
+
+TCanvas& TBitmap::Canvas() {
+  if (!FCanvas) FCanvas = std::make_unique<TCanvas>(this);
+  return *FCanvas;
 }
 
 void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool KeepPixels) {

@@ -9,6 +9,8 @@
 
 namespace quillo {
 
+class TCanvas;
+
 enum TPixelFormat : uint8_t {
   pfDevice,  // the screen's layout; stored as 24-bit blue, green, red
   pf1bit,
@@ -88,6 +90,10 @@ class TBitmap : public TPersistent {
   void Modified();
   TNotifyEvent OnChange;
 
+  // The bitmap's own canvas, created on first use; it lives as long as the bitmap and follows
+  // it when the bitmap is moved.
+  TCanvas& Canvas();
+
  private:
   void Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool KeepPixels);
 
@@ -97,6 +103,7 @@ class TBitmap : public TPersistent {
   TPixelFormat FPixelFormat = pfDevice;
   std::vector<uint8_t> FBits;
   std::vector<TRGBQuad> FPalette;
+  std::unique_ptr<TCanvas> FCanvas;
 };
 
 }  // namespace quillo

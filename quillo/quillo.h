@@ -7,6 +7,7 @@
 #include "quillo/platform/canvas.h"
 #include "quillo/platform/classes.h"
 #include "quillo/platform/font.h"
+#include "quillo/platform/metafile.h"
 #include "quillo/platform/region.h"
 #include "quillo/platform/screen.h"
 #include "quillo/platform/streams.h"

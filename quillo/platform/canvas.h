@@ -157,6 +157,8 @@ class TBrush : public TPersistent {
   // while set. A copy is kept; nullptr removes it.
   const TBitmap* GetBitmap() const { return FBitmap.get(); }
   void SetBitmap(const TBitmap* Bitmap);
+  // Shares an immutable pattern instead of copying it.
+  void SetPattern(std::shared_ptr<const TBitmap> Bitmap) { FBitmap = std::move(Bitmap); }
   void Assign(const TBrush& Source);
 
  private:

@@ -276,9 +276,11 @@ struct TRunBuilder {
 
 // One cosmetic segment from A to B without B. Ties between two pixels go to the smaller minor
 // coordinate, whichever way the line runs, so a line and its reverse cover the same pixels
-// apart from the end points. Only the part inside L is walked.
-void ThinSegment(TPoint A, TPoint B, const TRect& L, TRunBuilder& On, TRunBuilder& Off,
-                 const TDash* Dash, int64_t DashPos) {
+// apart from the end points. Only the part inside L is walked. Sink(X, Y, On) takes each pixel,
+// On false for the gaps of a styled pen.
+template <class TSink>
+void ThinSegment(TPoint A, TPoint B, const TRect& L, TSink& Sink, const TDash* Dash,
+                 int64_t DashPos) {
   int64_t DX = int64_t(B.X) - A.X, DY = int64_t(B.Y) - A.Y;
   int64_t ADX = DX < 0 ? -DX : DX, ADY = DY < 0 ? -DY : DY;
   int64_t Len = std::max(ADX, ADY);
@@ -297,15 +299,35 @@ void ThinSegment(TPoint A, TPoint B, const TRect& L, TRunBuilder& On, TRunBuilde
     K0 = std::max(K0, Start - Hi + 1);
     K1 = std::min(K1, Start - Lo + 1);
   }
+  if (K0 >= K1) return;
+  // Minor offset at step K: ceil((2 Minor K - Major) / 2 Major) when the minor coordinate
+  // grows, floor((2 Minor K + Major) / 2 Major) when it shrinks. Found once by division, then
+  // kept with the remainder R of the division.
+  const int64_t Den = 2 * Major, Step = 2 * Minor;
+  int64_t M, R;
+  if (MinInc > 0) {
+    int64_t Num = Step * K0 - Major;
+    M = CeilDiv(Num, Den);
+    R = Num - M * Den;  // in (-Den, 0]
+  } else {
+    int64_t Num = Step * K0 + Major;
+    M = FloorDiv(Num, Den);
+    R = Num - M * Den;  // in [0, Den)
+  }
   for (int64_t K = K0; K < K1; ++K) {
-    int64_t M = MinInc > 0 ? CeilDiv(2 * Minor * K - Major, 2 * Major)
-                           : FloorDiv(2 * Minor * K + Major, 2 * Major);
     int64_t P = Start + K * MajInc, Q = MinStart + M * MinInc;
     int32_t X = static_cast<int32_t>(XMajor ? P : Q), Y = static_cast<int32_t>(XMajor ? Q : P);
-    if (!Dash || Dash->On(DashPos + K))
-      On.Add(X, Y);
-    else
-      Off.Add(X, Y);
+    Sink(X, Y, !Dash || Dash->On(DashPos + K));
+    R += Step;
+    if (MinInc > 0) {
+      if (R > 0) {
+        ++M;
+        R -= Den;
+      }
+    } else if (R >= Den) {
+      ++M;
+      R -= Den;
+    }
   }
 }
 
@@ -704,10 +726,11 @@ void TCanvas::Stroke(const TPoint* Points, int32_t Count, bool Closed, TSpanColl
   }
   const TDash* Dash = DashOf(FPen.GetStyle());
   TRunBuilder BOn{&On}, BOff{&Off};
+  auto Sink = [&](int32_t X, int32_t Y, bool IsOn) { (IsOn ? BOn : BOff).Add(X, Y); };
   int32_t Segs = Closed ? Count : Count - 1;
   for (int32_t I = 0; I < Segs; ++I) {
     TPoint A = Points[I], B = Points[(I + 1) % Count];
-    ThinSegment(A, B, L, BOn, BOff, Dash, DashPos);
+    ThinSegment(A, B, L, Sink, Dash, DashPos);
     DashPos += std::max(std::abs(int64_t(B.X) - A.X), std::abs(int64_t(B.Y) - A.Y));
   }
   BOn.Flush();
@@ -716,8 +739,13 @@ void TCanvas::Stroke(const TPoint* Points, int32_t Count, bool Closed, TSpanColl
 
 void TCanvas::FillAndOutline(const TRegion& Fill, const TRegion& Outline, const TRegion* Gaps) {
   Changing();
-  TRegion F = Outline.IsEmpty() ? Fill : TRegion::Combine(Fill, Outline, rgnDiff);
-  if (Gaps && !Gaps->IsEmpty()) F = TRegion::Combine(F, *Gaps, rgnDiff);
+  // The fill goes first and the outline over it; only modes where painting a pixel twice
+  // differs from once need the outline cut out of the fill.
+  TPenMode M = FPen.GetMode();
+  bool Twice = !(M == pmCopy || M == pmBlack || M == pmWhite || M == pmNotCopy || M == pmMerge ||
+                 M == pmMask || M == pmNop);
+  TRegion F = (!Twice || Outline.IsEmpty()) ? Fill : TRegion::Combine(Fill, Outline, rgnDiff);
+  if (Twice && Gaps && !Gaps->IsEmpty()) F = TRegion::Combine(F, *Gaps, rgnDiff);
   PaintRegion(F, BrushPaint(true));
   PaintRegion(Outline, PenPaint());
   if (Gaps && !Gaps->IsEmpty() && FPen.GetStyle() != psClear) PaintRegion(*Gaps, BkPaint(true));
@@ -736,6 +764,68 @@ void TCanvas::Polyline(const TPoint* Points, int32_t Count) {
 
 void TCanvas::PolyPolyline(const TPoint* Points, const int32_t* Counts, int32_t Contours) {
   if (!Ready() || FPen.GetStyle() == psClear) return;
+  if (FPen.GetWidth() <= 1) {
+    // Cosmetic lines go straight to the pixels in runs: each segment is drawn on its own, as
+    // the device does, so crossings of one polyline meet twice under xor.
+    TPaint On = PenPaint(), Off = BkPaint(true);
+    if (On.None && Off.None) return;
+    Changing();
+    TSurface S(*FBitmap);
+    TRect L = Limit();
+    const TDash* Dash = DashOf(FPen.GetStyle());
+    size_t Hint = 0;
+    struct TRun {
+      bool Active = false, IsOn = false;
+      int32_t Y = 0, X0 = 0, X1 = 0;
+    } Run;
+    auto Flush = [&] {
+      if (!Run.Active) return;
+      Run.Active = false;
+      const TPaint& P = Run.IsOn ? On : Off;
+      if (P.None || Run.Y < L.Top || Run.Y >= L.Bottom) return;
+      int32_t A = std::max(Run.X0, L.Left), B = std::min(Run.X1, L.Right);
+      if (A >= B) return;
+      if (!FHasClip) {
+        FillSpanPaint(S, Run.Y, A, B, P);
+        return;
+      }
+      const TRegion::TBand* CB = FClip.BandAt(Run.Y, Hint);
+      if (!CB) return;
+      const int32_t* CX = FClip.SpanX(*CB);
+      for (uint32_t J = 0; J < CB->Count; ++J) {
+        int32_t C0 = std::max(A, CX[J * 2]), C1 = std::min(B, CX[J * 2 + 1]);
+        if (C0 < C1) FillSpanPaint(S, Run.Y, C0, C1, P);
+      }
+    };
+    auto Sink = [&](int32_t X, int32_t Y, bool IsOn) {
+      if (Run.Active && Run.Y == Y && Run.IsOn == IsOn) {
+        if (X == Run.X1) {
+          ++Run.X1;
+          return;
+        }
+        if (X == Run.X0 - 1) {
+          --Run.X0;
+          return;
+        }
+      }
+      Flush();
+      Run = TRun{true, IsOn, Y, X, X + 1};
+    };
+    const TPoint* P = Points;
+    for (int32_t C = 0; C < Contours; ++C) {
+      int64_t DashPos = 0;
+      for (int32_t I = 0; I + 1 < Counts[C]; ++I) {
+        ThinSegment(P[I], P[I + 1], L, Sink, Dash, DashPos);
+        DashPos += std::max(std::abs(int64_t(P[I + 1].X) - P[I].X),
+                            std::abs(int64_t(P[I + 1].Y) - P[I].Y));
+        // Segments are separate drawings: a run never joins across them.
+        Flush();
+      }
+      P += std::max(Counts[C], 0);
+    }
+    Changed();
+    return;
+  }
   TSpanCollector On, Off;
   const TPoint* P = Points;
   for (int32_t C = 0; C < Contours; ++C) {

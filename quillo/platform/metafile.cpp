@@ -366,6 +366,9 @@ struct TLogPen {
   double Width = 0;   // logical units; 0 is one pixel
   TColor Color = 0;
   bool Cosmetic = true;
+  // Dash and gap lengths of a styled geometric pen, in logical units (empty: not dashed).
+  std::vector<double> Dash;
+  uint32_t EndCap = 0;  // 0 round, 0x100 square, 0x200 flat
 };
 
 struct TLogBrush {
@@ -617,15 +620,15 @@ class TPlayer {
       } else if (S == 5) {
         FDC.Brush = TLogBrush{1, 0, 0, nullptr};
       } else if (S == 6 || S == 7) {
-        FDC.Pen = TLogPen{0, 0, S == 6 ? 0xFFFFFF : 0, true};
+        FDC.Pen = TLogPen{0, 0, S == 6 ? 0xFFFFFF : 0, true, {}};
       } else if (S == 8) {
-        FDC.Pen = TLogPen{5, 0, 0, true};
+        FDC.Pen = TLogPen{5, 0, 0, true, {}};
       } else if (S >= 10 && S <= 17) {
         FDC.Font = TLogFont{};
       } else if (S == 18) {
         FDC.Brush = TLogBrush{0, 0xFFFFFF, 0, nullptr};
       } else if (S == 19) {
-        FDC.Pen = TLogPen{0, 0, 0, true};
+        FDC.Pen = TLogPen{0, 0, 0, true, {}};
       }
       return;
     }
@@ -681,6 +684,10 @@ class TPlayer {
       return;
     }
     Realize();
+    if (Dashed()) {
+      StrokeDashed(DevPts(L), false);
+      return;
+    }
     auto P = ToInt(DevPts(L));
     FC.Polyline(P.data(), static_cast<int32_t>(P.size()));
   }
@@ -696,6 +703,13 @@ class TPlayer {
       auto P = ToInt(DevPts(C));
       All.insert(All.end(), P.begin(), P.end());
       Counts.push_back(static_cast<int32_t>(P.size()));
+    }
+    if (Dashed()) {
+      FC.Pen().SetStyle(psClear);
+      FC.PolyPolygon(All.data(), Counts.data(), static_cast<int32_t>(Counts.size()));
+      RealizePen();
+      for (const auto& C : Contours) StrokeDashed(DevPts(C), true);
+      return;
     }
     FC.PolyPolygon(All.data(), Counts.data(), static_cast<int32_t>(Counts.size()));
   }
@@ -765,6 +779,91 @@ class TPlayer {
     }
     PolyPolygon({Pts});
   }
+
+  // Strokes device points with the geometric dash pattern of the pen, each dash as a solid
+  // wide polyline.
+  void StrokeDashed(const std::vector<TPointF>& Dev, bool Closed) {
+    double S = std::sqrt(std::abs(Full().Det()));
+    std::vector<double> Pat;
+    for (double V : FDC.Pen.Dash) Pat.push_back(std::max(V * S, 0.5));
+    std::vector<TPointF> Pts = Dev;
+    if (Closed && Pts.size() > 1) Pts.push_back(Pts.front());
+    size_t Idx = 0;
+    double Left = Pat[0];
+    std::vector<TPoint> Piece;
+    int32_t Pieces = 0;
+    // Round caps come with the canvas's wide lines; square and flat caps are drawn as quads,
+    // square ones reaching half the width beyond each end.
+    const bool Quads = FDC.Pen.EndCap != 0;
+    const double HalfW = FC.Pen().GetWidth() / 2.0, Ext = FDC.Pen.EndCap == 0x100 ? HalfW : 0;
+    std::vector<TPoint> QuadPts;
+    std::vector<int32_t> QuadCounts;
+    auto Emit = [&] {
+      if (Piece.size() > 1 && Pieces < 100000) {
+        ++Pieces;
+        if (!Quads) {
+          FC.Polyline(Piece.data(), static_cast<int32_t>(Piece.size()));
+        } else {
+          for (size_t K = 0; K + 1 < Piece.size(); ++K) {
+            double AX = Piece[K].X, AY = Piece[K].Y, BX = Piece[K + 1].X, BY = Piece[K + 1].Y;
+            double L = std::hypot(BX - AX, BY - AY);
+            if (L == 0) continue;
+            double UX = (BX - AX) / L, UY = (BY - AY) / L, NX = -UY * HalfW, NY = UX * HalfW;
+            double E0 = K == 0 ? Ext : 0, E1 = K + 2 == Piece.size() ? Ext : 0;
+            AX -= UX * E0;
+            AY -= UY * E0;
+            BX += UX * E1;
+            BY += UY * E1;
+            for (TPointF Q : {TPointF{AX + NX, AY + NY}, TPointF{BX + NX, BY + NY},
+                              TPointF{BX - NX, BY - NY}, TPointF{AX - NX, AY - NY}})
+              QuadPts.push_back(Round(Q));
+            QuadCounts.push_back(4);
+          }
+        }
+      }
+      Piece.clear();
+    };
+    for (size_t I = 0; I + 1 < Pts.size(); ++I) {
+      TPointF A = Pts[I], B = Pts[I + 1];
+      double Len = std::hypot(B.X - A.X, B.Y - A.Y), Pos = 0;
+      if (!(Len < 1e9)) return;
+      while (Pos < Len) {
+        double Take = std::min(Left, Len - Pos);
+        bool On = (Idx % 2) == 0;
+        TPointF P{A.X + (B.X - A.X) * Pos / Len, A.Y + (B.Y - A.Y) * Pos / Len};
+        TPointF Q{A.X + (B.X - A.X) * (Pos + Take) / Len, A.Y + (B.Y - A.Y) * (Pos + Take) / Len};
+        if (On) {
+          if (Piece.empty()) Piece.push_back(Round(P));
+          Piece.push_back(Round(Q));
+        }
+        Pos += Take;
+        Left -= Take;
+        if (Left <= 1e-9) {
+          if (On) Emit();
+          Idx = (Idx + 1) % Pat.size();
+          Left = Pat[Idx];
+        }
+      }
+    }
+    Emit();
+    if (!QuadCounts.empty()) {
+      // The quads fill as one shape in the pen's colour and mode.
+      TBrush Saved;
+      Saved.Assign(FC.Brush());
+      TPenStyle SavedStyle = FC.Pen().GetStyle();
+      TPolyFillMode SavedFill = FC.GetPolyFillMode();
+      FC.Brush().SetPattern(nullptr);
+      FC.Brush().SetStyle(bsSolid);
+      FC.Brush().SetColor(FC.Pen().GetColor());
+      FC.Pen().SetStyle(psClear);
+      FC.SetPolyFillMode(pfmWinding);
+      FC.PolyPolygon(QuadPts.data(), QuadCounts.data(), static_cast<int32_t>(QuadCounts.size()));
+      FC.Brush().Assign(Saved);
+      FC.Pen().SetStyle(SavedStyle);
+      FC.SetPolyFillMode(SavedFill);
+    }
+  }
+  bool Dashed() const { return !FDC.Pen.Dash.empty() && (FDC.Pen.Style & 0xF) != 5; }
 
   // ---- text
   void Text(double X, double Y, uint32_t Options, const TRect* R, const std::u32string& S,
@@ -890,7 +989,9 @@ class TPlayer {
       FC.PolyPolygon(All.data(), Counts.data(), static_cast<int32_t>(Counts.size()));
       FC.Pen().SetStyle(Old);
     }
-    if (Stroke) {
+    if (Stroke && Dashed()) {
+      for (const TFigure& F : FPath) StrokeDashed(F.Pts, F.Closed);
+    } else if (Stroke) {
       size_t O = 0;
       for (const TFigure& F : FPath) {
         std::vector<TPoint> P(All.begin() + static_cast<ptrdiff_t>(O),
@@ -1601,6 +1702,24 @@ void TPlayer::PlayEMF(const uint8_t* P, size_t N, int32_t Handles) {
         Ob.Pen.Cosmetic = !(Style & 0x10000) || Ob.Pen.Width == 0;
         Ob.Pen.Color = static_cast<TColor>(D32(40) & 0xFFFFFF);
         if (D32(36) == 1) Ob.Pen.Style = 5;  // hollow brush: no line
+        Ob.Pen.EndCap = Style & 0xF00;
+        if (!Ob.Pen.Cosmetic && Ob.Pen.Width > 0) {
+          // Geometric styles scale with the width; a user style lists its own lengths.
+          static const std::vector<double> Styles[5] = {
+              {}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
+          if (Ob.Pen.Style >= 1 && Ob.Pen.Style <= 4) {
+            for (double V : Styles[Ob.Pen.Style]) Ob.Pen.Dash.push_back(V * Ob.Pen.Width);
+            Ob.Pen.Style = 0;
+          } else if (Ob.Pen.Style == 7) {
+            uint32_t NE = std::min<uint32_t>(D32(48), 16);
+            for (uint32_t I = 0; I < NE && 52 + 4 * size_t(I) + 4 <= RN; ++I)
+              Ob.Pen.Dash.push_back(D32(52 + 4 * size_t(I)));
+            Ob.Pen.Style = 0;
+          }
+          double Sum = 0;
+          for (double V : Ob.Pen.Dash) Sum += V;
+          if (Sum <= 0) Ob.Pen.Dash.clear();
+        }
         StoreEMF(D32(8), std::move(Ob));
         break;
       }

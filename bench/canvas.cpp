@@ -19,6 +19,8 @@ using namespace quillo;
 namespace {
 
 constexpr int32_t kW = 4000, kH = 3000;
+// Passes over the polygon set in the metafile workloads.
+constexpr int32_t kRounds = 4;
 
 struct TPoly {
   std::vector<TPoint> Pts;
@@ -46,7 +48,7 @@ struct TLine {
 std::vector<TLine> Lines() {
   std::mt19937 Rng(11);
   std::vector<TLine> Out;
-  for (int32_t I = 0; I < 20000; ++I)
+  for (int32_t I = 0; I < 2000; ++I)
     Out.push_back(TLine{Point(int32_t(Rng() % kW), int32_t(Rng() % kH)),
                         Point(int32_t(Rng() % kW), int32_t(Rng() % kH))});
   return Out;
@@ -162,7 +164,7 @@ std::vector<uint8_t> BigWmf() {
   Rec(0x012D, {0});
   std::mt19937 Rng(19);
   auto Polys = Polygons();
-  for (int32_t Round = 0; Round < 20; ++Round) {
+  for (int32_t Round = 0; Round < kRounds; ++Round) {
     for (const TPoly& P : Polys) {
       Rec(0x02FC, {0, P.Color & 0xFFFF, (P.Color >> 16) & 0xFF, 0});  // brush, object 1
       Rec(0x012D, {1});
@@ -206,7 +208,7 @@ std::vector<uint8_t> BigEmf() {
   Rec(82, {3, uint32_t(-16), 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   Rec(37, {3});
   Rec(18, {1});  // transparent text background
-  for (int32_t Round = 0; Round < 20; ++Round) {
+  for (int32_t Round = 0; Round < kRounds; ++Round) {
     for (size_t I = 0; I < Polys.size(); ++I) {
       const TPoly& P = Polys[I];
       Rec(39, {1, 0, uint32_t(P.Color), 0});

@@ -136,7 +136,14 @@ void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool Ke
 
 void TBitmap::SetSize(int32_t Width, int32_t Height) {
   if (Width == FWidth && Height == FHeight) return;
+  int32_t OldW = FWidth, OldH = FHeight;
   Reallocate(Width, Height, FPixelFormat, true);
+  // With a canvas the new area takes its brush, as a resized picture shows the background the
+  // caller chose.
+  if (FCanvas && FCanvas->Brush().GetStyle() != bsClear) {
+    if (FWidth > OldW) FCanvas->FillRect(Rect(OldW, 0, FWidth, FHeight));
+    if (FHeight > OldH) FCanvas->FillRect(Rect(0, OldH, std::min(OldW, FWidth), FHeight));
+  }
   Modified();
 }
 

@@ -58,7 +58,8 @@ class TBitmap : public TPersistent {
   int32_t GetHeight() const { return FHeight; }
   void SetWidth(int32_t Width) { SetSize(Width, FHeight); }
   void SetHeight(int32_t Height) { SetSize(FWidth, Height); }
-  // Changes the size keeping the overlapping top-left part; new pixels are zero.
+  // Changes the size keeping the overlapping top-left part; new pixels are zero, or take the
+  // canvas's brush once the bitmap has a canvas.
   void SetSize(int32_t Width, int32_t Height);
   bool Empty() const { return FWidth == 0 || FHeight == 0; }
 

@@ -622,7 +622,7 @@ void FillSpanPaint(const TSurface& S, int32_t Y, int32_t X0, int32_t X1, const T
       int32_t N = X1 - X0;
       if (T == 12) {
         uint8_t B = uint8_t(Fg), G = uint8_t(Fg >> 8), Rr = uint8_t(Fg >> 16);
-        if (B == G && G == Rr) {
+        if (B == G && G == Rr && N >= 16) {
           std::memset(D, B, static_cast<size_t>(N) * 3);
         } else {
           for (int32_t I = 0; I < N; ++I, D += 3) {
@@ -1103,18 +1103,18 @@ void TCanvas::StretchDraw(const TRect& Dest, const TBitmap& Bitmap) {
 
 void TCanvas::CopyRect(const TRect& Dest, const TCanvas& Source, const TRect& SourceRect) {
   if (!Source.FBitmap) return;
-  if (Source.FBitmap == FBitmap) {
-    // Overlapping copies within one bitmap read from a snapshot.
-    TBitmap Copy;
-    Copy.Assign(*FBitmap);
-    StretchBlt(Dest, Copy, SourceRect, FCopyMode);
-    return;
-  }
   StretchBlt(Dest, *Source.FBitmap, SourceRect, FCopyMode);
 }
 
 void TCanvas::StretchBlt(const TRect& Dest, const TBitmap& Source, const TRect& SR, TCopyMode Rop) {
   if (!Ready()) return;
+  if (&Source == FBitmap) {
+    // Overlapping copies within one bitmap read from a snapshot.
+    TBitmap Copy;
+    Copy.Assign(*FBitmap);
+    StretchBlt(Dest, Copy, SR, Rop);
+    return;
+  }
   int64_t DW = int64_t(Dest.Right) - Dest.Left, DH = int64_t(Dest.Bottom) - Dest.Top;
   int64_t SW = int64_t(SR.Right) - SR.Left, SH = int64_t(SR.Bottom) - SR.Top;
   if (DW == 0 || DH == 0) return;

@@ -399,6 +399,12 @@ TEST(CanvasMisc, ModifiedFiresAndOtherFormatsDrawByNearestColour) {
     P.Canvas().LineTo(5, 0);
     EXPECT_NE(P.Canvas().GetPixel(1, 0), clBlack) << int(PF);
   }
+  // Growing a bitmap with a canvas fills the new area with the brush.
+  TBitmap G = Filled(2, 2, clBlue);
+  G.Canvas().Brush().SetColor(clRed);
+  G.SetSize(3, 4);
+  EXPECT_EQ(Picture(G, clBlue), (std::vector<std::string>{"##.", "##.", "...", "..."}));
+  EXPECT_EQ(Count(G, clRed), 8);
   // A moved bitmap takes its canvas along.
   TBitmap M = std::move(B);
   M.Canvas().SetPixel(3, 3, clRed);

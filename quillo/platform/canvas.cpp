@@ -360,6 +360,33 @@ void AddDisc(std::vector<TPointF>& Pts, std::vector<int32_t>& Counts, double CX,
   AddContour(Pts, Counts, C);
 }
 
+// Splits the pixels of a thin curved outline into the dashes and gaps of a cosmetic style,
+// counting pixels along the curve counterclockwise from the angle Start around (CX, CY).
+void SplitDashes(const TRegion& Pix, double CX, double CY, double Start, const TDash& Dash,
+                 TRegion& On, TRegion& Off) {
+  struct TPix {
+    double Key;
+    int32_t X, Y;
+  };
+  std::vector<TPix> P;
+  for (const TRegion::TBand& B : Pix.Bands()) {
+    const int32_t* S = Pix.SpanX(B);
+    for (int32_t Y = B.Top; Y < B.Bottom; ++Y)
+      for (uint32_t I = 0; I < B.Count; ++I)
+        for (int32_t X = S[I * 2]; X < S[I * 2 + 1]; ++X) {
+          double A = std::atan2(-(Y - CY), X - CX);
+          P.push_back(
+              TPix{std::fmod(A - Start + 4 * std::numbers::pi, 2 * std::numbers::pi), X, Y});
+        }
+  }
+  std::sort(P.begin(), P.end(), [](const TPix& A, const TPix& B) { return A.Key < B.Key; });
+  TSpanCollector COn, COff;
+  for (size_t I = 0; I < P.size(); ++I)
+    (Dash.On(static_cast<int64_t>(I)) ? COn : COff).AddPixel(P[I].X, P[I].Y);
+  On = COn.Finish();
+  Off = COff.Finish();
+}
+
 TRegion Erode(const TRegion& S) {
   TRegion E = S, T = S;
   T.Offset(1, 0);
@@ -928,6 +955,12 @@ void TCanvas::DrawShape(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t 
     Outline = On.Finish();
     Gaps = Off.Finish();
   }
+  if (Dash && (Kind == skEllipse || Kind == skRoundRect)) {
+    TRegion On, Off;
+    SplitDashes(Outline, (L + R - 1) / 2.0, (T + B - 1) / 2.0, 0, *Dash, On, Off);
+    Outline = std::move(On);
+    Gaps = std::move(Off);
+  }
   if (Kind >= skArc) {
     // Radial angles are measured counterclockwise on screen (y grows downwards).
     double CX = (L + R - 1) / 2.0, CY = (T + B - 1) / 2.0;
@@ -978,10 +1011,16 @@ void TCanvas::DrawShape(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t 
       On.Add(P0.Y, P0.X, P0.X + 1);
       On.Add(P1.Y, P1.X, P1.X + 1);
     }
-    TRegion Lines = On.Finish();
+    TRegion Lines = On.Finish(), LineGaps = Off.Finish();
+    if (Dash) {
+      TRegion ArcOn, ArcOff;
+      SplitDashes(ArcPix, CX, CY, A0, *Dash, ArcOn, ArcOff);
+      ArcPix = std::move(ArcOn);
+      LineGaps |= ArcOff;
+    }
     Outline = TRegion::Combine(ArcPix, Lines, rgnOr);
     if (NoPen) Outline.Clear();
-    Gaps = TRegion::Combine(Off.Finish(), Outline, rgnDiff);
+    Gaps = TRegion::Combine(LineGaps, Outline, rgnDiff);
   }
   if (NoPen) Outline.Clear();
   Lim = Limit();

@@ -139,6 +139,24 @@ TEST(CanvasShapes, EllipseTouchesItsBoxAndArcsFollowTheRadials) {
   // Symmetric: mirrored left to right.
   for (int32_t Y = 0; Y < 10; ++Y)
     for (int32_t X = 0; X < 12; ++X) EXPECT_EQ(C.GetPixel(X, Y), C.GetPixel(11 - X, Y));
+  // A dotted outline covers the solid outline's pixels, half in the pen, half in the brush.
+  TBitmap D = Filled(40, 30, clBlue);
+  D.Canvas().Pen().SetStyle(psDot);
+  D.Canvas().Brush().SetColor(clRed);
+  D.Canvas().Ellipse(1, 1, 39, 29);
+  TBitmap S = Filled(40, 30, clBlue);
+  S.Canvas().Brush().SetStyle(bsClear);
+  S.Canvas().Ellipse(1, 1, 39, 29);
+  int32_t Dots = 0, Gaps = 0;
+  for (int32_t Y = 0; Y < 30; ++Y)
+    for (int32_t X = 0; X < 40; ++X) {
+      bool Edge = S.Canvas().GetPixel(X, Y) == clBlack;
+      TColor P = D.Canvas().GetPixel(X, Y);
+      EXPECT_EQ(Edge, P == clBlack || (P == clRed && Edge)) << X << "," << Y;
+      Dots += P == clBlack;
+      Gaps += Edge && P == clRed;
+    }
+  EXPECT_NEAR(Dots, Gaps, 6);
   // A pie from 3 o'clock to 12 o'clock (counterclockwise) fills the top-right quarter only.
   TBitmap P = Filled(21, 21, clBlue);
   P.Canvas().Pen().SetStyle(psClear);

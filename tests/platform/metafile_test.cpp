@@ -275,6 +275,77 @@ TEST(MetafileEmf, WorldTransformRegionsAndText) {
   EXPECT_EQ(B.Canvas().GetPixel(15, 5), clWhite);
 }
 
+TEST(MetafileWmf, PlainFilesPiesAndText) {
+  // Without the placeable header the size comes from the window the file sets up.
+  TWmf W;
+  W.Rec(0x0103, {8});
+  W.Rec(0x020B, {0, 0});
+  W.Rec(0x020C, {30, 40});  // window extent: y 30, x 40
+  W.Rec(0x02FC, {0, 0xFF, 0, 0});
+  W.Rec(0x012D, {0});
+  W.Rec(0x02FA, {5, 0, 0, 0, 0});
+  W.Rec(0x012D, {1});
+  // Pie: end (y, x), start (y, x), box bottom, right, top, left. From 3 o'clock
+  // counterclockwise to 12 o'clock: the top-right quarter.
+  W.Rec(0x081A, {0, 10, 10, 20, 21, 21, 0, 0});
+  // Text: count, string (padded), y, x; the font: 14 pixels, DejaVu Sans.
+  std::vector<int32_t> Font = {-14, 0, 0, 0, 400, 0, 0, 0};
+  const char Face[] = "DejaVu Sans";
+  for (size_t I = 0; I < 32; I += 2)
+    Font.push_back((I < sizeof Face ? uint8_t(Face[I]) : 0) |
+                   ((I + 1 < sizeof Face ? uint8_t(Face[I + 1]) : 0) << 8));
+  W.Rec(0x02FB, Font);
+  W.Rec(0x012D, {2});
+  W.Rec(0x0102, {1});  // transparent background
+  W.Rec(0x0521, {2, 'H' | ('i' << 8), 10, 24});
+  auto Bytes = W.Finish(0, 0);
+  Bytes.erase(Bytes.begin(), Bytes.begin() + 22);
+  TMetafile M;
+  M.LoadFromBytes(Bytes.data(), Bytes.size());
+  EXPECT_EQ(M.GetWidth(), 40);
+  EXPECT_EQ(M.GetHeight(), 30);
+  TBitmap B = Play(M, 40, 30);
+  EXPECT_EQ(B.Canvas().GetPixel(14, 6), clRed);
+  EXPECT_EQ(B.Canvas().GetPixel(6, 6), clWhite);
+  EXPECT_EQ(B.Canvas().GetPixel(14, 14), clWhite);
+  int32_t Ink = 0;
+  for (int32_t Y = 10; Y < 30; ++Y)
+    for (int32_t X = 24; X < 40; ++X) Ink += B.Canvas().GetPixel(X, Y) != clWhite;
+  EXPECT_GT(Ink, 10);
+}
+
+TEST(MetafileEmf, UnicodeTextAndDashedPens) {
+  TEmf E;
+  // Font 3: 16 pixels high, face DejaVu Sans.
+  std::vector<uint32_t> F = {3, uint32_t(-16), 0, 0, 0, 400, 0, 0};
+  std::u16string Face = u"DejaVu Sans";
+  for (size_t I = 0; I < 32; I += 2)
+    F.push_back((I < Face.size() ? Face[I] : 0) | ((I + 1 < Face.size() ? Face[I + 1] : 0) << 16));
+  E.Rec(82, F);
+  E.Rec(37, {3});
+  E.Rec(18, {1});
+  // Text "\u00C5b" at (5, 5): bounds, mode, scales, reference, count, offset 76, options, rect, dx.
+  E.Rec(84, {0, 0, 0, 0, 1, 0, 0, 5, 5, 2, 76, 0, 0, 0, 0, 0, 0, 0x00C5 | ('b' << 16)});
+  // A geometric pen of width 4 with a user style of 8 on, 8 off, flat caps.
+  E.Rec(95, {1, 0, 0, 0, 0, 0x10000 | 0x200 | 7, 4, 0, 0x0000FF, 0, 2, 8, 8});
+  E.Rec(37, {1});
+  E.Rec(4, {0, 0, 0, 0, 2, 0, 40, 64, 40});  // polyline (0, 40) - (64, 40)
+  TMetafile M;
+  auto Bytes = E.Finish(64, 48);
+  M.LoadFromBytes(Bytes.data(), Bytes.size());
+  TBitmap B = Play(M, 64, 48);
+  int32_t Ink = 0;
+  for (int32_t Y = 0; Y < 30; ++Y)
+    for (int32_t X = 0; X < 64; ++X) Ink += B.Canvas().GetPixel(X, Y) != clWhite;
+  EXPECT_GT(Ink, 20);
+  // Dashes of 8 pixels with gaps of 8 along row 40.
+  std::string Row;
+  for (int32_t X = 0; X < 32; ++X) Row += B.Canvas().GetPixel(X, 40) == clRed ? '#' : '.';
+  EXPECT_EQ(Row, "########........########........");
+  EXPECT_EQ(B.Canvas().GetPixel(4, 38), clRed);
+  EXPECT_EQ(B.Canvas().GetPixel(4, 42), clWhite);
+}
+
 TEST(MetafileRobustness, BadInputEndsQuietly) {
   TMetafile M;
   const uint8_t Junk[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};

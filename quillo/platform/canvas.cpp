@@ -978,14 +978,13 @@ void TCanvas::DrawShape(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t 
     auto OnEllipse = [&](double A) {
       double DX = std::cos(A), DY = -std::sin(A);
       double S = 1.0 / std::sqrt((DX / RX) * (DX / RX) + (DY / RY) * (DY / RY));
-      return Point(static_cast<int32_t>(QLRound(CX + DX * S)),
-                   static_cast<int32_t>(QLRound(CY + DY * S)));
+      return Point(QLRound32(CX + DX * S), QLRound32(CY + DY * S));
     };
     TPoint P0 = OnEllipse(A0), P1 = OnEllipse(A0 + Sweep);
     TRegion ArcPix = Filter(Outline, InArc);
     TSpanCollector On, Off;
     int64_t DashPos = 0;
-    TPoint Centre = Point(static_cast<int32_t>(QLRound(CX)), static_cast<int32_t>(QLRound(CY)));
+    TPoint Centre = Point(QLRound32(CX), QLRound32(CY));
     if (Kind == skPie) {
       TPoint Pts[3] = {P1, Centre, P0};
       Stroke(Pts, 3, false, On, Off, DashPos);
@@ -1338,9 +1337,12 @@ void TCanvas::DrawTextLine(int32_t X, int32_t Y, const std::u32string& Text, con
                            uint32_t Align, uint32_t Options, const TRect* R) {
   if (!Ready()) return;
   auto F = QLRealizeFont(FFont);
-  std::vector<int32_t> Pos(Text.size() + 1, 0);
-  for (size_t I = 0; I < Text.size(); ++I) Pos[I + 1] = Pos[I] + (Dx ? Dx[I] : F->Advance(Text[I]));
-  const double W = Pos.back();
+  // Pen positions along the baseline; caller advances may be anything, so they saturate.
+  std::vector<int64_t> Pos(Text.size() + 1, 0);
+  for (size_t I = 0; I < Text.size(); ++I)
+    Pos[I + 1] = std::clamp<int64_t>(Pos[I] + (Dx ? Dx[I] : F->Advance(Text[I])),
+                                     -(int64_t{1} << 40), int64_t{1} << 40);
+  const double W = double(Pos.back());
   const double CosA = std::cos(F->Angle), SinA = std::sin(F->Angle);
   // Baseline direction and the direction "down" from it, on screen.
   const double UX = CosA, UY = -SinA, VX = SinA, VY = CosA;
@@ -1378,11 +1380,17 @@ void TCanvas::DrawTextLine(int32_t X, int32_t Y, const std::u32string& Text, con
   if (Clip && !IntersectRect(L, L, *Clip)) L = TRect{};
   size_t Hint = 0;
   for (size_t I = 0; I < Text.size() && !L.IsEmpty(); ++I) {
-    const TGlyphImage& G = F->Glyph(Text[I]);
+    TPointF O = At(double(Pos[I]), 0);
+    // Glyphs far from the drawable area are not rendered at all.
+    double Reach = 2.0 * F->Height() + double(std::abs(Pos[I + 1] - Pos[I]));
+    if (O.X + Reach < L.Left || O.X - Reach > L.Right || O.Y + Reach < L.Top ||
+        O.Y - Reach > L.Bottom)
+      continue;
+    std::shared_ptr<const TGlyphImage> Img = F->Glyph(Text[I]);
+    const TGlyphImage& G = *Img;
     if (G.Width == 0 || G.Height == 0) continue;
-    TPointF O = At(Pos[I], 0);
-    int32_t GX = static_cast<int32_t>(std::floor(O.X + 0.5)) + G.Left;
-    int32_t GY = static_cast<int32_t>(std::floor(O.Y + 0.5)) + G.Top;
+    int32_t GX = QLTrunc(std::clamp(std::floor(O.X + 0.5), -1e9, 1e9)) + G.Left;
+    int32_t GY = QLTrunc(std::clamp(std::floor(O.Y + 0.5), -1e9, 1e9)) + G.Top;
     for (int32_t Row = 0; Row < G.Height; ++Row) {
       int32_t PY = GY + Row;
       if (PY < L.Top || PY >= L.Bottom) continue;

@@ -189,21 +189,29 @@ class TFTFont : public TRealizedFont {
       Adv = static_cast<int32_t>((FFace->glyph->advance.x + 32) >> 6);
       if (FSynthBold) Adv += static_cast<int32_t>((FBoldStrength + 32) >> 6);
     }
+    if (FAdvances.size() >= 65536) FAdvances.clear();
     FAdvances.emplace(Ch, Adv);
     return Adv;
   }
 
-  const TGlyphImage& Glyph(char32_t Ch) override {
+  std::shared_ptr<const TGlyphImage> Glyph(char32_t Ch) override {
     std::lock_guard<std::mutex> Lock(FontMutex());
     auto It = FGlyphs.find(Ch);
     if (It != FGlyphs.end()) return It->second;
-    TGlyphImage& G = FGlyphs[Ch];
+    auto Img = std::make_shared<TGlyphImage>();
+    TGlyphImage& G = *Img;
+    // Huge glyphs are drawn once and not kept; the cache of one font stays bounded.
+    if (FGlyphs.size() >= 2048 || FCachedBytes > (size_t{64} << 20)) {
+      FGlyphs.clear();
+      FCachedBytes = 0;
+    }
     FT_Set_Transform(FFace, &FMatrix, nullptr);
-    if (FT_Load_Char(FFace, Ch, LoadFlags() | FT_LOAD_NO_BITMAP)) return G;
+    if (FT_Load_Char(FFace, Ch, LoadFlags() | FT_LOAD_NO_BITMAP)) return FGlyphs[Ch] = Img;
     FT_GlyphSlot Slot = FFace->glyph;
     if (FSynthBold && Slot->format == FT_GLYPH_FORMAT_OUTLINE)
       FT_Outline_Embolden(&Slot->outline, FBoldStrength);
-    if (FT_Render_Glyph(Slot, FAA ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO)) return G;
+    if (FT_Render_Glyph(Slot, FAA ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO))
+      return FGlyphs[Ch] = Img;
     const FT_Bitmap& B = Slot->bitmap;
     G.Width = static_cast<int32_t>(B.width);
     G.Height = static_cast<int32_t>(B.rows);
@@ -220,7 +228,11 @@ class TFTFont : public TRealizedFont {
           Dst[X] = Row[X];
       }
     }
-    return G;
+    if (G.Coverage.size() <= (size_t{1} << 20)) {
+      FCachedBytes += G.Coverage.size();
+      FGlyphs[Ch] = Img;
+    }
+    return Img;
   }
 
  private:
@@ -233,7 +245,8 @@ class TFTFont : public TRealizedFont {
   FT_Pos FBoldStrength = 64;
   FT_Matrix FMatrix{};
   std::unordered_map<char32_t, int32_t> FAdvances;
-  std::unordered_map<char32_t, TGlyphImage> FGlyphs;
+  std::unordered_map<char32_t, std::shared_ptr<const TGlyphImage>> FGlyphs;
+  size_t FCachedBytes = 0;
 };
 
 // Stands in when no font can be opened at all: fixed metrics, empty glyphs, so that measuring
@@ -246,11 +259,11 @@ class TNullFont : public TRealizedFont {
     FAdv = std::max(1, PPEM / 2);
   }
   int32_t Advance(char32_t) override { return FAdv; }
-  const TGlyphImage& Glyph(char32_t) override { return FEmpty; }
+  std::shared_ptr<const TGlyphImage> Glyph(char32_t) override { return FEmpty; }
 
  private:
   int32_t FAdv;
-  TGlyphImage FEmpty;
+  std::shared_ptr<const TGlyphImage> FEmpty = std::make_shared<TGlyphImage>();
 };
 
 }  // namespace

@@ -118,8 +118,8 @@ class TRealizedFont {
   double Angle = 0;          // radians, counterclockwise
   // Horizontal advance of a character in pixels (unrotated).
   virtual int32_t Advance(char32_t C) = 0;
-  // The glyph drawn for C at the font's angle; the reference is valid until the next call.
-  virtual const TGlyphImage& Glyph(char32_t C) = 0;
+  // The glyph drawn for C at the font's angle (shared with the font's cache).
+  virtual std::shared_ptr<const TGlyphImage> Glyph(char32_t C) = 0;
   int32_t Height() const { return Ascent + Descent; }
 };
 

@@ -279,16 +279,16 @@ void TMetafile::LoadFromBytes(const uint8_t* Data, size_t Size) {
       FDevPerMMY = double(DevY) / MMY;
     }
     if (FR > FL && FB > FT) {
-      FWidth = static_cast<int32_t>(QLRound((double(FR) - FL) * 96.0 / 2540.0));
-      FHeight = static_cast<int32_t>(QLRound((double(FB) - FT) * 96.0 / 2540.0));
+      FWidth = QLRound32((double(FR) - FL) * 96.0 / 2540.0);
+      FHeight = QLRound32((double(FB) - FT) * 96.0 / 2540.0);
       FBoxLeft = FL / 100.0 * FDevPerMMX;
       FBoxTop = FT / 100.0 * FDevPerMMY;
       FBoxRight = FR / 100.0 * FDevPerMMX;
       FBoxBottom = FB / 100.0 * FDevPerMMY;
     } else if (BR >= BL && BB >= BT) {
       // No frame: the bounds in device units, inclusive.
-      FWidth = static_cast<int32_t>(QLRound((double(BR) - BL + 1) * 96.0 / 25.4 / FDevPerMMX));
-      FHeight = static_cast<int32_t>(QLRound((double(BB) - BT + 1) * 96.0 / 25.4 / FDevPerMMY));
+      FWidth = QLRound32((double(BR) - BL + 1) * 96.0 / 25.4 / FDevPerMMX);
+      FHeight = QLRound32((double(BB) - BT + 1) * 96.0 / 25.4 / FDevPerMMY);
       FBoxLeft = BL;
       FBoxTop = BT;
       FBoxRight = double(BR) + 1;
@@ -305,8 +305,8 @@ void TMetafile::LoadFromBytes(const uint8_t* Data, size_t Size) {
       FBoxRight = std::max(L, R);
       FBoxTop = std::min(T, B);
       FBoxBottom = std::max(T, B);
-      FWidth = static_cast<int32_t>(QLRound((FBoxRight - FBoxLeft) * 96.0 / Inch));
-      FHeight = static_cast<int32_t>(QLRound((FBoxBottom - FBoxTop) * 96.0 / Inch));
+      FWidth = QLRound32((FBoxRight - FBoxLeft) * 96.0 / Inch);
+      FHeight = QLRound32((FBoxBottom - FBoxTop) * 96.0 / Inch);
       H = 22;
     }
     uint32_t Type = U16(P, N, H), HeaderWords = U16(P, N, H + 2);
@@ -717,8 +717,10 @@ class TPlayer {
   // counterclockwise with y up).
   static void ArcPoints(std::vector<TPointF>& Out, double CX, double CY, double RX, double RY,
                         double A0, double Sweep) {
-    int32_t N = std::clamp(
-        static_cast<int32_t>(std::abs(Sweep) * std::max(std::abs(RX), std::abs(RY)) / 4), 8, 256);
+    int32_t N =
+        std::clamp(static_cast<int32_t>(std::clamp(
+                       std::abs(Sweep) * std::max(std::abs(RX), std::abs(RY)) / 4, 0.0, 256.0)),
+                   8, 256);
     for (int32_t I = 0; I <= N; ++I) {
       double A = A0 + Sweep * I / N;
       Out.push_back(TPointF{CX + RX * std::cos(A), CY - RY * std::sin(A)});
@@ -740,8 +742,8 @@ class TPlayer {
           return;
         case 2:
           FC.RoundRect(D.Left, D.Top, D.Right, D.Bottom,
-                       static_cast<int32_t>(QLRound(std::min(CW * std::abs(M.A), 1e8))),
-                       static_cast<int32_t>(QLRound(std::min(CH * std::abs(M.E), 1e8))));
+                       QLRound32(std::clamp(CW * std::abs(M.A), -1e8, 1e8)),
+                       QLRound32(std::clamp(CH * std::abs(M.E), -1e8, 1e8)));
           return;
         default: {
           TPoint P = Round(Dev(Radials[0].X, Radials[0].Y)),
@@ -881,11 +883,11 @@ class TPlayer {
     if (!DxLog.empty()) {
       double SX = ScaleX();
       double Acc = 0;
-      int32_t Prev = 0;
+      int64_t Prev = 0;
       for (int32_t V : DxLog) {
-        Acc += V * SX;
-        int32_t Now = static_cast<int32_t>(QLRound(Acc));
-        Dx.push_back(Now - Prev);
+        Acc = std::clamp(Acc + V * SX, -1e9, 1e9);
+        int64_t Now = QLRound32(Acc);
+        Dx.push_back(static_cast<int32_t>(Now - Prev));
         Prev = Now;
       }
     }
@@ -1023,7 +1025,7 @@ class TPlayer {
   static void Bezier(std::vector<TPointF>& Out, TPointF P0, TPointF P1, TPointF P2, TPointF P3) {
     double Len = std::hypot(P1.X - P0.X, P1.Y - P0.Y) + std::hypot(P2.X - P1.X, P2.Y - P1.Y) +
                  std::hypot(P3.X - P2.X, P3.Y - P2.Y);
-    int32_t N = std::clamp(static_cast<int32_t>(Len / 3), 2, 64);
+    int32_t N = static_cast<int32_t>(std::clamp(Len / 3, 2.0, 64.0));
     for (int32_t I = 1; I <= N; ++I) {
       double T = double(I) / N, U = 1 - T;
       double A = U * U * U, B = 3 * U * U * T, C = 3 * U * T * T, D = T * T * T;

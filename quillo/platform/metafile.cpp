@@ -38,7 +38,7 @@ inline double F32(const uint8_t* P, size_t N, size_t O) {
   return std::isfinite(F) ? F : 0.0;
 }
 
-// Windows-1252 for the bytes of ANSI text records.
+// Code page 1252 for the bytes of 8-bit text records.
 char32_t FromCp1252(uint8_t B) {
   static const char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,

@@ -787,7 +787,7 @@ class TPlayer {
   void StrokeDashed(const std::vector<TPointF>& Dev, bool Closed) {
     double S = std::sqrt(std::abs(Full().Det()));
     std::vector<double> Pat;
-    for (double V : FDC.Pen.Dash) Pat.push_back(std::max(V * S, 0.5));
+    for (double V : FDC.Pen.Dash) Pat.push_back(std::max(V * S, 1.0));
     std::vector<TPointF> Pts = Dev;
     if (Closed && Pts.size() > 1) Pts.push_back(Pts.front());
     size_t Idx = 0;
@@ -825,27 +825,68 @@ class TPlayer {
       }
       Piece.clear();
     };
+    // Dashes are walked only where they can be seen (the canvas's clip box grown by the pen);
+    // elsewhere the pattern's phase is advanced by arithmetic.
+    double Period = 0;
+    for (double V : Pat) Period += V;
+    TRect Box = FC.GetClipRect();
+    double Grow = HalfW + 2;
+    double BX0 = Box.Left - Grow, BY0 = Box.Top - Grow, BX1 = Box.Right + Grow,
+           BY1 = Box.Bottom + Grow;
+    double Phase = 0;
+    auto Locate = [&](double Ph) {
+      Idx = 0;
+      while (Ph >= Pat[Idx] && Idx + 1 < Pat.size()) {
+        Ph -= Pat[Idx];
+        ++Idx;
+      }
+      Left = std::max(Pat[Idx] - Ph, 1e-9);
+    };
     for (size_t I = 0; I + 1 < Pts.size(); ++I) {
       TPointF A = Pts[I], B = Pts[I + 1];
-      double Len = std::hypot(B.X - A.X, B.Y - A.Y), Pos = 0;
-      if (!(Len < 1e9)) return;
-      while (Pos < Len) {
-        double Take = std::min(Left, Len - Pos);
-        bool On = (Idx % 2) == 0;
-        TPointF P{A.X + (B.X - A.X) * Pos / Len, A.Y + (B.Y - A.Y) * Pos / Len};
-        TPointF Q{A.X + (B.X - A.X) * (Pos + Take) / Len, A.Y + (B.Y - A.Y) * (Pos + Take) / Len};
-        if (On) {
-          if (Piece.empty()) Piece.push_back(Round(P));
-          Piece.push_back(Round(Q));
+      double Len = std::hypot(B.X - A.X, B.Y - A.Y);
+      if (!(Len < 1e12)) return;
+      if (Len == 0) continue;
+      // The visible part [T0, T1] of the segment (Liang-Barsky).
+      double T0 = 0, T1 = 1, DX = B.X - A.X, DY = B.Y - A.Y;
+      auto Clip = [&](double P, double Q) {
+        if (P == 0) return Q >= 0;
+        double R = Q / P;
+        if (P < 0) {
+          if (R > T1) return false;
+          T0 = std::max(T0, R);
+        } else {
+          if (R < T0) return false;
+          T1 = std::min(T1, R);
         }
-        Pos += Take;
-        Left -= Take;
-        if (Left <= 1e-9) {
-          if (On) Emit();
-          Idx = (Idx + 1) % Pat.size();
-          Left = Pat[Idx];
+        return true;
+      };
+      bool Visible = Clip(-DX, A.X - BX0) && Clip(DX, BX1 - A.X) && Clip(-DY, A.Y - BY0) &&
+                     Clip(DY, BY1 - A.Y) && T0 < T1;
+      if (!Visible || T0 > 0) Emit();
+      if (Visible) {
+        double Pos = T0 * Len, End = T1 * Len;
+        Locate(std::fmod(Phase + Pos, Period));
+        while (Pos < End) {
+          double Take = std::min(Left, End - Pos);
+          bool On = (Idx % 2) == 0;
+          TPointF P{A.X + DX * Pos / Len, A.Y + DY * Pos / Len};
+          TPointF Q{A.X + DX * (Pos + Take) / Len, A.Y + DY * (Pos + Take) / Len};
+          if (On) {
+            if (Piece.empty()) Piece.push_back(Round(P));
+            Piece.push_back(Round(Q));
+          }
+          Pos += Take;
+          Left -= Take;
+          if (Left <= 1e-9) {
+            if (On) Emit();
+            Idx = (Idx + 1) % Pat.size();
+            Left = Pat[Idx];
+          }
         }
+        if (T1 < 1) Emit();
       }
+      Phase = std::fmod(Phase + Len, Period);
     }
     Emit();
     if (!QuadCounts.empty()) {

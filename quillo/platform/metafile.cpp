@@ -597,19 +597,22 @@ class TPlayer {
   }
 
   // ---- objects
-  TObj* Object(uint32_t I) { return I < FObjects.size() ? &FObjects[I] : nullptr; }
+  // Objects live behind pointers so that a file naming a high index costs a pointer per
+  // slot, not a whole object.
+  TObj* Object(uint32_t I) { return I < FObjects.size() ? FObjects[I].get() : nullptr; }
   void StoreWMF(TObj O) {
-    for (TObj& Slot : FObjects)
-      if (Slot.Kind == okNone) {
-        Slot = std::move(O);
+    // The 16-bit format gives a new object the lowest free index.
+    for (auto& Slot : FObjects)
+      if (!Slot) {
+        Slot = std::make_unique<TObj>(std::move(O));
         return;
       }
-    if (FObjects.size() < kMaxObjects) FObjects.push_back(std::move(O));
+    if (FObjects.size() < kMaxObjects) FObjects.push_back(std::make_unique<TObj>(std::move(O)));
   }
   void StoreEMF(uint32_t I, TObj O) {
     if (I >= kMaxObjects) return;
     if (I >= FObjects.size()) FObjects.resize(I + 1);
-    FObjects[I] = std::move(O);
+    FObjects[I] = std::make_unique<TObj>(std::move(O));
   }
   void Select(uint32_t I) {
     if (FEnhanced && (I & 0x80000000u)) {
@@ -652,7 +655,7 @@ class TPlayer {
     }
   }
   void Delete(uint32_t I) {
-    if (TObj* O = Object(I)) *O = TObj{};
+    if (I < FObjects.size()) FObjects[I].reset();
   }
 
   // ---- paths and drawing
@@ -1008,7 +1011,7 @@ class TPlayer {
   TRect FSurface;
   bool FClipDirty = true;
   std::vector<TDC> FStack;
-  std::vector<TObj> FObjects;
+  std::vector<std::unique_ptr<TObj>> FObjects;
   struct TFigure {
     std::vector<TPointF> Pts;  // device
     bool Closed;

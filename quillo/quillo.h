@@ -4,8 +4,12 @@
 #include "quillo/version.h"
 
 #include "quillo/platform/bitmap.h"
+#include "quillo/platform/canvas.h"
 #include "quillo/platform/classes.h"
 #include "quillo/platform/controls.h"
+#include "quillo/platform/font.h"
+#include "quillo/platform/metafile.h"
+#include "quillo/platform/region.h"
 #include "quillo/platform/screen.h"
 #include "quillo/platform/streams.h"
 #include "quillo/platform/threads.h"

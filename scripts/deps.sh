@@ -6,7 +6,8 @@ build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
             fonts-dejavu-core)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
-           imagemagick netpbm libtiff-tools giflib-tools libjpeg-turbo-progs libpng-tools)
+           imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
+           libjpeg-turbo-progs libpng-tools)
 bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev)
 
 want=()

@@ -16,6 +16,7 @@ cmake --build build/asan
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 jobs=$(nproc)
 ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
 

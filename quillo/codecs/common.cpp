@@ -14,9 +14,8 @@ bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit
     QLSetAbort(Progress);
     return false;
   }
-  Bitmap.SetSize(1, 1);
-  Bitmap.SetPixelFormat(OneBit ? pf1bit : pf24bit);
-  Bitmap.SetSize(static_cast<int32_t>(Width), static_cast<int32_t>(Height));
+  Bitmap.Recreate(static_cast<int32_t>(Width), static_cast<int32_t>(Height),
+                  OneBit ? pf1bit : pf24bit);
   return true;
 }
 

@@ -16,10 +16,11 @@ void QLSetAbortFlag(bool& Flag) {
   std::atomic_ref<bool>(Flag).store(true, std::memory_order_relaxed);
 }
 
-namespace {
-void ClearAbortFlag(bool& Flag) {
+void QLClearAbortFlag(bool& Flag) {
   std::atomic_ref<bool>(Flag).store(false, std::memory_order_relaxed);
 }
+
+namespace {
 
 // The bitmap in one of the two working layouts, converted in place when it is in another.
 void ToWorkingFormat(TBitmap& B) {
@@ -179,7 +180,7 @@ TProgressRec TQuilloIO::MakeProgress() {
 }
 
 bool TQuilloIO::BeginLoad() {
-  ClearAbortFlag(Aborting);
+  QLClearAbortFlag(Aborting);
   if (!FBitmap) return false;
   FParams.IPTCInfoList.Clear();
   FParams.JpegMarkerList.Clear();
@@ -211,7 +212,7 @@ void TQuilloIO::LoadFileFrame(int32_t FileType, const std::string& FileName, boo
 }
 
 bool TQuilloIO::SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Write) {
-  ClearAbortFlag(Aborting);
+  QLClearAbortFlag(Aborting);
   if (!FBitmap) return false;
   ToWorkingFormat(*FBitmap);
   TProgressRec P = MakeProgress();
@@ -221,7 +222,7 @@ bool TQuilloIO::SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Wr
 
 void TQuilloIO::SaveFileFrame(const std::string& FileName,
                               const std::function<void(TStream&, TBitmap&, TProgressRec&)>& Write) {
-  ClearAbortFlag(Aborting);
+  QLClearAbortFlag(Aborting);
   if (!FBitmap) return;
   TFileStream F(FileName, fmCreate);
   SaveFrame([&](TBitmap& B, TProgressRec& P) { Write(F, B, P); });
@@ -460,7 +461,7 @@ void TQuilloIO::ParamsFromStream(TStream& Stream) {
 }
 
 void TQuilloIO::ParamsFromStreamFormat(TStream& Stream, int32_t FileType) {
-  ClearAbortFlag(Aborting);
+  QLClearAbortFlag(Aborting);
   try {
     FParams.IPTCInfoList.Clear();
     FParams.JpegMarkerList.Clear();

@@ -229,5 +229,6 @@ class TQLIOThread : public TThread {
 
 // Sets an abort flag from any thread.
 void QLSetAbortFlag(bool& Flag);
+void QLClearAbortFlag(bool& Flag);
 
 }  // namespace quillo

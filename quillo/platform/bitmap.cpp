@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "quillo/platform/canvas.h"
+
 namespace quillo {
 
 namespace {
@@ -88,7 +90,17 @@ TBitmap& TBitmap::operator=(TBitmap&& Other) noexcept {
   Other.FPalette.clear();
   OnChange = std::move(Other.OnChange);
   Other.OnChange = nullptr;
+  // The canvas goes with the pixels; a bitmap that had none keeps its own.
+  if (Other.FCanvas) {
+    FCanvas = std::move(Other.FCanvas);
+    FCanvas->FBitmap = this;
+  }
   return *this;
+}
+
+TCanvas& TBitmap::Canvas() {
+  if (!FCanvas) FCanvas = std::make_unique<TCanvas>(this);
+  return *FCanvas;
 }
 
 void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool KeepPixels) {
@@ -122,9 +134,24 @@ void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool Ke
   FRowLen = NewRowLen;
 }
 
+void TBitmap::Recreate(int32_t Width, int32_t Height, TPixelFormat PF) {
+  if (PF == pfCustom) throw EInvalidGraphic("Invalid pixel format");
+  Reallocate(Width, Height, PF, false);
+  FPixelFormat = PF;
+  FPalette = QLStorageBitCount(PF) <= 8 ? DefaultPalette(PF) : std::vector<TRGBQuad>{};
+  Modified();
+}
+
 void TBitmap::SetSize(int32_t Width, int32_t Height) {
   if (Width == FWidth && Height == FHeight) return;
+  int32_t OldW = FWidth, OldH = FHeight;
   Reallocate(Width, Height, FPixelFormat, true);
+  // With a canvas the new area takes its brush, as a resized picture shows the background the
+  // caller chose.
+  if (FCanvas && FCanvas->Brush().GetStyle() != bsClear) {
+    if (FWidth > OldW) FCanvas->FillRect(Rect(OldW, 0, FWidth, FHeight));
+    if (FHeight > OldH) FCanvas->FillRect(Rect(0, OldH, std::min(OldW, FWidth), FHeight));
+  }
   Modified();
 }
 

@@ -10,6 +10,8 @@
 
 namespace quillo {
 
+class TCanvas;
+
 enum TPixelFormat : uint8_t {
   pfDevice,  // the screen's layout; stored as 24-bit blue, green, red
   pf1bit,
@@ -57,8 +59,12 @@ class TBitmap : public TPersistent {
   int32_t GetHeight() const { return FHeight; }
   void SetWidth(int32_t Width) { SetSize(Width, FHeight); }
   void SetHeight(int32_t Height) { SetSize(FWidth, Height); }
-  // Changes the size keeping the overlapping top-left part; new pixels are zero.
+  // Changes the size keeping the overlapping top-left part; new pixels are zero, or take the
+  // canvas's brush once the bitmap has a canvas.
   void SetSize(int32_t Width, int32_t Height);
+  // Drops the pixels and makes a zero-filled bitmap of the given size and format (the palette
+  // of an indexed format is reset); what a reader wants before it fills every row.
+  void Recreate(int32_t Width, int32_t Height, TPixelFormat PF);
   bool Empty() const { return FWidth == 0 || FHeight == 0; }
 
   TPixelFormat GetPixelFormat() const { return FPixelFormat; }
@@ -89,6 +95,10 @@ class TBitmap : public TPersistent {
   void Modified();
   TNotifyEvent OnChange;
 
+  // The bitmap's own canvas, created on first use; it lives as long as the bitmap and follows
+  // it when the bitmap is moved.
+  TCanvas& Canvas();
+
  private:
   void Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool KeepPixels);
 
@@ -98,6 +108,7 @@ class TBitmap : public TPersistent {
   TPixelFormat FPixelFormat = pfDevice;
   TQLPixelBlock FBits;
   std::vector<TRGBQuad> FPalette;
+  std::unique_ptr<TCanvas> FCanvas;
 };
 
 }  // namespace quillo

@@ -1,6 +1,7 @@
 #include "quillo/proc/filters.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -34,6 +35,35 @@ TRect Clip(const TBitmap& B, const TRect& R) {
 // ---------------------------------------------------------------------------------------------
 // Convolution
 
+namespace {
+
+// Kernel entries up to this size keep every sum of nine products of bytes inside 32 bits.
+constexpr int64_t kSmallKernel = (int64_t{1} << 31) / (9 * 255) - 1;
+
+// Count channel bytes of a row whose neighbours lie inside the row on both sides: A0, A1, A2
+// point at the first byte in the rows above, at and below. For results in 0..255 the double
+// quotient truncates to the integer quotient (its distance to the next integer, at least
+// 1 / |Div|, exceeds half an ulp); larger results clamp the same either way.
+__attribute__((target_clones("avx2", "default"))) void ConvolveSpan(
+    const uint8_t* __restrict A0, const uint8_t* __restrict A1, const uint8_t* __restrict A2,
+    uint8_t* __restrict D, int32_t Count, const int32_t* __restrict K, int32_t Div) {
+  const int32_t K0 = K[0], K1 = K[1], K2 = K[2], K3 = K[3], K4 = K[4], K5 = K[5], K6 = K[6],
+                K7 = K[7], K8 = K[8];
+  auto Sum = [&](int32_t I) {
+    return K0 * A0[I - 3] + K1 * A0[I] + K2 * A0[I + 3] + K3 * A1[I - 3] + K4 * A1[I] +
+           K5 * A1[I + 3] + K6 * A2[I - 3] + K7 * A2[I] + K8 * A2[I + 3];
+  };
+  if (Div == 1) {
+    for (int32_t I = 0; I < Count; ++I) D[I] = static_cast<uint8_t>(std::clamp(Sum(I), 0, 255));
+  } else {
+    const double Dv = Div;
+    for (int32_t I = 0; I < Count; ++I)
+      D[I] = static_cast<uint8_t>(std::clamp(static_cast<int32_t>(Sum(I) / Dv), 0, 255));
+  }
+}
+
+}  // namespace
+
 void _ApplyFilter(TBitmap& Bitmap, const TGraphFilter& Filter, const TRect& Rect,
                   TProgressRec& Progress) {
   if (Bitmap.GetPixelFormat() != pf24bit) return;
@@ -41,32 +71,49 @@ void _ApplyFilter(TBitmap& Bitmap, const TGraphFilter& Filter, const TRect& Rect
   if (R.IsEmpty()) return;
   const int32_t W = Bitmap.GetWidth(), H = Bitmap.GetHeight();
   const int64_t Div = Filter.Divisor == 0 ? 1 : Filter.Divisor;
-  // One product table per kernel position: no multiplication in the inner loop. Products and
-  // sums are 64-bit: a kernel from a file may hold any 32-bit value.
+  // One product table per kernel position for the general path. Products and sums are 64-bit:
+  // a kernel from a file may hold any 32-bit value.
   int64_t P[9][256];
-  for (int32_t K = 0; K < 9; ++K)
-    for (int32_t V = 0; V < 256; ++V) P[K][V] = int64_t{Filter.Values[K / 3][K % 3]} * V;
-  // The processed area, computed from the bitmap as it was.
-  TBitmap Out(R.Width(), R.Height(), pf24bit);
-  std::vector<int32_t> Cols(static_cast<size_t>(R.Width()) * 3);
+  int32_t K[9];
+  bool Small = true;
+  for (int32_t I = 0; I < 9; ++I) {
+    K[I] = Filter.Values[I / 3][I % 3];
+    Small = Small && K[I] >= -kSmallKernel && K[I] <= kSmallKernel;
+    for (int32_t V = 0; V < 256; ++V) P[I][V] = int64_t{K[I]} * V;
+  }
+  auto General = [&](const uint8_t* const* Rows, uint8_t* D, int32_t X) {
+    const int32_t Xs[3] = {std::max(X - 1, 0) * 3, X * 3, std::min(X + 1, W - 1) * 3};
+    for (int32_t C = 0; C < 3; ++C) {
+      int64_t Sum = 0;
+      for (int32_t Ky = 0; Ky < 3; ++Ky)
+        for (int32_t Kx = 0; Kx < 3; ++Kx) Sum += P[Ky * 3 + Kx][Rows[Ky][Xs[Kx] + C]];
+      D[(X - R.Left) * 3 + C] = blimit(Sum / Div);
+    }
+  };
+  // Every result is computed from the bitmap as it was: a row is written back once the row
+  // below it, the last to read it, is done.
+  const size_t RowBytes = static_cast<size_t>(R.Width()) * 3;
+  std::vector<uint8_t> Done[2] = {std::vector<uint8_t>(RowBytes), std::vector<uint8_t>(RowBytes)};
+  // Columns whose neighbours are inside the bitmap on both sides.
+  const int32_t In0 = std::max(R.Left, 1), In1 = std::min(R.Right, W - 1);
   for (int32_t Y = R.Top; Y < R.Bottom; ++Y) {
     const uint8_t* Rows[3] = {Bitmap.ScanLine(std::max(Y - 1, 0)), Bitmap.ScanLine(Y),
                               Bitmap.ScanLine(std::min(Y + 1, H - 1))};
-    uint8_t* D = Out.ScanLine(Y - R.Top);
-    for (int32_t X = R.Left; X < R.Right; ++X) {
-      const int32_t Xs[3] = {std::max(X - 1, 0) * 3, X * 3, std::min(X + 1, W - 1) * 3};
-      for (int32_t C = 0; C < 3; ++C) {
-        int64_t Sum = 0;
-        for (int32_t Ky = 0; Ky < 3; ++Ky)
-          for (int32_t Kx = 0; Kx < 3; ++Kx) Sum += P[Ky * 3 + Kx][Rows[Ky][Xs[Kx] + C]];
-        D[(X - R.Left) * 3 + C] = blimit(Sum / Div);
-      }
+    uint8_t* D = Done[Y & 1].data();
+    if (Small && In1 > In0) {
+      for (int32_t X = R.Left; X < In0; ++X) General(Rows, D, X);
+      ConvolveSpan(Rows[0] + In0 * 3, Rows[1] + In0 * 3, Rows[2] + In0 * 3, D + (In0 - R.Left) * 3,
+                   (In1 - In0) * 3, K, static_cast<int32_t>(Div));
+      for (int32_t X = In1; X < R.Right; ++X) General(Rows, D, X);
+    } else {
+      for (int32_t X = R.Left; X < R.Right; ++X) General(Rows, D, X);
     }
+    if (Y > R.Top)
+      std::memcpy(Bitmap.ScanLine(Y - 1) + R.Left * 3, Done[(Y - 1) & 1].data(), RowBytes);
     QLRowProgress(Progress, Y, R.Top, R.Bottom - 1);
   }
-  for (int32_t Y = R.Top; Y < R.Bottom; ++Y)
-    std::memcpy(Bitmap.ScanLine(Y) + R.Left * 3, Out.ScanLine(Y - R.Top),
-                static_cast<size_t>(R.Width()) * 3);
+  std::memcpy(Bitmap.ScanLine(R.Bottom - 1) + R.Left * 3, Done[(R.Bottom - 1) & 1].data(),
+              RowBytes);
   Bitmap.Modified();
 }
 
@@ -111,35 +158,76 @@ void LoadFilterFromFile(const std::string& FileName, TGraphFilter& Filter) {
 namespace {
 
 // One maximum (Max) or minimum pass over R; Pass and Passes for the progress.
-void MorphPass(TBitmap& B, int32_t N, bool Max, const TRect& R, const TQLProgressEvent& OnProgress,
+//
+// A pixel takes the colour of the first pixel, in scan order (rows outer, columns inner) over
+// its window clamped to R, whose grey is the window's extreme, unless that extreme equals the
+// start value (0 for a maximum, 255 for a minimum), when no neighbour is strictly better and the
+// pixel keeps its colour. The first extreme of the window is the first extreme of the first row
+// holding it, so the pass is separable: each row's windows first (their extreme and its column),
+// then each column's windows over those. Both use monotonic queues that keep the earlier of
+// equal values, so the cost per pixel does not depend on the radius. Only the 2n + 1 rows a
+// window can reach are held, in rings.
+template <bool Max>
+void MorphPass(TBitmap& B, int32_t N, const TRect& R, const TQLProgressEvent& OnProgress,
                TObject* Sender, int32_t Pass, int32_t Passes) {
   const int32_t W = R.Width(), H = R.Height();
-  std::vector<uint8_t> Grey(static_cast<size_t>(W) * H);
-  std::vector<TRGB> Colour(static_cast<size_t>(W) * H);
-  for (int32_t Y = 0; Y < H; ++Y) {
-    const TRGB* Row = reinterpret_cast<const TRGB*>(B.ScanLine(R.Top + Y)) + R.Left;
+  N = std::min(N, std::max(W, H));
+  auto Better = [](int32_t A, int32_t Bv) { return Max ? A > Bv : A < Bv; };
+  const int32_t Start = Max ? 0 : 255;
+  // Ring sizes are powers of two so that slots are masks, not divisions.
+  const int32_t Ring =
+      static_cast<int32_t>(std::bit_ceil(static_cast<uint32_t>(std::min(2 * N + 1, H))));
+  std::vector<TRGB> Colour(static_cast<size_t>(Ring) * W);     // the rows as they were
+  std::vector<uint8_t> RowExt(static_cast<size_t>(Ring) * W);  // each row window's extreme grey
+  std::vector<int32_t> RowAt(static_cast<size_t>(Ring) * W);   // and its column
+  std::vector<uint8_t> Grey(static_cast<size_t>(W));
+  std::vector<int32_t> Queue(static_cast<size_t>(W));
+  // Per column, a queue of rows (indices counting up, taken modulo its capacity).
+  const int32_t Cap = Ring, Mask = Cap - 1;  // a queue holds at most a window of rows
+  std::vector<int32_t> ColQueue(static_cast<size_t>(Cap) * W);
+  std::vector<int32_t> Head(static_cast<size_t>(W)), Tail(static_cast<size_t>(W));
+  auto Slot = [&](int32_t Row) { return static_cast<size_t>(Row & (Ring - 1)) * W; };
+
+  auto AddRow = [&](int32_t Row) {
+    const size_t S = Slot(Row);
+    const TRGB* Src = reinterpret_cast<const TRGB*>(B.ScanLine(R.Top + Row)) + R.Left;
+    std::copy(Src, Src + W, Colour.begin() + static_cast<ptrdiff_t>(S));
+    for (int32_t X = 0; X < W; ++X)
+      Grey[static_cast<size_t>(X)] = static_cast<uint8_t>(_RGBToGray(Src[X]));
+    int32_t Qh = 0, Qt = 0, Next = 0;
     for (int32_t X = 0; X < W; ++X) {
-      Colour[static_cast<size_t>(Y) * W + X] = Row[X];
-      Grey[static_cast<size_t>(Y) * W + X] = static_cast<uint8_t>(_RGBToGray(Row[X]));
+      for (const int32_t Hi = std::min(X + N, W - 1); Next <= Hi; ++Next) {
+        while (Qt > Qh &&
+               Better(Grey[static_cast<size_t>(Next)], Grey[static_cast<size_t>(Queue[Qt - 1])]))
+          --Qt;
+        Queue[static_cast<size_t>(Qt++)] = Next;
+      }
+      while (Queue[static_cast<size_t>(Qh)] < X - N) ++Qh;
+      RowAt[S + X] = Queue[static_cast<size_t>(Qh)];
+      RowExt[S + X] = Grey[static_cast<size_t>(Queue[static_cast<size_t>(Qh)])];
     }
-  }
+    for (int32_t X = 0; X < W; ++X) {
+      int32_t* Q = ColQueue.data() + static_cast<size_t>(X) * Cap;
+      const int32_t G = RowExt[S + X];
+      while (Tail[X] > Head[X] && Better(G, RowExt[Slot(Q[(Tail[X] - 1) & Mask]) + X])) --Tail[X];
+      Q[Tail[X]++ & Mask] = Row;
+    }
+  };
+
   const double Step = 100.0 / (H - 1 + 0.5) / Passes;
+  int32_t NextRow = 0;
   for (int32_t Y = 0; Y < H; ++Y) {
+    const int32_t Lo = Y - N;
+    for (int32_t X = 0; X < W; ++X) {
+      const int32_t* Q = ColQueue.data() + static_cast<size_t>(X) * Cap;
+      while (Tail[X] > Head[X] && Q[Head[X] & Mask] < Lo) ++Head[X];
+    }
+    for (const int32_t Hi = std::min(Y + N, H - 1); NextRow <= Hi; ++NextRow) AddRow(NextRow);
     TRGB* Out = reinterpret_cast<TRGB*>(B.ScanLine(R.Top + Y)) + R.Left;
     for (int32_t X = 0; X < W; ++X) {
-      int32_t Best = Max ? 0 : 255;
-      int64_t BestAt = -1;
-      for (int32_t Dy = -N; Dy <= N; ++Dy) {
-        const int32_t Yy = std::clamp(Y + Dy, 0, H - 1);
-        const uint8_t* G = Grey.data() + static_cast<size_t>(Yy) * W;
-        for (int32_t Dx = -N; Dx <= N; ++Dx) {
-          const int32_t Xx = std::clamp(X + Dx, 0, W - 1);
-          if (Max ? G[Xx] > Best : G[Xx] < Best)
-            Best = G[Xx], BestAt = static_cast<int64_t>(Yy) * W + Xx;
-        }
-      }
-      // No neighbour beat the start value: the pixel keeps its own colour.
-      if (BestAt >= 0) Out[X] = Colour[static_cast<size_t>(BestAt)];
+      const int32_t Row = ColQueue[static_cast<size_t>(X) * Cap + (Head[X] & Mask)];
+      const size_t S = Slot(Row);
+      if (RowExt[S + X] != Start) Out[X] = Colour[S + RowAt[S + X]];
     }
     if (OnProgress) OnProgress(Sender, QLTrunc((Y + 1 + Pass * H) * Step));
   }
@@ -154,18 +242,18 @@ void _MorphFilter(TBitmap& Bitmap, int32_t Radius, int32_t Kind, const TRect& Re
   if (R.IsEmpty()) return;
   switch (Kind) {
     case 0:
-      MorphPass(Bitmap, Radius, true, R, OnProgress, Sender, 0, 1);
+      MorphPass<true>(Bitmap, Radius, R, OnProgress, Sender, 0, 1);
       break;
     case 1:
-      MorphPass(Bitmap, Radius, false, R, OnProgress, Sender, 0, 1);
+      MorphPass<false>(Bitmap, Radius, R, OnProgress, Sender, 0, 1);
       break;
     case 2:
-      MorphPass(Bitmap, Radius, false, R, OnProgress, Sender, 0, 2);
-      MorphPass(Bitmap, Radius, true, R, OnProgress, Sender, 1, 2);
+      MorphPass<false>(Bitmap, Radius, R, OnProgress, Sender, 0, 2);
+      MorphPass<true>(Bitmap, Radius, R, OnProgress, Sender, 1, 2);
       break;
     case 3:
-      MorphPass(Bitmap, Radius, true, R, OnProgress, Sender, 0, 2);
-      MorphPass(Bitmap, Radius, false, R, OnProgress, Sender, 1, 2);
+      MorphPass<true>(Bitmap, Radius, R, OnProgress, Sender, 0, 2);
+      MorphPass<false>(Bitmap, Radius, R, OnProgress, Sender, 1, 2);
       break;
   }
   Bitmap.Modified();

@@ -48,6 +48,29 @@ TProgressRec NoProgress() {
   return TProgressRec{};
 }
 
+// One morphological pass written from its definition: the window scanned rows outer, columns
+// inner, clamped to R; the first strictly better grey than the start value wins.
+void RefMorphPass(TBitmap& B, int32_t N, bool Max, const TRect& R) {
+  TBitmap Snap;
+  Snap.Assign(B);
+  auto Grey = [&](int32_t X, int32_t Y) {
+    const TRGB P = reinterpret_cast<const TRGB*>(Snap.ScanLine(Y))[X];
+    return (21 * P.r + 71 * P.g + 7 * P.b) / 100;
+  };
+  for (int32_t Y = R.Top; Y < R.Bottom; ++Y)
+    for (int32_t X = R.Left; X < R.Right; ++X) {
+      int32_t Best = Max ? 0 : 255, Bx = -1, By = -1;
+      for (int32_t Dy = -N; Dy <= N; ++Dy)
+        for (int32_t Dx = -N; Dx <= N; ++Dx) {
+          const int32_t Xx = std::clamp(X + Dx, R.Left, R.Right - 1);
+          const int32_t Yy = std::clamp(Y + Dy, R.Top, R.Bottom - 1);
+          const int32_t G = Grey(Xx, Yy);
+          if (Max ? G > Best : G < Best) Best = G, Bx = Xx, By = Yy;
+        }
+      if (Bx >= 0) Px(B, X, Y) = reinterpret_cast<const TRGB*>(Snap.ScanLine(By))[Bx];
+    }
+}
+
 }  // namespace
 
 TEST(Filters, PresetsMatchTheDefinitionOnWholeImagesAndSelections) {
@@ -59,6 +82,42 @@ TEST(Filters, PresetsMatchTheDefinitionOnWholeImagesAndSelections) {
       auto Pr = NoProgress();
       _ApplyFilter(B, QLFiltPres[P], R, Pr);
       EXPECT_TRUE(SamePixels(B, RefConvolve(Src, QLFiltPres[P], R))) << "preset " << P;
+    }
+  }
+}
+
+TEST(Filters, ArbitraryKernelsAndDivisors) {
+  const TBitmap Src = RandomBitmap24(29, 11, 8);
+  uint32_t Seed = 99;
+  auto Next = [&](int32_t Range) {
+    Seed = Seed * 1103515245u + 12345u;
+    return static_cast<int32_t>((Seed >> 8) % (2 * Range + 1)) - Range;
+  };
+  for (int32_t Div : {1, -1, 3, -7, 255, 1000003, 0}) {
+    for (int32_t Range : {4, 1000, 2000000000}) {
+      TGraphFilter F;
+      for (auto& Row : F.Values)
+        for (int32_t& V : Row) V = Next(Range);
+      F.Divisor = Div;
+      TBitmap B;
+      B.Assign(Src);
+      auto Pr = NoProgress();
+      _ApplyFilter(B, F, TRect{0, 0, 29, 11}, Pr);
+      // The reference in 64 bits.
+      TBitmap Want;
+      Want.Assign(Src);
+      for (int32_t Y = 0; Y < 11; ++Y)
+        for (int32_t X = 0; X < 29; ++X)
+          for (int32_t C = 0; C < 3; ++C) {
+            int64_t Sum = 0;
+            for (int32_t Ky = -1; Ky <= 1; ++Ky)
+              for (int32_t Kx = -1; Kx <= 1; ++Kx)
+                Sum += int64_t{F.Values[Ky + 1][Kx + 1]} *
+                       Src.ScanLine(std::clamp(Y + Ky, 0, 10))[std::clamp(X + Kx, 0, 28) * 3 + C];
+            Want.ScanLine(Y)[X * 3 + C] =
+                static_cast<uint8_t>(std::clamp<int64_t>(Sum / (Div ? Div : 1), 0, 255));
+          }
+      EXPECT_TRUE(SamePixels(B, Want)) << Div << " " << Range;
     }
   }
 }
@@ -119,6 +178,31 @@ TEST(Filters, FilterFileRoundTripAndBadFiles) {
   EXPECT_THROW(LoadFilterFromFile(Dir.File("short.flt"), H), EFilterInvalid);
   EXPECT_EQ(std::memcmp(&H, &QLFiltPres[fpBlur], sizeof H), 0);
   EXPECT_THROW(LoadFilterFromFile(Dir.File("missing.flt"), H), EFOpenError);
+}
+
+TEST(Filters, MorphologyMatchesTheDefinition) {
+  // Few grey levels, so equal extremes compete and the scan order decides.
+  TBitmap Src(31, 23, pf24bit);
+  const TBitmap Noise = RandomBitmap24(31, 23, 17);
+  for (int32_t Y = 0; Y < 23; ++Y)
+    for (int32_t X = 0; X < 31; ++X) {
+      const uint8_t* P = Noise.ScanLine(Y) + X * 3;
+      Px(Src, X, Y) = TRGB{uint8_t(P[0] & 0xC3), uint8_t(P[1] & 0xC0), uint8_t(P[2] & 0xC1)};
+    }
+  for (const TRect& R : {TRect{0, 0, 31, 23}, TRect{4, 3, 20, 11}}) {
+    for (int32_t Radius : {1, 2, 5, 40}) {
+      for (int32_t Kind = 0; Kind < 4; ++Kind) {
+        TBitmap Got, Want;
+        Got.Assign(Src);
+        Want.Assign(Src);
+        _MorphFilter(Got, Radius, Kind, R, nullptr, nullptr);
+        const bool First = Kind == 0 || Kind == 3;
+        RefMorphPass(Want, Radius, First, R);
+        if (Kind >= 2) RefMorphPass(Want, Radius, !First, R);
+        EXPECT_TRUE(SamePixels(Got, Want)) << "kind " << Kind << " radius " << Radius;
+      }
+    }
+  }
 }
 
 TEST(Filters, MorphologyIdentitiesAndSpecks) {

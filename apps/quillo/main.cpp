@@ -1,11 +1,14 @@
 // quillo: the command-line face of the library.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "apps/quillo/commands.h"
+#include "apps/quillo/session.h"
 #include "quillo/lzw/lzw.h"
+#include "quillo/platform/bitmap.h"
 #include "quillo/version.h"
 
 using namespace quillo;
@@ -16,7 +19,11 @@ namespace {
 const std::vector<TCommand>& Commands() {
   static const std::vector<TCommand> List = {
       {"info", "describe image files: format, size, depth, resolution, parameters",
-       "quillo info FILE...", CmdInfo},
+       "quillo info [--json] FILE...\n\n"
+       "Prints the format, size, depth, resolution, palette, image or page count, the format's\n"
+       "own parameters and its metadata (JPEG markers, IPTC records, comments, GIF frames and\n"
+       "loop, TIFF pages). --json prints one array of objects for scripts.",
+       CmdInfo},
       {"convert", "convert an image from one format to another",
        "quillo convert IN OUT [--format EXT] [--params FILE] [--set FIELD=VALUE]...\n\n"
        "The input format is found from the content (or the extension); the output format from\n"
@@ -44,18 +51,53 @@ const std::vector<TCommand>& Commands() {
 void PrintHelp() {
   std::printf(
       "quillo %s: load, process and save raster images\n\n"
-      "usage: quillo COMMAND [ARGS...]\n"
+      "usage: quillo [OPTIONS] COMMAND [ARGS...]\n"
       "       quillo COMMAND --help\n"
       "       quillo --version\n\ncommands:\n",
       QuilloVersionString);
   for (const TCommand& C : Commands()) std::printf("  %-10s %s\n", C.Name, C.Summary);
+  std::printf(
+      "\noptions (anywhere on the line):\n"
+      "  --progress        show a progress bar even when standard error is not a terminal\n"
+      "  --quiet           no progress bar\n"
+      "  --max-pixels N    refuse images of more than N pixels (default %lld)\n"
+      "\nExit status: 0 done, 1 a file could not be read or written, 2 bad command line,\n"
+      "130 interrupted.\n",
+      static_cast<long long>(QLGetMaxPixels()));
+}
+
+// Takes the global options out of Args; false (after a message) when one is malformed.
+bool TakeGlobalOptions(std::vector<std::string>& Args) {
+  std::vector<std::string> Rest;
+  for (size_t I = 0; I < Args.size(); ++I) {
+    if (Args[I] == "--progress") {
+      SetProgressMode(TProgressMode::Always);
+    } else if (Args[I] == "--quiet" || Args[I] == "-q") {
+      SetProgressMode(TProgressMode::Never);
+    } else if (Args[I] == "--max-pixels") {
+      char* End = nullptr;
+      const long long N = I + 1 < Args.size() ? std::strtoll(Args[I + 1].c_str(), &End, 10) : 0;
+      if (I + 1 >= Args.size() || *End || N <= 0) {
+        std::fprintf(stderr, "quillo: --max-pixels needs a positive number\n");
+        return false;
+      }
+      QLSetMaxPixels(N);
+      ++I;
+    } else {
+      Rest.push_back(Args[I]);
+    }
+  }
+  Args = std::move(Rest);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QLInstallLZWCoders();
+  InstallInterruptHandler();
   std::vector<std::string> Args(argv + 1, argv + argc);
+  if (!TakeGlobalOptions(Args)) return 2;
   if (Args.empty()) {
     PrintHelp();
     return 2;
@@ -77,11 +119,18 @@ int main(int argc, char** argv) {
         return 0;
       }
     try {
-      return C.Run(Rest);
+      const int Status = C.Run(Rest);
+      FinishProgress();
+      return Status;
+    } catch (const TInterrupted&) {
+      FinishProgress();
+      std::fprintf(stderr, "quillo %s: interrupted\n", C.Name);
+      return 130;
     } catch (const TUsageError& E) {
       std::fprintf(stderr, "quillo %s: %s\nusage: %s\n", C.Name, E.Message.c_str(), C.Usage);
       return 2;
     } catch (const std::exception& E) {
+      FinishProgress();
       std::fprintf(stderr, "quillo %s: %s\n", C.Name, E.what());
       return 1;
     }

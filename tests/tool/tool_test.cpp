@@ -1,0 +1,235 @@
+// The quillo tool run as a user runs it: through the shell, on files made here.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "quillo/codecs/bmp.h"
+#include "quillo/core/pixels.h"
+#include "quillo/io/quilloio.h"
+#include "tests/support/testutil.h"
+
+using namespace quillo;
+using namespace quillo::test;
+
+namespace {
+
+const std::string kTool = QUILLO_TOOL_PATH;
+
+// Runs the tool with Args (a shell-quoted line); returns the exit status, output in Out.
+int Tool(const std::string& Args, std::string* Out = nullptr) {
+  return RunCommand(kTool + " --quiet " + Args + " 2>&1", Out);
+}
+
+void WriteImage(const TBitmap& B, const std::string& Path, const std::string& Set = "") {
+  TBitmap Copy;
+  Copy.Assign(B);
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Copy);
+  (void)Set;
+  IO.SaveToFile(Path);
+  ASSERT_FALSE(IO.Aborting) << Path;
+}
+
+bool ReadImage(const std::string& Path, TBitmap& B) {
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&B);
+  IO.LoadFromFile(Path);
+  return !IO.Aborting;
+}
+
+std::vector<std::string> FilesIn(const std::string& Dir) {
+  std::vector<std::string> Names;
+  for (const auto& E : std::filesystem::directory_iterator(Dir))
+    Names.push_back(E.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
+}  // namespace
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (kTool.empty()) GTEST_SKIP() << "the tool is not built";
+  }
+  TempDir Dir;
+};
+
+TEST_F(ToolTest, HelpVersionAndUsageErrors) {
+  std::string Out;
+  EXPECT_EQ(Tool("--help", &Out), 0);
+  EXPECT_NE(Out.find("convert"), std::string::npos);
+  for (const char* Cmd : {"info", "convert", "frames", "join", "demo", "formats"}) {
+    EXPECT_EQ(Tool(std::string(Cmd) + " --help", &Out), 0) << Cmd;
+    EXPECT_NE(Out.find("usage"), std::string::npos) << Cmd;
+  }
+  EXPECT_EQ(Tool("", &Out), 2);
+  EXPECT_EQ(Tool("frobnicate", &Out), 2);
+  EXPECT_EQ(Tool("convert onlyone", &Out), 2);
+  EXPECT_EQ(Tool("--max-pixels -5 info x", &Out), 2);
+  EXPECT_EQ(Tool("--version", &Out), 0);
+}
+
+TEST_F(ToolTest, InfoTextAndJson) {
+  const TBitmap B = RandomBitmap24(37, 21, 5);
+  WriteImage(B, Dir.File("a.bmp"));
+  WriteImage(B, Dir.File("b.png"));
+  std::string Out;
+  ASSERT_EQ(Tool("info " + Dir.File("a.bmp"), &Out), 0) << Out;
+  EXPECT_NE(Out.find("37 x 21"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("BmpVersion"), std::string::npos) << Out;
+  // JSON parses back, one object per file, errors included.
+  const std::string Cmd = kTool + " info --json " + Dir.File("a.bmp") + " " + Dir.File("b.png") +
+                          " " + Dir.File("missing.png") + " 2>/dev/null > " + Dir.File("info.json");
+  EXPECT_EQ(RunCommand(Cmd), 1);
+  if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_EQ(RunCommand("python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
+                       "assert len(d)==3; assert d[0]['width']==37 and d[0]['height']==21; "
+                       "assert d[1]['fileType']==8 and 'PngCompression' in d[1]['parameters']; "
+                       "assert d[2]['error']=='no such file'\" " +
+                       Dir.File("info.json")),
+            0);
+}
+
+TEST_F(ToolTest, ConvertCarriesAndSetsParameters) {
+  const TBitmap B = RandomBitmap24(40, 30, 9);
+  WriteImage(B, Dir.File("in.bmp"));
+  std::string Out;
+  // Lossless round trips by extension and by --format.
+  for (const char* Ext : {"png", "tga", "ppm", "pcx"}) {
+    const std::string O = Dir.File(std::string("o.") + Ext);
+    ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + O, &Out), 0) << Ext << Out;
+    TBitmap R;
+    ASSERT_TRUE(ReadImage(O, R)) << Ext;
+    EXPECT_TRUE(SamePixels(R, B)) << Ext;
+  }
+  ASSERT_EQ(Tool("convert --format png " + Dir.File("in.bmp") + " " + Dir.File("noext"), &Out), 0)
+      << Out;
+  EXPECT_EQ(ReadFileBytes(Dir.File("noext"))[1], 'P');
+  // --set by short and full enumeration names, and numbers.
+  ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("q.jpg") +
+                     " --set JpegQuality=95 --set "
+                     "JpegProgressive=true",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("rle.bmp") +
+                     " --set BitsPerSample=8 --set SamplesPerPixel=1 --set BmpCompression=rle",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_EQ(Tool("info --json " + Dir.File("rle.bmp"), &Out), 0);
+  EXPECT_NE(Out.find("\"BmpCompression\": \"ioBMP_RLE\""), std::string::npos) << Out;
+  // A saved parameters file.
+  TIOParamsVals P;
+  P.JpegQuality = 10;
+  P.SaveToFile(Dir.File("p.params"));
+  ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("low.jpg") + " --params " +
+                     Dir.File("p.params"),
+                 &Out),
+            0);
+  EXPECT_LT(std::filesystem::file_size(Dir.File("low.jpg")),
+            std::filesystem::file_size(Dir.File("q.jpg")));
+  // A grey JPEG from a black-and-white image, and a netpbm depth from the extension.
+  ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("g.pgm"), &Out), 0);
+  EXPECT_EQ(ReadFileBytes(Dir.File("g.pgm"))[1], '5');
+  ASSERT_EQ(Tool("convert " + Dir.File("g.pgm") + " " + Dir.File("g.jpg"), &Out), 0);
+  ASSERT_EQ(Tool("info --json " + Dir.File("g.jpg"), &Out), 0);
+  EXPECT_NE(Out.find("\"samplesPerPixel\": 1"), std::string::npos) << Out;
+}
+
+TEST_F(ToolTest, ErrorPaths) {
+  const TBitmap B = RandomBitmap24(20, 10, 2);
+  WriteImage(B, Dir.File("in.bmp"));
+  std::string Out;
+  EXPECT_EQ(Tool("convert " + Dir.File("nope.bmp") + " " + Dir.File("o.png"), &Out), 1);
+  EXPECT_NE(Out.find("no such file"), std::string::npos) << Out;
+  EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.xyz"), &Out), 2);
+  EXPECT_EQ(Tool("convert --format xyz " + Dir.File("in.bmp") + " " + Dir.File("o.png"), &Out), 2);
+  EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.png") + " --set NoSuchField=1",
+                 &Out),
+            2);
+  EXPECT_NE(Out.find("NoSuchField"), std::string::npos) << Out;
+  EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.png") +
+                     " --set JpegDCTMethod=fastest",
+                 &Out),
+            2);
+  // A damaged file: the header of a BMP whose pixels are missing.
+  auto Bytes = ReadFileBytes(Dir.File("in.bmp"));
+  Bytes.resize(60);
+  WriteFileBytes(Dir.File("cut.bmp"), Bytes);
+  EXPECT_EQ(Tool("convert " + Dir.File("cut.bmp") + " " + Dir.File("o.png"), &Out), 1);
+  EXPECT_NE(Out.find("cut.bmp"), std::string::npos) << Out;
+  WriteFileBytes(Dir.File("junk.png"), {1, 2, 3});
+  EXPECT_EQ(Tool("info " + Dir.File("junk.png"), &Out), 1);
+  // An output folder that cannot be written (root may write anywhere: use a missing folder).
+  EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("no/such/dir/o.png"), &Out), 1);
+  EXPECT_NE(Out.find("cannot create"), std::string::npos) << Out;
+  // The pixel limit.
+  EXPECT_EQ(Tool("--max-pixels 100 convert " + Dir.File("in.bmp") + " " + Dir.File("o.png"), &Out),
+            1);
+  // Nothing but the input and the files written above is left.
+  for (const std::string& N : FilesIn(Dir.Path()))
+    EXPECT_EQ(N.find(".partial"), std::string::npos) << N;
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("o.png")));
+}
+
+TEST_F(ToolTest, FramesAndJoin) {
+  for (int I = 0; I < 3; ++I)
+    WriteImage(RandomBitmap24(16, 12, I + 1), Dir.File("f" + std::to_string(I) + ".bmp"));
+  std::string Out;
+  ASSERT_EQ(Tool("join " + Dir.File("anim.gif") + " " + Dir.File("f0.bmp") + " " +
+                     Dir.File("f1.bmp") + " " + Dir.File("f2.bmp") + " --delay 7 --loop 3",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_EQ(Tool("info --json " + Dir.File("anim.gif"), &Out), 0);
+  EXPECT_NE(Out.find("\"images\": 3"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("\"delay\": 7"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("\"loop\": 3"), std::string::npos) << Out;
+  ASSERT_EQ(Tool("frames " + Dir.File("anim.gif") + " " + Dir.File("out-%02d.png"), &Out), 0)
+      << Out;
+  EXPECT_TRUE(std::filesystem::exists(Dir.File("out-02.png")));
+  ASSERT_EQ(Tool("convert --frame 1 " + Dir.File("anim.gif") + " " + Dir.File("one.png"), &Out), 0)
+      << Out;
+  EXPECT_EQ(Tool("convert --frame 9 " + Dir.File("anim.gif") + " " + Dir.File("nine.png"), &Out),
+            1);
+}
+
+TEST_F(ToolTest, InterruptLeavesNoPartialFile) {
+  // Big enough that writing at the strongest compression takes a while.
+  TBitmap Big = RandomBitmap24(3000, 3000, 4);
+  WriteImage(Big, Dir.File("big.bmp"));
+  const std::string Out = Dir.File("big.png");
+  const pid_t Pid = fork();
+  ASSERT_GE(Pid, 0);
+  if (Pid == 0) {
+    const int Null = open("/dev/null", O_WRONLY);
+    dup2(Null, 2);
+    execl(kTool.c_str(), kTool.c_str(), "--quiet", "convert", Dir.File("big.bmp").c_str(),
+          Out.c_str(), "--set", "PngCompression=9", static_cast<char*>(nullptr));
+    _exit(99);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(Pid, SIGINT);
+  int Status = 0;
+  waitpid(Pid, &Status, 0);
+  ASSERT_TRUE(WIFEXITED(Status));
+  if (WEXITSTATUS(Status) == 0) GTEST_SKIP() << "the conversion finished before the interrupt";
+  EXPECT_EQ(WEXITSTATUS(Status), 130);
+  EXPECT_FALSE(std::filesystem::exists(Out));
+  EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"big.bmp"});
+}
+
+TEST_F(ToolTest, DemoRunsOnItsOwnSample) {
+  std::string Out;
+  ASSERT_EQ(Tool("demo " + Dir.File("demo"), &Out), 0) << Out;
+  EXPECT_NE(Out.find("exact"), std::string::npos) << Out;
+  EXPECT_GT(FilesIn(Dir.File("demo")).size(), 20u);
+}

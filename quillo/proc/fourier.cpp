@@ -289,25 +289,24 @@ void TQLFtImage::ForEachPlane(const std::function<void(TPlane&)>& Fn) {
     if (P) Fn(*P);
 }
 
-void TQLFtImage::HiPass(int32_t Radius) {
+void TQLFtImage::ClearByDistance(int32_t Radius, bool Inside) {
   const int32_t N = FWorkSize, C = N / 2;
   ForEachPlane([&](TPlane& P) {
     for (int32_t Y = 0; Y < N; ++Y)
-      for (int32_t X = 0; X < N; ++X)
-        if (QLTrunc(std::sqrt(static_cast<double>((X - C) * (X - C) + (Y - C) * (Y - C)))) <=
-            Radius)
-          *P.Real(X, Y) = *P.Imag(X, Y) = 0;
+      for (int32_t X = 0; X < N; ++X) {
+        const int32_t D =
+            QLTrunc(std::sqrt(static_cast<double>((X - C) * (X - C) + (Y - C) * (Y - C))));
+        if ((D <= Radius) == Inside) *P.Real(X, Y) = *P.Imag(X, Y) = 0;
+      }
   });
 }
 
+void TQLFtImage::HiPass(int32_t Radius) {
+  ClearByDistance(Radius, true);
+}
+
 void TQLFtImage::LoPass(int32_t Radius) {
-  const int32_t N = FWorkSize, C = N / 2;
-  ForEachPlane([&](TPlane& P) {
-    for (int32_t Y = 0; Y < N; ++Y)
-      for (int32_t X = 0; X < N; ++X)
-        if (QLTrunc(std::sqrt(static_cast<double>((X - C) * (X - C) + (Y - C) * (Y - C)))) > Radius)
-          *P.Real(X, Y) = *P.Imag(X, Y) = 0;
-  });
+  ClearByDistance(Radius, false);
 }
 
 void TQLFtImage::ClearZone(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {

@@ -82,6 +82,9 @@ class TQLFtImage {
   void Transform1D(float* Re, float* Im, int32_t Sign) const;
   void Transform2D(TPlane& P, int32_t Sign, int32_t PlaneIndex, int32_t PlaneCount) const;
   void ForEachPlane(const std::function<void(TPlane&)>& Fn);
+  // Clears the coefficients whose truncated distance from the centre is <= Radius (Inside) or
+  // > Radius (not Inside).
+  void ClearByDistance(int32_t Radius, bool Inside);
 
   std::vector<double> FSine;
   std::vector<int32_t> FBitRev;

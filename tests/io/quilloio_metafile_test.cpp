@@ -3,35 +3,17 @@
 #include "quillo/core/pixels.h"
 #include "quillo/io/quilloio.h"
 #include "quillo/platform/screen.h"
+#include "tests/support/metafile_writer.h"
 #include "tests/support/testutil.h"
 
 using namespace quillo;
 using namespace quillo::test;
 
-namespace {
-
-// A placeable WMF of W x H units at 96 units per inch drawing nothing.
-std::vector<uint8_t> EmptyWmf(int32_t W, int32_t H) {
-  std::vector<uint8_t> Out;
-  auto P16 = [&Out](int32_t V) {
-    Out.push_back(uint8_t(V));
-    Out.push_back(uint8_t(V >> 8));
-  };
-  P16(0xCDD7);
-  P16(0x9AC6);
-  for (int32_t V : {0, 0, 0, W, H, 96, 0, 0, 0}) P16(V);
-  for (int32_t V : {1, 9, 0x300, 0, 0, 8, 0, 0, 0}) P16(V);
-  for (int32_t V : {3, 0, 0}) P16(V);
-  return Out;
-}
-
-}  // namespace
-
 TEST(ImportMetafile, SizesFollowTheRules) {
   TempDir Dir;
   const int32_t Dpi = gSystemDPIX;
   // 4000 x 1000 pixels on the screen.
-  WriteFileBytes(Dir.File("wide.wmf"), EmptyWmf(4000 * 96 / Dpi, 1000 * 96 / Dpi));
+  WriteFileBytes(Dir.File("wide.wmf"), TWmf().Finish(4000 * 96 / Dpi, 1000 * 96 / Dpi));
   TBitmap B;
   TQuilloIO IO;
   IO.SetAttachedBitmap(&B);

@@ -5,7 +5,6 @@
 
 #include "apps/quillo/commands.h"
 #include "apps/quillo/imagefiles.h"
-#include "apps/quillo/paramtable.h"
 #include "apps/quillo/session.h"
 #include "quillo/io/quilloio.h"
 
@@ -21,11 +20,7 @@ int CmdConvert(const TArgs& Args) {
       return Args[I];
     };
     if (Args[I] == "--frame" || Args[I] == "--page") {
-      const std::string V = Value("a number");
-      char* End = nullptr;
-      const long N = std::strtol(V.c_str(), &End, 10);
-      if (*End || N < 0 || N > 1000000) throw TUsageError{Args[I - 1] + " takes a number from 0"};
-      Frame = static_cast<int32_t>(N);
+      Frame = ParseFrame(Value("a number"));
     } else if (Args[I] == "--format")
       Format = Value("an extension");
     else if (Args[I] == "--set")
@@ -53,14 +48,7 @@ int CmdConvert(const TArgs& Args) {
       throw std::runtime_error(ParamsFile + ": not a parameters file");
     }
   }
-  for (const std::string& Set : Sets) {
-    const size_t Eq = Set.find('=');
-    if (Eq == std::string::npos) throw TUsageError{"--set takes FIELD=VALUE, not \"" + Set + "\""};
-    const TParamField* Field = FindParamField(Set.substr(0, Eq));
-    if (!Field) throw TUsageError{"no parameter called \"" + Set.substr(0, Eq) + "\""};
-    if (!Field->Set(IO.IOParams(), Set.substr(Eq + 1)))
-      throw TUsageError{"\"" + Set.substr(Eq + 1) + "\" is not a value of " + Field->Name};
-  }
+  ApplySets(IO.IOParams(), Sets);
   SaveImage(IO, Out, Format);
   return 0;
 }

@@ -1,11 +1,13 @@
 #include "apps/quillo/imagefiles.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
 #include "apps/quillo/commands.h"
+#include "apps/quillo/paramtable.h"
 #include "apps/quillo/session.h"
 
 namespace quillo::tool {
@@ -120,6 +122,25 @@ void SaveImage(TQuilloIO& IO, const std::string& FileName, const std::string& Fo
   if (IO.Aborting) throw FileError(FileName, "cannot write this image in this format");
   if (!Out.Commit())
     throw FileError(FileName, std::string("cannot rename into place: ") + std::strerror(errno));
+}
+
+int32_t ParseFrame(const std::string& Text) {
+  char* End = nullptr;
+  const long N = std::strtol(Text.c_str(), &End, 10);
+  if (Text.empty() || *End || N < 0 || N > 1000000)
+    throw TUsageError{"--frame takes a number from 0, not \"" + Text + "\""};
+  return static_cast<int32_t>(N);
+}
+
+void ApplySets(TIOParamsVals& P, const std::vector<std::string>& Sets) {
+  for (const std::string& Set : Sets) {
+    const size_t Eq = Set.find('=');
+    if (Eq == std::string::npos) throw TUsageError{"--set takes FIELD=VALUE, not \"" + Set + "\""};
+    const TParamField* Field = FindParamField(Set.substr(0, Eq));
+    if (!Field) throw TUsageError{"no parameter called \"" + Set.substr(0, Eq) + "\""};
+    if (!Field->Set(P, Set.substr(Eq + 1)))
+      throw TUsageError{"\"" + Set.substr(Eq + 1) + "\" is not a value of " + Field->Name};
+  }
 }
 
 }  // namespace quillo::tool

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "quillo/io/quilloio.h"
 
@@ -26,5 +27,10 @@ void FitParams(TIOParamsVals& P, int32_t Type, const std::string& FileName);
 // any name works); the file appears only when complete. Throws std::runtime_error naming the
 // file on failure, TInterrupted on Ctrl-C.
 void SaveImage(TQuilloIO& IO, const std::string& FileName, const std::string& Format = "");
+
+// The value of --frame / --page: a number from 0 (TUsageError otherwise).
+int32_t ParseFrame(const std::string& Text);
+// Applies --set FIELD=VALUE options (TUsageError for an unknown field or a bad value).
+void ApplySets(TIOParamsVals& P, const std::vector<std::string>& Sets);
 
 }  // namespace quillo::tool

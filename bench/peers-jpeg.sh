@@ -23,23 +23,7 @@ cmake --build "$build" -j2 --target jpeg_tool jpeg_bench >/dev/null
 tool=$build/bench/jpeg_tool
 
 runs=${RUNS:-5}
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-
-# Best wall-clock time in milliseconds of running "$@" $runs times.
-best_ms() {
-  local best=
-  for ((i = 0; i < runs; i++)); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$@" >/dev/null
-    t1=$(date +%s%N)
-    ms=$(((t1 - t0) / 1000000))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+source bench/peers-common.sh
 
 "$tool" gen 4000 3000 "$tmp/photo.ppm"
 cjpeg -quality 90 -outfile "$tmp/photo.jpg" "$tmp/photo.ppm"

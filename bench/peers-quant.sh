@@ -18,22 +18,7 @@ tool=$build/bench/quant_tool
 
 runs=${RUNS:-3}
 sizes=${SIZES:-"1000x1000 4000x3000"}
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-
-# Best wall-clock time in milliseconds of running "$@" $runs times.
-best_ms() {
-  local best=
-  for ((i = 0; i < runs; i++)); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$@" >/dev/null
-    t1=$(date +%s%N)
-    ms=$(((t1 - t0) / 1000000))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
+source bench/peers-common.sh
 
 quality() { "$tool" compare "$1" "$2"; }
 

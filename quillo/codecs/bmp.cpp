@@ -183,26 +183,7 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
     }
   }
   P.BmpCompression = (Compression == 1 || Compression == 2) ? ioBMP_RLE : ioBMP_UNCOMPRESSED;
-  switch (BitCount) {
-    case 1:
-      P.BitsPerSample = 1, P.SamplesPerPixel = 1;
-      break;
-    case 4:
-      P.BitsPerSample = 4, P.SamplesPerPixel = 1;
-      break;
-    case 8:
-      P.BitsPerSample = 8, P.SamplesPerPixel = 1;
-      break;
-    case 16:
-      P.BitsPerSample = 5, P.SamplesPerPixel = 3;
-      break;
-    case 24:
-    case 32:
-      P.BitsPerSample = 8, P.SamplesPerPixel = 3;
-      break;
-    default:
-      break;
-  }
+  QLDepthToParams(P, BitCount, 3);
   // A negative height marks rows stored top-down.
   const bool TopDown = Height < 0;
   const int64_t AbsHeight = TopDown ? -static_cast<int64_t>(Height) : Height;

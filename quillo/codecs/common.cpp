@@ -8,6 +8,27 @@
 
 namespace quillo {
 
+void QLDepthToParams(TIOParamsVals& P, int32_t BitCount, int32_t Samples32) {
+  switch (BitCount) {
+    case 1:
+    case 4:
+    case 8:
+      P.BitsPerSample = BitCount, P.SamplesPerPixel = 1;
+      break;
+    case 16:
+      P.BitsPerSample = 5, P.SamplesPerPixel = 3;
+      break;
+    case 24:
+      P.BitsPerSample = 8, P.SamplesPerPixel = 3;
+      break;
+    case 32:
+      P.BitsPerSample = 8, P.SamplesPerPixel = Samples32;
+      break;
+    default:
+      break;
+  }
+}
+
 bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit,
                      TProgressRec& Progress) {
   if (Width <= 0 || Height <= 0 || !QLImageSizeOK(Width, Height, OneBit ? 1 : 24)) {

@@ -8,17 +8,43 @@
 #include <vector>
 
 #include "quillo/core/types.h"
+#include "quillo/io/params.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/streams.h"
 
 namespace quillo {
 
-// Five bits widened to eight by repeating the top bits (31 gives 255, 16 gives 132).
-inline uint8_t QLExpand5to8(uint32_t V) { return static_cast<uint8_t>((V << 3) | (V >> 2)); }
+// Stream calls for the C libraries' callbacks: an exception must not travel through their
+// frames, so a failing stream gives -1.
+inline int64_t QLReadNoThrow(TStream* S, void* Buf, int64_t Count) noexcept {
+  try {
+    return S->Read(Buf, Count);
+  } catch (...) {
+    return -1;
+  }
+}
 
-// Step 3 of every reader: shrink the bitmap to 1 x 1, set it to 1-bit or 24-bit, then to
-// Width x Height. A size that is not positive or exceeds the pixel limit sets the abort flag
-// instead and returns false; nothing is allocated.
+inline int64_t QLWriteNoThrow(TStream* S, const void* Buf, int64_t Count) noexcept {
+  try {
+    return S->Write(Buf, Count);
+  } catch (...) {
+    return -1;
+  }
+}
+
+// Five bits widened to eight by repeating the top bits (31 gives 255, 16 gives 132).
+inline uint8_t QLExpand5to8(uint32_t V) {
+  return static_cast<uint8_t>((V << 3) | (V >> 2));
+}
+
+// The stored depth of a pixel as parameters: 1, 4, 8 bits indexed or grey (one sample), 16 as
+// three 5-bit samples, 24 as three 8-bit samples, 32 as Samples32 8-bit samples. Other depths
+// leave the parameters alone.
+void QLDepthToParams(TIOParamsVals& P, int32_t BitCount, int32_t Samples32);
+
+// Every reader: a fresh, zero-filled 1-bit or 24-bit bitmap of Width x Height. A size that is not
+// positive or exceeds the pixel limit sets the abort flag instead and returns false; nothing is
+// allocated.
 bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit,
                      TProgressRec& Progress);
 

@@ -554,7 +554,8 @@ bool ReadLoopIdentifier(TStream& S) {
 }
 }  // namespace
 
-void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width, int32_t Height) {
+void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width,
+                     int32_t Height) {
   TMemoryStream Out;
   {
     TFileStream S(FileName, fmOpenRead | fmShareDenyWrite);

@@ -72,23 +72,6 @@ struct TJDest {
   JOCTET Buffer[kBufSize];
 };
 
-// Stream calls for the callbacks: an exception must not travel through the library's frames.
-int64_t ReadNoThrow(TStream* S, void* Buf, int64_t Count) noexcept {
-  try {
-    return S->Read(Buf, Count);
-  } catch (...) {
-    return -1;
-  }
-}
-
-int64_t WriteNoThrow(TStream* S, const void* Buf, int64_t Count) noexcept {
-  try {
-    return S->Write(Buf, Count);
-  } catch (...) {
-    return -1;
-  }
-}
-
 TJErr* ErrOf(j_common_ptr C) {
   return reinterpret_cast<TJErr*>(C->err);
 }
@@ -125,7 +108,7 @@ void InitSource(j_decompress_ptr) {}
 
 boolean FillInput(j_decompress_ptr C) {
   TJSource* S = reinterpret_cast<TJSource*>(C->src);
-  int64_t N = ReadNoThrow(S->Stream, S->Buffer, kSourceBufSize);
+  int64_t N = QLReadNoThrow(S->Stream, S->Buffer, kSourceBufSize);
   if (N < 0) ERREXIT(C, JERR_FILE_READ);
   if (N == 0) {
     // The data ends before its end-of-image marker. Decoding on over made-up data would
@@ -163,7 +146,7 @@ void InitDest(j_compress_ptr C) {
 
 boolean EmptyOutput(j_compress_ptr C) {
   TJDest* D = reinterpret_cast<TJDest*>(C->dest);
-  if (WriteNoThrow(D->Stream, D->Buffer, kBufSize) != static_cast<int64_t>(kBufSize))
+  if (QLWriteNoThrow(D->Stream, D->Buffer, kBufSize) != static_cast<int64_t>(kBufSize))
     ERREXIT(C, JERR_FILE_WRITE);
   D->Pub.next_output_byte = D->Buffer;
   D->Pub.free_in_buffer = kBufSize;
@@ -173,7 +156,7 @@ boolean EmptyOutput(j_compress_ptr C) {
 void TermDest(j_compress_ptr C) {
   TJDest* D = reinterpret_cast<TJDest*>(C->dest);
   const int64_t N = static_cast<int64_t>(kBufSize - D->Pub.free_in_buffer);
-  if (N > 0 && WriteNoThrow(D->Stream, D->Buffer, N) != N) ERREXIT(C, JERR_FILE_WRITE);
+  if (N > 0 && QLWriteNoThrow(D->Stream, D->Buffer, N) != N) ERREXIT(C, JERR_FILE_WRITE);
 }
 
 // Runs Step(Ctx), a call into the library; false when the library raised a fatal error (or a

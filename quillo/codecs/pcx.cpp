@@ -134,7 +134,8 @@ void ReadPcx(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
   S.ReadBuffer(Data.data(), Avail);
   TLineDecoder Dec(Data.data(), Avail, H[2] == 1);
   std::vector<uint8_t> Lines(static_cast<size_t>(BytesPerLine) * Planes);
-  const bool InvertOneBit = HeaderPal[0] == CreateRGB(255, 255, 255) && HeaderPal[1] == CreateRGB(0, 0, 0);
+  const bool InvertOneBit =
+      HeaderPal[0] == CreateRGB(255, 255, 255) && HeaderPal[1] == CreateRGB(0, 0, 0);
   for (int32_t Y = 0; Y < Ht; ++Y) {
     QLProgress(Prog, QLTrunc(Y * 100.0 / Ht));
     if (QLAborted(Prog)) break;

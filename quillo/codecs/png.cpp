@@ -30,31 +30,15 @@ struct TPngIO {
   bool ShortWrite;
 };
 
-int64_t ReadNoThrow(TStream* S, void* Buf, int64_t Count) noexcept {
-  try {
-    return S->Read(Buf, Count);
-  } catch (...) {
-    return -1;
-  }
-}
-
-int64_t WriteNoThrow(TStream* S, const void* Buf, int64_t Count) noexcept {
-  try {
-    return S->Write(Buf, Count);
-  } catch (...) {
-    return -1;
-  }
-}
-
 void ReadFn(png_structp P, png_bytep Data, size_t N) {
   auto* IO = static_cast<TPngIO*>(png_get_io_ptr(P));
-  if (ReadNoThrow(IO->Stream, Data, static_cast<int64_t>(N)) != static_cast<int64_t>(N))
+  if (QLReadNoThrow(IO->Stream, Data, static_cast<int64_t>(N)) != static_cast<int64_t>(N))
     png_error(P, "unexpected end of data");
 }
 
 void WriteFn(png_structp P, png_bytep Data, size_t N) {
   auto* IO = static_cast<TPngIO*>(png_get_io_ptr(P));
-  if (WriteNoThrow(IO->Stream, Data, static_cast<int64_t>(N)) != static_cast<int64_t>(N))
+  if (QLWriteNoThrow(IO->Stream, Data, static_cast<int64_t>(N)) != static_cast<int64_t>(N))
     IO->ShortWrite = true;
 }
 

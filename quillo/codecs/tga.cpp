@@ -167,26 +167,7 @@ void ReadTGA(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
   P.Height = Ht;
   P.DpiX = gSystemDPIX;
   P.DpiY = gSystemDPIY;
-  switch (Depth) {
-    case 1:
-      P.BitsPerSample = 1, P.SamplesPerPixel = 1;
-      break;
-    case 4:
-      P.BitsPerSample = 4, P.SamplesPerPixel = 1;
-      break;
-    case 8:
-      P.BitsPerSample = 8, P.SamplesPerPixel = 1;
-      break;
-    case 16:
-      P.BitsPerSample = 5, P.SamplesPerPixel = 3;
-      break;
-    case 24:
-      P.BitsPerSample = 8, P.SamplesPerPixel = 3;
-      break;
-    case 32:
-      P.BitsPerSample = 8, P.SamplesPerPixel = 4;
-      break;
-  }
+  QLDepthToParams(P, Depth, 4);
   if (Preview) return;
   if (!QLPrepareBitmap(Bmp, W, Ht, Depth == 1, Prog)) return;
 

@@ -256,34 +256,34 @@ void _QLBmpStretch(const TBitmap& Source, TBitmap& Destination) {
   Destination.Modified();
 }
 
-void _Rot90(const TBitmap& Source, TBitmap& Destination) {
+namespace {
+
+// A quarter turn of a 24-bit bitmap: row Y of the result is column W - 1 - Y of the source read
+// top to bottom (Ccw), or column Y read bottom to top.
+void QuarterTurn(const TBitmap& Source, TBitmap& Destination, bool Ccw) {
   if (Source.GetPixelFormat() != pf24bit) return;
   const int32_t W = Source.GetWidth(), H = Source.GetHeight();
   TBitmap Out(H, W, pf24bit);
   std::vector<const uint8_t*> Rows(static_cast<size_t>(H));
-  for (int32_t Y = 0; Y < H; ++Y) Rows[static_cast<size_t>(Y)] = Source.ScanLine(Y);
+  for (int32_t Y = 0; Y < H; ++Y)
+    Rows[static_cast<size_t>(Ccw ? Y : H - 1 - Y)] = Source.ScanLine(Y);
   for (int32_t Y = 0; Y < W; ++Y) {
     uint8_t* D = Out.ScanLine(Y);
-    const int32_t SX = (W - 1 - Y) * 3;
+    const int32_t SX = (Ccw ? W - 1 - Y : Y) * 3;
     for (int32_t X = 0; X < H; ++X) std::memcpy(D + X * 3, Rows[static_cast<size_t>(X)] + SX, 3);
   }
   Destination = std::move(Out);
   Destination.Modified();
 }
 
+}  // namespace
+
+void _Rot90(const TBitmap& Source, TBitmap& Destination) {
+  QuarterTurn(Source, Destination, true);
+}
+
 void _Rot90o(const TBitmap& Source, TBitmap& Destination) {
-  if (Source.GetPixelFormat() != pf24bit) return;
-  const int32_t W = Source.GetWidth(), H = Source.GetHeight();
-  TBitmap Out(H, W, pf24bit);
-  std::vector<const uint8_t*> Rows(static_cast<size_t>(H));
-  for (int32_t Y = 0; Y < H; ++Y) Rows[static_cast<size_t>(Y)] = Source.ScanLine(Y);
-  for (int32_t Y = 0; Y < W; ++Y) {
-    uint8_t* D = Out.ScanLine(Y);
-    for (int32_t X = 0; X < H; ++X)
-      std::memcpy(D + X * 3, Rows[static_cast<size_t>(H - 1 - X)] + Y * 3, 3);
-  }
-  Destination = std::move(Out);
-  Destination.Modified();
+  QuarterTurn(Source, Destination, false);
 }
 
 namespace {

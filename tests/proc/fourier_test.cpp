@@ -112,14 +112,14 @@ TEST(Fourier, InverseRecoversTheImage) {
 TEST(Fourier, UniformImageAndFrequencyEdits) {
   TQLFtImage F;
   F.BuildFT(Uniform(16, 16, 77), qlitGrayscale);
-  TBitmap Spec;
-  F.GetFTImage(Spec);
-  ASSERT_EQ(Spec.GetWidth(), 16);
-  EXPECT_EQ(Spec.ScanLine(8)[8 * 3], 255);
+  TBitmap Spectrum;
+  F.GetFTImage(Spectrum);
+  ASSERT_EQ(Spectrum.GetWidth(), 16);
+  EXPECT_EQ(Spectrum.ScanLine(8)[8 * 3], 255);
   for (int32_t Y = 0; Y < 16; ++Y)
     for (int32_t X = 0; X < 16; ++X) {
       if (X == 8 && Y == 8) continue;
-      EXPECT_LT(Spec.ScanLine(Y)[X * 3], 255);
+      EXPECT_LT(Spectrum.ScanLine(Y)[X * 3], 255);
     }
   TBitmap Back;
   F.BuildBitmap(Back);

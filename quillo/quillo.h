@@ -23,11 +23,13 @@
 
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/common.h"
+#include "quillo/codecs/fax.h"
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/jpeg.h"
 #include "quillo/codecs/pcx.h"
 #include "quillo/codecs/pxm.h"
 #include "quillo/codecs/tga.h"
+#include "quillo/codecs/tiff.h"
 
 #include "quillo/quant/convert.h"
 #include "quillo/quant/mediancut.h"
@@ -36,6 +38,7 @@
 
 #include "quillo/lzw/gif_lzw.h"
 #include "quillo/lzw/lzw.h"
+#include "quillo/lzw/tiff_lzw.h"
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

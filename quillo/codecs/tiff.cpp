@@ -817,16 +817,29 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
       (P.TileWidth <= 0 || P.TileLength <= 0 || P.TileWidth > P.Width + 1024 ||
        P.TileLength > P.Height + 1024 || !QLImageSizeOK(P.TileWidth, P.TileLength, P.Spp * P.Bps)))
     return QLSetAbort(Prog);
-  if (!QLPrepareBitmap(Bmp, P.Width, P.Height, P.OneBit, Prog)) return;
-
-  if (Tiled) {
-    P.TileOffsets = Ifd.Values(kTileOffsets);
-    P.TileCounts = Ifd.Values(kTileByteCounts);
-    if (!P.TileOffsets.empty()) return DecodeTiles(F, P, Bmp, Prog);
+  // Every strip or tile the page needs must lie inside the file before anything is allocated.
+  const bool UseTiles = Tiled && Ifd.Find(kTileOffsets);
+  std::vector<uint32_t> Offsets = Ifd.Values(UseTiles ? kTileOffsets : kStripOffsets);
+  std::vector<uint32_t> Counts = Ifd.Values(UseTiles ? kTileByteCounts : kStripByteCounts);
+  const int64_t Rps = P.RowsPerStrip;
+  const int64_t Needed = UseTiles ? ((P.Width + P.TileWidth - 1) / P.TileWidth) *
+                                        ((P.Height + P.TileLength - 1) / P.TileLength)
+                                  : ((P.Height + Rps - 1) / Rps) * (P.Planar == 2 ? P.Spp : 1);
+  if (static_cast<int64_t>(Offsets.size()) < Needed) return QLSetAbort(Prog);
+  for (int64_t I = 0; I < Needed; ++I) {
+    const int64_t Off = Offsets[static_cast<size_t>(I)];
+    const int64_t Count =
+        static_cast<size_t>(I) < Counts.size() ? Counts[static_cast<size_t>(I)] : 0;
+    if (Off >= F.Size || Count > F.Size - Off) return QLSetAbort(Prog);
   }
-  P.StripOffsets = Ifd.Values(kStripOffsets);
-  P.StripCounts = Ifd.Values(kStripByteCounts);
-  if (P.StripOffsets.empty()) return QLSetAbort(Prog);
+  if (!QLPrepareBitmap(Bmp, P.Width, P.Height, P.OneBit, Prog)) return;
+  if (UseTiles) {
+    P.TileOffsets = std::move(Offsets);
+    P.TileCounts = std::move(Counts);
+    return DecodeTiles(F, P, Bmp, Prog);
+  }
+  P.StripOffsets = std::move(Offsets);
+  P.StripCounts = std::move(Counts);
   if (P.Planar == 2 && P.Spp > 1) return DecodePlanes(F, P, Bmp, Prog);
   DecodeStrips(F, P, Bmp, Prog);
 }

@@ -7,7 +7,7 @@ build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             fonts-dejavu-core)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick netpbm libtiff-tools giflib-tools libjpeg-turbo-progs libpng-tools)
-bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev)
+bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev)
 
 want=()
 for job in "${@:-build}"; do

@@ -510,3 +510,46 @@ TEST_F(TIFF, StreamHeadersThroughTheComponent) {
   S.SetPosition(0);
   EXPECT_EQ(FindStreamFormat(S), ioTIFF);
 }
+
+TEST_F(TIFF, FileFunctionsOfTheComponent) {
+  TempDir Dir;
+  const std::string Path = Dir.File("pages.tif");
+  TBitmap Work;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Work);
+  const TBitmap Pages[3] = {RandomBitmap24(9, 4, 1), RandomBitmap24(4, 9, 2),
+                            RandomBitmap24(6, 6, 3)};
+  for (int I = 0; I < 3; ++I) {
+    Work.Assign(Pages[I]);
+    IO.IOParams().TiffImageIndex = I;
+    if (I == 0)
+      IO.SaveToFile(Path);
+    else
+      EXPECT_EQ(IO.InsertToFileTIFF(Path), I + 1);
+    ASSERT_FALSE(IO.Aborting);
+  }
+  EXPECT_EQ(EnumTIFFIm(Path), 3);
+  EXPECT_EQ(EnumTIFFIm(Dir.File("missing.tif")), 0);
+  EXPECT_EQ(DeleteTIFFIm(Path, 0), 3);
+  EXPECT_EQ(EnumTIFFIm(Path), 2);
+  TBitmap Back;
+  TQuilloIO Reader;
+  Reader.SetAttachedBitmap(&Back);
+  Reader.IOParams().TiffImageIndex = 1;
+  EXPECT_EQ(Reader.LoadFromFileTIFF(Path), 2);
+  EXPECT_FALSE(Reader.Aborting);
+  EXPECT_TRUE(SamePixels(Back, Pages[2]));
+  EXPECT_EQ(Reader.IOParams().FileType, ioTIFF);
+  // Parameters only, found by content.
+  Reader.IOParams().TiffImageIndex = 0;
+  Reader.ParamsFromFile(Path);
+  EXPECT_EQ(Reader.IOParams().FileType, ioTIFF);
+  EXPECT_EQ(Reader.IOParams().Width, 4);
+  EXPECT_EQ(Reader.IOParams().TiffImageCount, 2);
+  EXPECT_TRUE(SamePixels(Back, Pages[2]));
+  // Inserting into a file that is no TIFF fails and leaves it.
+  WriteFileBytes(Dir.File("not.tif"), Bytes(40, 'z'));
+  EXPECT_EQ(IO.InsertToFileTIFF(Dir.File("not.tif")), 0);
+  EXPECT_TRUE(IO.Aborting);
+  EXPECT_EQ(ReadFileBytes(Dir.File("not.tif")), Bytes(40, 'z'));
+}

@@ -1,6 +1,7 @@
 #include "quillo/codecs/tiff.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -192,7 +193,7 @@ class TIfd {
     if (TypeSize(E.Type) == 0 || Bytes > FFile.Size) return false;
     Out.resize(static_cast<size_t>(Bytes));
     if (Bytes <= 4) {
-      std::memcpy(Out.data(), E.Field, static_cast<size_t>(Bytes));
+      if (Bytes > 0) std::memcpy(Out.data(), E.Field, static_cast<size_t>(Bytes));
       return true;
     }
     return FFile.ReadAt(FFile.O.U32(E.Field), Out.data(), Bytes);
@@ -266,19 +267,16 @@ class TIfd {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-uint8_t kReversed[256];
-const uint8_t* ReversedBits() {
-  static const bool Done = [] {
-    for (int I = 0; I < 256; ++I) {
-      uint8_t R = 0;
+// Every byte value with its bits in reverse order.
+const std::array<uint8_t, 256>& ReversedBits() {
+  static const std::array<uint8_t, 256> Table = [] {
+    std::array<uint8_t, 256> T{};
+    for (int I = 0; I < 256; ++I)
       for (int B = 0; B < 8; ++B)
-        if (I & (1 << B)) R |= static_cast<uint8_t>(0x80 >> B);
-      kReversed[I] = R;
-    }
-    return true;
+        if (I & (1 << B)) T[static_cast<size_t>(I)] |= static_cast<uint8_t>(0x80 >> B);
+    return T;
   }();
-  (void)Done;
-  return kReversed;
+  return Table;
 }
 
 // What one page needs for decoding.
@@ -313,7 +311,7 @@ class TRowSource {
     if (IsFax(P.Compression)) FRef.assign(static_cast<size_t>((Pixels + 7) / 8), 0xFF);
     // Fill order 2 stores the first bit in the least significant place; turn it round once.
     if (P.FillOrder == 2) {
-      const uint8_t* R = ReversedBits();
+      const std::array<uint8_t, 256>& R = ReversedBits();
       for (uint8_t& B : FData) B = R[B];
     }
     if (P.Compression == 5 || P.Predictor == 2 || P.Bps < 8) FUnpacked.resize(FWork.size());
@@ -899,9 +897,10 @@ class TIfdWriter {
       FO.Put16(E, FEntries[I].Tag);
       FO.Put16(E + 2, FEntries[I].Type);
       FO.Put32(E + 4, FEntries[I].Count);
-      if (FEntries[I].Bytes.size() <= 4)
-        std::memcpy(E + 8, FEntries[I].Bytes.data(), FEntries[I].Bytes.size());
-      else
+      if (FEntries[I].Bytes.size() <= 4) {
+        if (!FEntries[I].Bytes.empty())
+          std::memcpy(E + 8, FEntries[I].Bytes.data(), FEntries[I].Bytes.size());
+      } else
         FO.Put32(E + 8, Where[I]);
     }
     FO.Put32(D.data() + D.size() - 4, Next);

@@ -51,7 +51,8 @@ std::vector<uint8_t> WriteOurs(TKind K) {
 }
 
 const std::vector<uint8_t>& File(TKind K) {
-  static const std::vector<uint8_t> F[3] = {WriteOurs(kG4), WriteOurs(kG32D), WriteOurs(kLzw)};
+  static std::vector<uint8_t> F[3];
+  if (F[K].empty()) F[K] = WriteOurs(K);
   return F[K];
 }
 

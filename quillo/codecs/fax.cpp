@@ -205,28 +205,11 @@ int32_t FindBit(const uint8_t* Row, int64_t From, int32_t Width, int Bit) {
   return Width;
 }
 
-// Sets pixels From..To-1 (clipped to 0..Width) to Bit.
-inline void FillRun(uint8_t* Row, int64_t From, int64_t To, int32_t Width, int Bit) {
-  From = std::max<int64_t>(From, 0);
-  To = std::min<int64_t>(To, Width);
-  if (From >= To) return;
-  const int64_t I0 = From >> 3, I1 = (To - 1) >> 3;
-  const uint8_t M0 = static_cast<uint8_t>(0xFF >> (From & 7));
-  const uint8_t M1 = static_cast<uint8_t>(0xFF << (7 - ((To - 1) & 7)));
-  auto Apply = [&](int64_t I, uint8_t M) {
-    Row[I] = Bit ? static_cast<uint8_t>(Row[I] | M) : static_cast<uint8_t>(Row[I] & ~M);
-  };
-  if (I0 == I1) return Apply(I0, M0 & M1);
-  Apply(I0, M0);
-  if (I1 > I0 + 1) std::memset(Row + I0 + 1, Bit ? 0xFF : 0x00, static_cast<size_t>(I1 - I0 - 1));
-  Apply(I1, M1);
-}
-
 // b1 and b2 of the reference row for a0 and the colour of a0 (its bit value), in a row
 // convention where white is WhiteBit; the imaginary pixel before the row is white.
 template <int WhiteBit>
-inline void FindB1B2(const uint8_t* Ref, int64_t A0, int Colour, int32_t Width, int32_t& B1,
-                     int32_t& B2) {
+inline void FindB1B2Bits(const uint8_t* Ref, int64_t A0, int Colour, int32_t Width, int32_t& B1,
+                         int32_t& B2) {
   const int64_t S = A0 < 0 ? 0 : std::min<int64_t>(A0 + 1, Width);
   const bool PrevIsColour = S == 0 ? Colour == WhiteBit : GetBit(Ref, S - 1) == Colour;
   const int32_t From = PrevIsColour ? static_cast<int32_t>(S) : FindBit(Ref, S, Width, Colour);
@@ -236,6 +219,10 @@ inline void FindB1B2(const uint8_t* Ref, int64_t A0, int Colour, int32_t Width, 
 
 // ---------------------------------------------------------------------------------------------
 // Decoding
+//
+// A row is decoded into its changing elements: the positions where the colour changes, the
+// first one to black, in increasing order. The reference row is kept in the same form, so b1
+// and b2 are found by walking a list instead of scanning bits.
 
 constexpr int kWhite = 1;  // the decoders' white
 
@@ -249,8 +236,80 @@ inline TZeros LeadingZeros(uint32_t Win, int& Len) {
   return Z <= 10 ? kNoPixels : kEndOfLine;
 }
 
+// Builds the changing elements of a row from runs laid down left to right, into C (room for
+// Width + 3: the positions strictly increase inside the row, then three sentinels). Pixels
+// once laid stay (a run that would go back is cut), and nothing goes past the width.
+struct TRowBuilder {
+  int32_t* C;
+  int32_t Width;
+  int32_t N = 0;
+  int64_t End = 0;
+
+  // Pixels up to To (excluded) in Colour.
+  void Extend(int64_t To, int Colour) {
+    if (To <= End || End >= Width) return;
+    if (Colour != Tail()) C[N++] = static_cast<int32_t>(End);
+    End = std::min<int64_t>(To, Width);
+  }
+  // The colour of the last pixel laid (white before the first).
+  int Tail() const { return N & 1 ? kWhite ^ 1 : kWhite; }
+  // Three sentinels at the width close the list.
+  void Close() { C[N] = C[N + 1] = C[N + 2] = Width; }
+};
+
+// Room for the changing elements of a row of Width pixels and the sentinels.
+void Room(std::vector<int32_t>& C, int32_t Width) {
+  if (C.size() < static_cast<size_t>(Width) + 4) C.resize(static_cast<size_t>(Width) + 4);
+}
+
+// The changing elements of a row of bits (1 white), closed.
+void BitsToChanges(const uint8_t* Row, int32_t Width, std::vector<int32_t>& C) {
+  Room(C, Width);
+  TRowBuilder Out{C.data(), Width};
+  int Bit = 0;
+  for (int32_t P = FindBit(Row, 0, Width, 0); P < Width; P = FindBit(Row, P, Width, Bit)) {
+    Out.C[Out.N++] = P;
+    Bit ^= 1;
+  }
+  Out.Close();
+}
+
+// Writes the row's bits (1 white) from its closed list of changing elements.
+void ChangesToBits(const int32_t* C, int32_t Width, uint8_t* Row) {
+  std::memset(Row, 0xFF, (static_cast<size_t>(Width) + 7) / 8);
+  // Black runs: C[I] < C[I + 1] <= Width.
+  for (size_t I = 0; C[I] < Width; I += 2) {
+    const uint32_t From = static_cast<uint32_t>(C[I]), Last = static_cast<uint32_t>(C[I + 1]) - 1;
+    const uint32_t I0 = From >> 3, I1 = Last >> 3;
+    const uint8_t M0 = static_cast<uint8_t>(0xFF >> (From & 7));
+    const uint8_t M1 = static_cast<uint8_t>(0xFF << (7 - (Last & 7)));
+    if (I0 == I1) {
+      Row[I0] &= static_cast<uint8_t>(~(M0 & M1));
+      continue;
+    }
+    Row[I0] &= static_cast<uint8_t>(~M0);
+    if (I1 - I0 > 16)
+      std::memset(Row + I0 + 1, 0, I1 - I0 - 1);
+    else
+      for (uint32_t K = I0 + 1; K < I1; ++K) Row[K] = 0;
+    Row[I1] &= static_cast<uint8_t>(~M1);
+  }
+}
+
+// b1 and b2 for a0 and the colour of a0 from the reference row's closed changing elements;
+// K carries the walk along the list from one code to the next.
+inline void FindB1B2(const int32_t* Ref, size_t& K, int64_t A0, int Colour, int32_t& B1,
+                     int32_t& B2) {
+  while (K > 0 && Ref[K - 1] > A0) --K;
+  while (Ref[K] <= A0) ++K;  // stops at a sentinel: A0 is inside the row
+  // Elements at even places turn black: b1 is one of them while the colour is white.
+  const size_t J = K + (((K & 1) == 0) == (Colour == kWhite) ? 0 : 1);
+  B1 = Ref[J];
+  B2 = Ref[J + 1];
+}
+
 template <bool Rev>
-int64_t Decode1D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, int64_t Pos) {
+int64_t Decode1D(TRowBuilder& Out, const TBits<Rev>& B, int32_t Width, int64_t Pos) {
   const TTables& T = Tables();
   int Colour = kWhite;
   int64_t X = 0;
@@ -262,8 +321,8 @@ int64_t Decode1D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, int64_t Pos) 
     switch (E.Kind) {
       case kTerm:
       case kMakeUp:
-        FillRun(Row, X, X + E.Run, Width, Colour);
         X += E.Run;
+        Out.Extend(X, Colour);
         Pos += E.Len;
         MakeUp = E.Kind == kMakeUp;
         if (!MakeUp) Colour ^= 1;
@@ -274,7 +333,7 @@ int64_t Decode1D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, int64_t Pos) 
         if (Z == kEndOfLine) {
           Pos += Len;
           if (!Started) continue;  // an EOL before the row's first code is passed over
-          FillRun(Row, X, Width, Width, Colour);
+          Out.Extend(Width, Colour);
           return Pos;
         }
         if (Z == kNoPixels) {
@@ -292,7 +351,7 @@ int64_t Decode1D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, int64_t Pos) 
     Started = true;
   }
   // Data that ends early leaves the rest of the row in the current colour.
-  FillRun(Row, X, Width, Width, Colour);
+  Out.Extend(Width, Colour);
   return Pos;
 }
 
@@ -320,22 +379,22 @@ bool ReadRun(const TBits<Rev>& B, int64_t& Pos, int Colour, int64_t& Run) {
 // n white pixels and a black one, 5 are five white pixels, 6 to 10 leave the mode after n - 6
 // white pixels, the next bit giving the colour that follows.
 template <bool Rev>
-void Uncompressed(uint8_t* Row, const TBits<Rev>& B, int32_t Width, int64_t& Pos, int64_t& A0,
+void Uncompressed(TRowBuilder& Out, const TBits<Rev>& B, int32_t Width, int64_t& Pos, int64_t& A0,
                   int& Colour) {
   int64_t X = std::max<int64_t>(A0, 0);
   while (Pos < B.End) {
     const int N = Clz32(B.Peek(Pos));
     if (N <= 4) {
-      FillRun(Row, X, X + N, Width, kWhite);
-      FillRun(Row, X + N, X + N + 1, Width, kWhite ^ 1);
+      Out.Extend(X + N, kWhite);
+      Out.Extend(X + N + 1, kWhite ^ 1);
       X += N + 1;
       Pos += N + 1;
     } else if (N == 5) {
-      FillRun(Row, X, X + 5, Width, kWhite);
+      Out.Extend(X + 5, kWhite);
       X += 5;
       Pos += 6;
     } else if (N <= 10) {
-      FillRun(Row, X, X + N - 6, Width, kWhite);
+      Out.Extend(X + N - 6, kWhite);
       A0 = X + N - 6;
       Pos += N + 1;
       Colour = (B.Peek(Pos) >> 31) ? kWhite ^ 1 : kWhite;
@@ -345,29 +404,47 @@ void Uncompressed(uint8_t* Row, const TBits<Rev>& B, int32_t Width, int64_t& Pos
       break;  // no one bit within eleven: the row cannot go on
     }
   }
-  FillRun(Row, X, Width, Width, Colour);
+  Out.Extend(Width, Colour);
   A0 = Width;
 }
 
+// One two-dimensional row against the closed changing elements Ref, into Cur (room for
+// Width + 3), closed.
 template <bool Rev>
-int64_t Decode2D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, uint8_t* Ref, int64_t Pos) {
+int64_t Decode2D(const TBits<Rev>& B, int32_t Width, const int32_t* Ref, int32_t* Cur,
+                 int64_t Pos) {
   const TTables& T = Tables();
-  const size_t RowBytes = (static_cast<size_t>(Width) + 7) / 8;
+  TRowBuilder Out{Cur, Width};
   int64_t A0 = -1;
   int Colour = kWhite;
   bool First = true;
+  size_t K = 0;
   int32_t B1, B2;
   while (A0 < Width && Pos < B.End) {
     const uint32_t Win = B.Peek(Pos);
-    const TEntry& E = T.Mode[Win >> (32 - kModeBits)];
-    const int64_t Start = std::max<int64_t>(A0, 0);
     const bool WasFirst = First;
     First = false;
+    if (Win >> 31) {
+      // V0, the most frequent code, without the table: a1 under b1. After it the next b1 is
+      // the next changing element, so a run of V0 codes walks the reference list.
+      FindB1B2(Ref, K, A0, Colour, B1, B2);
+      int Ones = __builtin_clz(~Win);
+      size_t J = K + (((K & 1) == 0) == (Colour == kWhite) ? 0 : 1);
+      do {
+        A0 = Ref[J++];
+        Out.Extend(A0, Colour);
+        Colour ^= 1;
+        ++Pos;
+      } while (--Ones > 0 && A0 < Width && Pos < B.End);
+      K = J;
+      continue;
+    }
+    const TEntry& E = T.Mode[Win >> (32 - kModeBits)];
     switch (E.Kind) {
       case kVert:
-        FindB1B2<kWhite>(Ref, A0, Colour, Width, B1, B2);
-        FillRun(Row, Start, B1 + E.Run, Width, Colour);
+        FindB1B2(Ref, K, A0, Colour, B1, B2);
         A0 = B1 + E.Run;
+        Out.Extend(A0, Colour);
         Colour ^= 1;
         Pos += E.Len;
         break;
@@ -377,15 +454,16 @@ int64_t Decode2D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, uint8_t* Ref,
           Pos = P;  // the mode is dropped; what stopped it is decoded next
           break;
         }
-        FillRun(Row, Start, Start + R1, Width, Colour);
-        FillRun(Row, Start + R1, Start + R1 + R2, Width, Colour ^ 1);
+        const int64_t Start = std::max<int64_t>(A0, 0);
+        Out.Extend(Start + R1, Colour);
+        Out.Extend(Start + R1 + R2, Colour ^ 1);
         A0 = Start + R1 + R2;
         Pos = P;
         break;
       }
       case kPass:
-        FindB1B2<kWhite>(Ref, A0, Colour, Width, B1, B2);
-        FillRun(Row, Start, B2, Width, Colour);
+        FindB1B2(Ref, K, A0, Colour, B1, B2);
+        Out.Extend(B2, Colour);
         A0 = B2;
         Pos += E.Len;
         break;
@@ -396,7 +474,7 @@ int64_t Decode2D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, uint8_t* Ref,
           break;
         }
         Pos += E.Len;
-        Uncompressed(Row, B, Width, Pos, A0, Colour);
+        Uncompressed(Out, B, Width, Pos, A0, Colour);
         break;
       default: {
         int Len = 0;
@@ -409,20 +487,20 @@ int64_t Decode2D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, uint8_t* Ref,
             const bool OneD = B.Peek(Pos) >> 31;
             ++Pos;
             if (OneD) {
-              Pos = Decode1D(Row, B, Width, Pos);
-              std::memcpy(Ref, Row, RowBytes);
+              TRowBuilder OneRow = Out;
+              Pos = Decode1D(OneRow, B, Width, Pos);
+              OneRow.Close();
               return Pos;
             }
             break;
           }
           // An EOL inside the row ends it and is left for the next row.
-          FillRun(Row, Start, Width, Width, Colour);
           A0 = Width;
           break;
         }
         if (Z == kNoPixels && Len == 9 && ((Win >> 20) & 7) == 7) {
           Pos += 12;  // the one-dimensional extension 000000001111: uncompressed mode
-          Uncompressed(Row, B, Width, Pos, A0, Colour);
+          Uncompressed(Out, B, Width, Pos, A0, Colour);
           break;
         }
         Pos += 12;  // code 0 or no match
@@ -430,8 +508,9 @@ int64_t Decode2D(uint8_t* Row, const TBits<Rev>& B, int32_t Width, uint8_t* Ref,
       }
     }
   }
-  if (A0 < Width) FillRun(Row, A0, Width, Width, Colour);
-  std::memcpy(Ref, Row, RowBytes);
+  // The rest of a row cut short keeps the current colour.
+  Out.Extend(Width, Colour);
+  Out.Close();
   return Pos;
 }
 
@@ -499,7 +578,7 @@ void Encode2D(const uint8_t* Row, const uint8_t* Ref, int32_t Width, TBitWriter&
   while (A0 < Width) {
     const int32_t A1 = FindBit(Row, A0 < 0 ? 0 : A0 + 1, Width, Colour ^ 1);
     int32_t B1, B2;
-    FindB1B2<kEncWhite>(Ref, A0, Colour, Width, B1, B2);
+    FindB1B2Bits<kEncWhite>(Ref, A0, Colour, Width, B1, B2);
     if (B2 < A1) {
       W.Put(0x1, 4);
       A0 = B2;
@@ -573,18 +652,54 @@ int64_t _CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize
                              int64_t BitPos, int32_t FillOrder) {
   if (Width <= 0) return BitPos;
   DataSize = std::max<int64_t>(DataSize, 0);
+  thread_local std::vector<int32_t> Changes;
+  Room(Changes, Width);
+  TRowBuilder Out{Changes.data(), Width};
   if (FillOrder == 2)
-    return Decode1D(Row, TBits<true>{Data, DataSize, DataSize * 8}, Width, BitPos);
-  return Decode1D(Row, TBits<false>{Data, DataSize, DataSize * 8}, Width, BitPos);
+    BitPos = Decode1D(Out, TBits<true>{Data, DataSize, DataSize * 8}, Width, BitPos);
+  else
+    BitPos = Decode1D(Out, TBits<false>{Data, DataSize, DataSize * 8}, Width, BitPos);
+  Out.Close();
+  ChangesToBits(Changes.data(), Width, Row);
+  return BitPos;
 }
 
 int64_t CCITT3_2D_GetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize, int32_t Width,
                           uint8_t* RefRow, int64_t BitPos, int32_t FillOrder) {
   if (Width <= 0) return BitPos;
+  thread_local TQLFax2DDecoder Decoder;
+  Decoder.SetReference(RefRow, Width);
+  BitPos = Decoder.GetLine(Row, Data, DataSize, BitPos, FillOrder);
+  std::memcpy(RefRow, Row, (static_cast<size_t>(Width) + 7) / 8);
+  return BitPos;
+}
+
+void TQLFax2DDecoder::Reset(int32_t Width) {
+  FWidth = std::max(Width, 0);
+  Room(FRef, FWidth);
+  Room(FCur, FWidth);
+  TRowBuilder{FRef.data(), FWidth}.Close();
+}
+
+void TQLFax2DDecoder::SetReference(const uint8_t* RefRow, int32_t Width) {
+  FWidth = std::max(Width, 0);
+  Room(FCur, FWidth);
+  BitsToChanges(RefRow, FWidth, FRef);
+}
+
+int64_t TQLFax2DDecoder::GetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize,
+                                 int64_t BitPos, int32_t FillOrder) {
+  if (FWidth <= 0) return BitPos;
   DataSize = std::max<int64_t>(DataSize, 0);
   if (FillOrder == 2)
-    return Decode2D(Row, TBits<true>{Data, DataSize, DataSize * 8}, Width, RefRow, BitPos);
-  return Decode2D(Row, TBits<false>{Data, DataSize, DataSize * 8}, Width, RefRow, BitPos);
+    BitPos = Decode2D(TBits<true>{Data, DataSize, DataSize * 8}, FWidth, FRef.data(), FCur.data(),
+                      BitPos);
+  else
+    BitPos = Decode2D(TBits<false>{Data, DataSize, DataSize * 8}, FWidth, FRef.data(), FCur.data(),
+                      BitPos);
+  ChangesToBits(FCur.data(), FWidth, Row);
+  FRef.swap(FCur);
+  return BitPos;
 }
 
 void _CCITTHuffmanPutLine(const uint8_t* Row, int32_t Width, std::vector<uint8_t>& Bits,

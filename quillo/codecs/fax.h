@@ -32,6 +32,25 @@ int64_t _CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize
 int64_t CCITT3_2D_GetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize, int32_t Width,
                           uint8_t* RefRow, int64_t BitPos, int32_t FillOrder);
 
+// Two-dimensional decoding of the rows of one strip, the reference row kept between rows in
+// a faster form than bits: GetLine gives the rows CCITT3_2D_GetLine gives for the same data.
+class TQLFax2DDecoder {
+ public:
+  explicit TQLFax2DDecoder(int32_t Width = 0) { Reset(Width); }
+  // Starts a strip: the reference row all white.
+  void Reset(int32_t Width);
+  // Takes the reference row from bits (1 white).
+  void SetReference(const uint8_t* RefRow, int32_t Width);
+  // Decodes the row at BitPos into Row (ceil(Width / 8) bytes, white 1), which becomes the
+  // reference for the next; returns the new bit position.
+  int64_t GetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize, int64_t BitPos,
+                  int32_t FillOrder);
+
+ private:
+  int32_t FWidth = 0;
+  std::vector<int32_t> FRef, FCur;
+};
+
 // Appends the one-dimensional codes of Row to Bits at BitPos (advanced); Bits grows as needed
 // and the bits after the last code inside its byte are 0.
 void _CCITTHuffmanPutLine(const uint8_t* Row, int32_t Width, std::vector<uint8_t>& Bits,

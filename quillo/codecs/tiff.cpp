@@ -308,7 +308,7 @@ class TRowSource {
       : FP(P), FData(Data), FPixels(Pixels), FSamples(Samples) {
     FRowLen = (Pixels * Samples * P.Bps + 7) / 8;
     FWork.assign(static_cast<size_t>(FRowLen) + 16, 0);
-    if (IsFax(P.Compression)) FRef.assign(static_cast<size_t>((Pixels + 7) / 8), 0xFF);
+    if (IsFax(P.Compression)) FFax.Reset(static_cast<int32_t>(Pixels));
     // Fill order 2 stores the first bit in the least significant place; turn it round once.
     if (P.FillOrder == 2) {
       const std::array<uint8_t, 256>& R = ReversedBits();
@@ -325,8 +325,11 @@ class TRowSource {
 
   int64_t RowLen() const { return FRowLen; }
 
-  const uint8_t* Fetch() {
+  // Direct, when given, is where a fax row may be decoded straight away (the bitmap's row).
+  const uint8_t* Fetch(uint8_t* Direct = nullptr) {
+    if (Direct && IsFax(FP.Compression) && FP.OneBit) FFaxOut = Direct;
     const uint8_t* Row = FetchRaw();
+    FFaxOut = nullptr;
     if (!Row) return nullptr;
     if (FP.Compression == 5 && FP.Predictor == 2) {
       if (Row != FWork.data()) {
@@ -353,18 +356,18 @@ class TRowSource {
       }
       case 2: {
         if (FPos >= Size) return nullptr;
-        FPos += CCITTHuffmanGetLine(FWork.data(), D + FPos, Size - FPos, W, 1);
-        return FWork.data();
+        FPos += CCITTHuffmanGetLine(FaxOut(), D + FPos, Size - FPos, W, 1);
+        return FaxOut();
       }
       case 3:
         if (FP.T4Options & 1)
-          FBit = CCITT3_2D_GetLine(FWork.data(), D, Size, W, FRef.data(), FBit, 1);
+          FBit = FFax.GetLine(FaxOut(), D, Size, FBit, 1);
         else
-          FBit = _CCITTHuffmanGetLine(FWork.data(), D, Size, W, FBit, 1);
-        return FWork.data();
+          FBit = _CCITTHuffmanGetLine(FaxOut(), D, Size, W, FBit, 1);
+        return FaxOut();
       case 4:
-        FBit = CCITT3_2D_GetLine(FWork.data(), D, Size, W, FRef.data(), FBit, 1);
-        return FWork.data();
+        FBit = FFax.GetLine(FaxOut(), D, Size, FBit, 1);
+        return FaxOut();
       case 5: {
         if (!FP.Lzw) return nullptr;
         const uint8_t* R = FP.Lzw(D, Size, static_cast<int32_t>(FRowLen), FLzwState);
@@ -378,6 +381,8 @@ class TRowSource {
         return nullptr;
     }
   }
+
+  uint8_t* FaxOut() { return FFaxOut ? FFaxOut : FWork.data(); }
 
   // Header n: 0..127 copies n + 1 bytes, -127..-1 repeats the next byte 1 - n times, -128 is
   // nothing. Runs are cut at the end of the row.
@@ -442,7 +447,9 @@ class TRowSource {
   int64_t FPos = 0;
   int64_t FBit = 0;
   intptr_t FLzwState = 0;
-  std::vector<uint8_t> FWork, FRef, FUnpacked;
+  std::vector<uint8_t> FWork, FUnpacked;
+  TQLFax2DDecoder FFax;
+  uint8_t* FFaxOut = nullptr;
 };
 
 // Conversion of a raw row (as TRowSource gives it) to the bitmap's layout.
@@ -553,7 +560,7 @@ class TConverter {
     // photometric's own bits, of which black-is-zero matches the bitmap.
     const bool Invert = IsFax(FP.Compression) ? FP.Photometric == 1 : FP.Photometric != 1;
     if (!Invert) {
-      std::memcpy(Dest, Raw, N);
+      if (Dest != Raw) std::memcpy(Dest, Raw, N);
     } else {
       for (size_t I = 0; I < N; ++I) Dest[I] = static_cast<uint8_t>(~Raw[I]);
     }
@@ -618,9 +625,10 @@ void DecodeStrips(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
     TRowSource Src(P, Data, P.Width, P.Spp);
     const int64_t Rows = std::min(Rps, P.Height - Y);
     for (int64_t R = 0; R < Rows; ++R, ++Y) {
-      const uint8_t* Row = Src.Fetch();
+      uint8_t* Dest = Bmp.ScanLine(static_cast<int32_t>(Y));
+      const uint8_t* Row = Src.Fetch(Dest);
       if (!Row) return QLSetAbort(Prog);
-      Conv.Convert(Row, P.Width, Bmp.ScanLine(static_cast<int32_t>(Y)));
+      Conv.Convert(Row, P.Width, Dest);
       Report(Prog, Y + 1, P.Height);
       if (QLAborted(Prog)) return;
     }

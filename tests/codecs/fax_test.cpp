@@ -234,12 +234,18 @@ TEST(Fax, DecodersStayInsideTheirData) {
     const auto Row = std::make_unique<uint8_t[]>(RowBytes(W));
     const auto Ref = std::make_unique<uint8_t[]>(RowBytes(W));
     std::memset(Ref.get(), 0xFF, RowBytes(W));
-    int64_t A = 0, B = 0;
+    int64_t A = 0, B = 0, C = 0;
+    // The strip decoder keeps its reference row in its own form and must give the same rows.
+    TQLFax2DDecoder Strip(W);
+    const auto Row2 = std::make_unique<uint8_t[]>(RowBytes(W));
     for (int Y = 0; Y < 50; ++Y) {
       const int64_t NA = _CCITTHuffmanGetLine(Row.get(), Data.get(), static_cast<int64_t>(N), W, A,
                                               Trial & 1 ? 2 : 1);
       const int64_t NB =
           CCITT3_2D_GetLine(Row.get(), Data.get(), static_cast<int64_t>(N), W, Ref.get(), B, 1);
+      C = Strip.GetLine(Row2.get(), Data.get(), static_cast<int64_t>(N), C, 1);
+      ASSERT_EQ(C, NB);
+      ASSERT_EQ(std::memcmp(Row.get(), Row2.get(), RowBytes(W)), 0);
       EXPECT_TRUE(NA > A || A >= static_cast<int64_t>(N) * 8);
       EXPECT_TRUE(NB >= B);
       A = NA;

@@ -19,57 +19,71 @@ constexpr int32_t kTableSize = 1 << kMaxBits;
 // The encoder starts a new table when its next code would be 4094, as every TIFF writer does.
 constexpr int32_t kEncoderLimit = kTableSize - 2;
 
+// Decodes into the history of its output since the last clear code: every string of the table
+// is a piece of that history (an entry is the previous string, followed by the first byte
+// written after it), so a code is one copy, and rows are windows on the history.
 struct TDecoder {
-  // The string of code c is String(Prefix[c]) followed by Suffix[c]; Length[c] bytes long,
-  // beginning with First[c].
-  std::array<uint16_t, kTableSize> Prefix{};
-  std::array<uint8_t, kTableSize> Suffix{};
-  std::array<uint8_t, kTableSize> First{};
+  std::array<uint32_t, kTableSize> Start{};  // where the string of a code begins in Hist
   std::array<uint16_t, kTableSize> Length{};
+  std::vector<uint8_t> Hist;
+  size_t End = 0;       // bytes decoded into Hist
+  size_t RowStart = 0;  // where the next row begins
   int64_t BitPos = 0;
   int32_t Next = kFirst;
   int32_t Bits = kMinBits;
-  int32_t Prev = -1;
+  int32_t Prev = -1;  // the previous code, written at PrevStart
+  size_t PrevStart = 0;
   bool Ended = false;
-  std::vector<uint8_t> Row;
-  // Bytes of the last string that did not fit in the previous row.
-  std::array<uint8_t, kTableSize> Spill{};
-  int32_t SpillPos = 0, SpillEnd = 0;
-
-  TDecoder() {
-    for (int32_t C = 0; C < 256; ++C) {
-      Suffix[static_cast<size_t>(C)] = First[static_cast<size_t>(C)] = static_cast<uint8_t>(C);
-      Length[static_cast<size_t>(C)] = 1;
-    }
-  }
 
   // The next code, or -1 when the data has no whole code left.
   int32_t ReadCode(const uint8_t* Data, int64_t Size) {
     if (BitPos + Bits > Size * 8) return -1;
     const int64_t I = BitPos >> 3;
-    uint32_t V = 0;
-    for (int K = 0; K < 3; ++K) V = (V << 8) | (I + K < Size ? Data[I + K] : 0);
-    const int32_t Code =
-        static_cast<int32_t>((V >> (24 - Bits - (BitPos & 7))) & ((1u << Bits) - 1));
+    uint32_t V;
+    if (I + 4 <= Size) {
+      std::memcpy(&V, Data + I, 4);
+      V = __builtin_bswap32(V);
+    } else {
+      V = 0;
+      for (int K = 0; K < 4; ++K) V = (V << 8) | (I + K < Size ? Data[I + K] : 0);
+    }
+    const int32_t Code = static_cast<int32_t>((V << (BitPos & 7)) >> (32 - Bits));
     BitPos += Bits;
     return Code;
   }
 
-  // Writes the string of Code backwards ending at Dest[Len - 1].
-  void Emit(int32_t Code, uint8_t* Dest, int32_t Len) const {
-    for (int32_t I = Len - 1; I >= 0; --I) {
-      Dest[I] = Suffix[static_cast<size_t>(Code)];
-      Code = Prefix[static_cast<size_t>(Code)];
+  // Room for Count more bytes after End, and 16 spare for the over-long copies.
+  void Reserve(size_t Count) {
+    if (End + Count + 16 > Hist.size()) Hist.resize(std::max(Hist.size() * 2, End + Count + 4096));
+  }
+
+  // Appends Len bytes of the history from From. Short strings are copied 16 bytes at once
+  // through a temporary, which is right whatever the overlap; the excess is overwritten later.
+  void Copy(size_t From, size_t Len) {
+    uint8_t* H = Hist.data();
+    if (Len <= 16) {
+      uint8_t T[16];
+      std::memcpy(T, H + From, 16);
+      std::memcpy(H + End, T, 16);
+    } else {
+      std::memcpy(H + End, H + From, Len);
     }
+    End += Len;
+  }
+
+  // A clear code: the table starts over, and the history keeps only the row being made.
+  void Clear() {
+    Next = kFirst;
+    Bits = kMinBits;
+    Prev = -1;
+    std::memmove(Hist.data(), Hist.data() + RowStart, End - RowStart);
+    End -= RowStart;
+    RowStart = 0;
   }
 
   bool DecodeRow(const uint8_t* Data, int64_t Size, int32_t RowSize) {
-    Row.resize(static_cast<size_t>(RowSize));
-    uint8_t* Out = Row.data();
-    int32_t Fill = std::min(RowSize, SpillEnd - SpillPos);
-    std::memcpy(Out, Spill.data() + SpillPos, static_cast<size_t>(Fill));
-    SpillPos += Fill;
-    while (Fill < RowSize) {
+    const size_t Want = static_cast<size_t>(RowSize);
+    while (End - RowStart < Want) {
       if (Ended) return false;
       const int32_t Code = ReadCode(Data, Size);
       if (Code < 0 || Code == kEnd) {
@@ -77,43 +91,46 @@ struct TDecoder {
         return false;
       }
       if (Code == kClear) {
-        Next = kFirst;
-        Bits = kMinBits;
-        Prev = -1;
+        Clear();
         continue;
       }
+      Reserve(kTableSize);
+      const size_t At = End;
       if (Prev < 0) {
         if (Code > 255) return Ended = true, false;
-        Out[Fill++] = static_cast<uint8_t>(Code);
-        Prev = Code;
-        continue;
-      }
-      if (Code > Next || (Code == Next && Next >= kTableSize)) return Ended = true, false;
-      if (Next < kTableSize) {
-        const size_t N = static_cast<size_t>(Next);
-        Prefix[N] = static_cast<uint16_t>(Prev);
-        Suffix[N] = First[static_cast<size_t>(Code == Next ? Prev : Code)];
-        First[N] = First[static_cast<size_t>(Prev)];
-        Length[N] = static_cast<uint16_t>(Length[static_cast<size_t>(Prev)] + 1);
-        ++Next;
-        // Early change: the width grows one code before the table needs it.
-        if (Next + 1 >= (1 << Bits) && Bits < kMaxBits) ++Bits;
-      }
-      const int32_t Len = Length[static_cast<size_t>(Code)];
-      if (Len <= RowSize - Fill) {
-        Emit(Code, Out + Fill, Len);
-        Fill += Len;
+        Hist[End++] = static_cast<uint8_t>(Code);
       } else {
-        Emit(Code, Spill.data(), Len);
-        const int32_t Part = RowSize - Fill;
-        std::memcpy(Out + Fill, Spill.data(), static_cast<size_t>(Part));
-        Fill += Part;
-        SpillPos = Part;
-        SpillEnd = Len;
+        if (Code > Next || (Code == Next && Next >= kTableSize)) return Ended = true, false;
+        const size_t PrevLen = Prev < 256 ? 1 : Length[static_cast<size_t>(Prev)];
+        if (Code < 256) {
+          Hist[End++] = static_cast<uint8_t>(Code);
+        } else if (Code < Next) {
+          Copy(Start[static_cast<size_t>(Code)], Length[static_cast<size_t>(Code)]);
+        } else {
+          // The string not yet in the table: the previous one and its own first byte.
+          Copy(PrevStart, PrevLen);
+          Hist[End] = Hist[PrevStart];
+          ++End;
+        }
+        if (Next < kTableSize) {
+          Start[static_cast<size_t>(Next)] = static_cast<uint32_t>(PrevStart);
+          Length[static_cast<size_t>(Next)] = static_cast<uint16_t>(PrevLen + 1);
+          ++Next;
+          // Early change: the width grows one code before the table needs it.
+          if (Next + 1 >= (1 << Bits) && Bits < kMaxBits) ++Bits;
+        }
       }
       Prev = Code;
+      PrevStart = At;
     }
     return true;
+  }
+
+  // The row just decoded.
+  const uint8_t* TakeRow(int32_t RowSize) {
+    const uint8_t* Row = Hist.data() + RowStart;
+    RowStart += static_cast<size_t>(RowSize);
+    return Row;
   }
 };
 
@@ -210,7 +227,7 @@ const uint8_t* TIFFLZWDecompress(const uint8_t* Data, int64_t DataSize, int32_t 
   if (!State) State = reinterpret_cast<intptr_t>(std::make_unique<TDecoder>().release());
   TDecoder& D = *reinterpret_cast<TDecoder*>(State);
   if (!D.DecodeRow(Data, std::max<int64_t>(DataSize, 0), RowSize)) return nullptr;
-  return D.Row.data();
+  return D.TakeRow(RowSize);
 }
 
 void TIFFLZWCompress(const uint8_t* Row, int32_t RowSize, TStream& Stream, intptr_t& State) {

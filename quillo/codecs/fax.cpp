@@ -181,10 +181,6 @@ struct TBits {
   }
 };
 
-inline int GetBit(const uint8_t* Row, int64_t X) {
-  return (Row[X >> 3] >> (7 - (X & 7))) & 1;
-}
-
 // The first position at or after From whose bit is Bit, or Width when there is none.
 int32_t FindBit(const uint8_t* Row, int64_t From, int32_t Width, int Bit) {
   if (From >= Width) return Width;
@@ -203,18 +199,6 @@ int32_t FindBit(const uint8_t* Row, int64_t From, int32_t Width, int Bit) {
     if (B) return static_cast<int32_t>(std::min<int64_t>(Width, I * 8 + __builtin_clz(B) - 24));
   }
   return Width;
-}
-
-// b1 and b2 of the reference row for a0 and the colour of a0 (its bit value), in a row
-// convention where white is WhiteBit; the imaginary pixel before the row is white.
-template <int WhiteBit>
-inline void FindB1B2Bits(const uint8_t* Ref, int64_t A0, int Colour, int32_t Width, int32_t& B1,
-                         int32_t& B2) {
-  const int64_t S = A0 < 0 ? 0 : std::min<int64_t>(A0 + 1, Width);
-  const bool PrevIsColour = S == 0 ? Colour == WhiteBit : GetBit(Ref, S - 1) == Colour;
-  const int32_t From = PrevIsColour ? static_cast<int32_t>(S) : FindBit(Ref, S, Width, Colour);
-  B1 = FindBit(Ref, From, Width, Colour ^ 1);
-  B2 = FindBit(Ref, B1, Width, Colour);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -262,12 +246,12 @@ void Room(std::vector<int32_t>& C, int32_t Width) {
   if (C.size() < static_cast<size_t>(Width) + 4) C.resize(static_cast<size_t>(Width) + 4);
 }
 
-// The changing elements of a row of bits (1 white), closed.
-void BitsToChanges(const uint8_t* Row, int32_t Width, std::vector<int32_t>& C) {
+// The changing elements of a row of bits whose black is Black, closed.
+void BitsToChanges(const uint8_t* Row, int32_t Width, int Black, std::vector<int32_t>& C) {
   Room(C, Width);
   TRowBuilder Out{C.data(), Width};
-  int Bit = 0;
-  for (int32_t P = FindBit(Row, 0, Width, 0); P < Width; P = FindBit(Row, P, Width, Bit)) {
+  int Bit = Black;
+  for (int32_t P = FindBit(Row, 0, Width, Bit); P < Width; P = FindBit(Row, P, Width, Bit)) {
     Out.C[Out.N++] = P;
     Bit ^= 1;
   }
@@ -428,7 +412,7 @@ int64_t Decode2D(const TBits<Rev>& B, int32_t Width, const int32_t* Ref, int32_t
       // V0, the most frequent code, without the table: a1 under b1. After it the next b1 is
       // the next changing element, so a run of V0 codes walks the reference list.
       FindB1B2(Ref, K, A0, Colour, B1, B2);
-      int Ones = __builtin_clz(~Win);
+      int Ones = Clz32(~Win);
       size_t J = K + (((K & 1) == 0) == (Colour == kWhite) ? 0 : 1);
       do {
         A0 = Ref[J++];
@@ -558,6 +542,7 @@ class TBitWriter {
 };
 
 constexpr int kEncWhite = 0;  // the encoders' white
+constexpr int kEncBlack = 1;
 
 void Encode1D(const uint8_t* Row, int32_t Width, TBitWriter& W) {
   int64_t X = 0;
@@ -570,15 +555,18 @@ void Encode1D(const uint8_t* Row, int32_t Width, TBitWriter& W) {
   }
 }
 
-void Encode2D(const uint8_t* Row, const uint8_t* Ref, int32_t Width, TBitWriter& W) {
+// Two-dimensional coding of a row against the reference row, both as closed changing elements.
+void Encode2D(const int32_t* Cur, const int32_t* Ref, int32_t Width, TBitWriter& W) {
   static constexpr TCode kVertCodes[7] = {{0x2, 7}, {0x2, 6}, {0x2, 3}, {0x1, 1},
                                           {0x3, 3}, {0x3, 6}, {0x3, 7}};
   int64_t A0 = -1;
-  int Colour = kEncWhite;
+  int Colour = kWhite;
+  size_t KA = 0, KB = 0;
+  int32_t B1, B2;
   while (A0 < Width) {
-    const int32_t A1 = FindBit(Row, A0 < 0 ? 0 : A0 + 1, Width, Colour ^ 1);
-    int32_t B1, B2;
-    FindB1B2Bits<kEncWhite>(Ref, A0, Colour, Width, B1, B2);
+    while (Cur[KA] <= A0) ++KA;
+    const int32_t A1 = Cur[KA];
+    FindB1B2(Ref, KB, A0, Colour, B1, B2);
     if (B2 < A1) {
       W.Put(0x1, 4);
       A0 = B2;
@@ -588,10 +576,10 @@ void Encode2D(const uint8_t* Row, const uint8_t* Ref, int32_t Width, TBitWriter&
       A0 = A1;
       Colour ^= 1;
     } else {
-      const int32_t A2 = FindBit(Row, A1, Width, Colour);
+      const int32_t A2 = Cur[KA + 1];
       W.Put(0x1, 3);
-      W.PutRun(Colour == kEncWhite, A1 - std::max<int64_t>(A0, 0));
-      W.PutRun(Colour != kEncWhite, A2 - A1);
+      W.PutRun(Colour == kWhite, A1 - std::max<int64_t>(A0, 0));
+      W.PutRun(Colour != kWhite, A2 - A1);
       A0 = A2;
     }
   }
@@ -629,7 +617,19 @@ void PutLine(TFaxMode Mode, const uint8_t* Row, int32_t Width, TStream& Stream,
     } else {
       if (Mode == kG32D) W.Put(kEOL << 1, kEOLLen + 1);
       if (RefRow->size() < RowBytes) RefRow->assign(RowBytes, 0);
-      Encode2D(Row, RefRow->data(), Width, W);
+      // The changing elements of the last row coded serve as the reference while the caller's
+      // reference row still holds that row's bits.
+      thread_local std::vector<int32_t> RefC, CurC;
+      thread_local std::vector<uint8_t> RefBits;
+      thread_local int32_t RefWidth = -1;
+      if (RefWidth != Width || RefBits.size() != RowBytes ||
+          std::memcmp(RefBits.data(), RefRow->data(), RowBytes) != 0)
+        BitsToChanges(RefRow->data(), Width, kEncBlack, RefC);
+      BitsToChanges(Row, Width, kEncBlack, CurC);
+      Encode2D(CurC.data(), RefC.data(), Width, W);
+      RefC.swap(CurC);
+      RefBits.assign(Row, Row + RowBytes);
+      RefWidth = Width;
     }
     if (RefRow) RefRow->assign(Row, Row + RowBytes);
   }
@@ -684,7 +684,7 @@ void TQLFax2DDecoder::Reset(int32_t Width) {
 void TQLFax2DDecoder::SetReference(const uint8_t* RefRow, int32_t Width) {
   FWidth = std::max(Width, 0);
   Room(FCur, FWidth);
-  BitsToChanges(RefRow, FWidth, FRef);
+  BitsToChanges(RefRow, FWidth, kWhite ^ 1, FRef);
 }
 
 int64_t TQLFax2DDecoder::GetLine(uint8_t* Row, const uint8_t* Data, int64_t DataSize,

@@ -76,7 +76,7 @@ struct TDecoder {
     Next = kFirst;
     Bits = kMinBits;
     Prev = -1;
-    std::memmove(Hist.data(), Hist.data() + RowStart, End - RowStart);
+    if (End > RowStart) std::memmove(Hist.data(), Hist.data() + RowStart, End - RowStart);
     End -= RowStart;
     RowStart = 0;
   }

@@ -331,13 +331,6 @@ class TRowSource {
     const uint8_t* Row = FetchRaw();
     FFaxOut = nullptr;
     if (!Row) return nullptr;
-    if (FP.Compression == 5 && FP.Predictor == 2) {
-      if (Row != FWork.data()) {
-        std::memcpy(FWork.data(), Row, static_cast<size_t>(FRowLen));
-        Row = FWork.data();
-      }
-      Integrate(FWork.data());
-    }
     if (FP.Bps < 8 && !FP.OneBit) return Unpack(Row);
     return Row;
   }
@@ -371,8 +364,8 @@ class TRowSource {
       case 5: {
         if (!FP.Lzw) return nullptr;
         const uint8_t* R = FP.Lzw(D, Size, static_cast<int32_t>(FRowLen), FLzwState);
-        if (!R) return nullptr;
-        std::memcpy(FWork.data(), R, static_cast<size_t>(FRowLen));
+        if (!R || FP.Predictor != 2) return R;
+        Integrate(R, FWork.data());
         return FWork.data();
       }
       case 32773:
@@ -410,16 +403,21 @@ class TRowSource {
   }
 
   // Predictor 2: each sample holds the difference to the same channel one pixel to the left.
-  void Integrate(uint8_t* Row) const {
+  void Integrate(const uint8_t* In, uint8_t* Row) const {
     const int64_t N = FPixels * FSamples;
     if (FP.Bps == 8) {
+      for (int64_t I = 0; I < std::min<int64_t>(FSamples, N); ++I) Row[I] = In[I];
       for (int64_t I = FSamples; I < N; ++I)
-        Row[I] = static_cast<uint8_t>(Row[I] + Row[I - FSamples]);
+        Row[I] = static_cast<uint8_t>(In[I] + Row[I - FSamples]);
     } else if (FP.Bps == 16) {
       TOrder O{FP.BE};
+      for (int64_t I = 0; I < std::min<int64_t>(FSamples, N); ++I)
+        O.Put16(Row + 2 * I, O.U16(In + 2 * I));
       for (int64_t I = FSamples; I < N; ++I)
         O.Put16(Row + 2 * I,
-                static_cast<uint16_t>(O.U16(Row + 2 * I) + O.U16(Row + 2 * (I - FSamples))));
+                static_cast<uint16_t>(O.U16(In + 2 * I) + O.U16(Row + 2 * (I - FSamples))));
+    } else {
+      std::memcpy(Row, In, static_cast<size_t>(FRowLen));
     }
   }
 

@@ -76,9 +76,10 @@ echo "in process, ours against libtiff (memory to memory, CPU time):"
   }
   END {
     printf "%-24s %10s %10s %8s\n", "operation", "ours ms", "libtiff ms", "ratio"
-    n = asorti(ops, sorted)
-    for (i = 1; i <= n; i++) {
-      o = sorted[i]
+    split("Decode g4,Decode g32d,Decode lzw,Encode g4,Encode g32d,Encode lzw", order, ",")
+    for (i = 1; i <= 6; i++) {
+      o = order[i]
+      if (!(o in ops)) continue
       if (t[o, "Libtiff"] == "") printf "%-24s %10.1f %10s\n", o, t[o, "Ours"], "-"
       else printf "%-24s %10.1f %10.1f %8.2f\n", o, t[o, "Ours"], t[o, "Libtiff"], t[o, "Libtiff"] / t[o, "Ours"]
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -77,6 +78,55 @@ inline TBitmap PhotoImage(int32_t W, int32_t H, uint32_t Seed = 1) {
     }
   }
   return B;
+}
+
+// A text-like black-and-white page (1-bit, 1 = white): margins, lines of words made of
+// glyph-sized strokes and bowls, a ruled table and a few specks, like a scanned letter.
+inline TBitmap TextPage(int32_t W, int32_t H, uint32_t Seed = 1) {
+  TBitmap B(W, H, pf1bit);
+  const int32_t Margin = W / 12, LineH = 50, GlyphW = 24;
+  for (int32_t Y = 0; Y < H; ++Y) {
+    uint8_t* Row = B.ScanLine(Y);
+    std::memset(Row, 0xFF, static_cast<size_t>((W + 7) / 8));
+    const int32_t Line = Y / LineH, InLine = Y % LineH;
+    const bool TableRule = Y > H * 2 / 3 && Y < H * 5 / 6 && (Y - H * 2 / 3) % 80 < 3;
+    for (int32_t X = 0; X < W; ++X) {
+      bool Ink = false;
+      if (X >= Margin && X < W - Margin) {
+        const int32_t Glyph = (X - Margin) / GlyphW, InGlyph = (X - Margin) % GlyphW;
+        const uint32_t G = Hash(static_cast<uint32_t>(Glyph), static_cast<uint32_t>(Line), Seed);
+        const bool Space =
+            G % 6 == 0 || Line % 9 == 8 || (Hash(Line, 0, Seed) % 4 == 0 && Glyph > 40);
+        if (!Space && InLine >= 12 && InLine < 42) {
+          const int32_t Cx = InGlyph - 11, Cy = InLine - 30;
+          const bool Stem = (G & 1) && InGlyph >= 3 && InGlyph < 7 && (InLine >= 12 || (G & 2));
+          const bool Bowl =
+              (G & 4) && InLine >= 22 && Cx * Cx + Cy * Cy < 81 && Cx * Cx + Cy * Cy >= 36;
+          const bool Bar = (G & 8) && InLine >= 28 && InLine < 31 && InGlyph > 2 && InGlyph < 20;
+          Ink = Stem || Bowl || Bar;
+        }
+        if (TableRule || ((Y > H * 2 / 3 && Y < H * 5 / 6) && (X - Margin) % 400 < 3)) Ink = true;
+      }
+      if (Hash(static_cast<uint32_t>(X), static_cast<uint32_t>(Y), Seed + 9) % 20000 == 0)
+        Ink = true;
+      if (Ink) Row[X >> 3] &= static_cast<uint8_t>(~(0x80 >> (X & 7)));
+    }
+  }
+  return B;
+}
+
+// Writes a 1-bit bitmap as a binary PBM (1 = black there).
+inline bool WritePBM(const std::string& Path, const TBitmap& B) {
+  std::unique_ptr<FILE, int (*)(FILE*)> F(std::fopen(Path.c_str(), "wb"), &std::fclose);
+  if (!F) return false;
+  std::fprintf(F.get(), "P4\n%d %d\n", B.GetWidth(), B.GetHeight());
+  std::string Row(static_cast<size_t>((B.GetWidth() + 7) / 8), '\0');
+  for (int32_t Y = 0; Y < B.GetHeight(); ++Y) {
+    const uint8_t* P = B.ScanLine(Y);
+    for (size_t I = 0; I < Row.size(); ++I) Row[I] = static_cast<char>(~P[I]);
+    if (std::fwrite(Row.data(), 1, Row.size(), F.get()) != Row.size()) return false;
+  }
+  return true;
 }
 
 inline bool WritePPM(const std::string& Path, const TBitmap& B) {

@@ -28,12 +28,14 @@
 
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/common.h"
+#include "quillo/codecs/fax.h"
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/jpeg.h"
 #include "quillo/codecs/pcx.h"
 #include "quillo/codecs/png.h"
 #include "quillo/codecs/pxm.h"
 #include "quillo/codecs/tga.h"
+#include "quillo/codecs/tiff.h"
 #include "quillo/codecs/zstreams.h"
 
 #include "quillo/quant/convert.h"
@@ -43,6 +45,7 @@
 
 #include "quillo/lzw/gif_lzw.h"
 #include "quillo/lzw/lzw.h"
+#include "quillo/lzw/tiff_lzw.h"
 
 #include "quillo/proc/analysis.h"
 #include "quillo/proc/filters.h"

@@ -7,8 +7,8 @@ build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             fonts-dejavu-core)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
-           libjpeg-turbo-progs libpng-tools)
-bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev)
+           libjpeg-turbo-progs libpng-tools python3)
+bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev)
 
 want=()
 for job in "${@:-build}"; do

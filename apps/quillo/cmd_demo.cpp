@@ -126,6 +126,48 @@ std::vector<TVariant> Variants() {
        [](TIOParamsVals& P) { P.BitsPerSample = 4, P.SamplesPerPixel = 1; }},
       {"TGA 1-bit", "tga", true,
        [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
+      {"TIFF 24-bit", "tif", false,
+       [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
+      {"TIFF PackBits", "tif", false,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_PACKBITS;
+       }},
+      {"TIFF LZW predictor", "tif", false,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_LZW;
+       }},
+      {"TIFF CMYK LZW", "tif", false,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_LZW,
+         P.TiffPhotometInterpret = ioTIFF_CMYK;
+       }},
+      {"TIFF grey LZW", "tif", false,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 8, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_LZW,
+         P.TiffPhotometInterpret = ioTIFF_BLACKISZERO;
+       }},
+      {"TIFF 1-bit", "tif", true,
+       [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
+      {"TIFF 1-bit PackBits", "tif", true,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_PACKBITS;
+       }},
+      {"TIFF Huffman", "tif", true,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_CCITT1D;
+       }},
+      {"TIFF G3 1D", "tif", true,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_G3FAX1D;
+       }},
+      {"TIFF G3 2D", "tif", true,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_G3FAX2D;
+       }},
+      {"TIFF G4", "tif", true,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_G4FAX;
+       }},
       {"PPM (P6)", "ppm", false,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
       {"PGM (P5)", "pgm", false,

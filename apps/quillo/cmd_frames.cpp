@@ -94,6 +94,8 @@ int CmdJoin(const TArgs& Args) {
   std::filesystem::remove(Out, Ec);
   for (size_t I = 1; I < Files.size(); ++I) {
     const int32_t Type = FindFileFormat(Files[I], false);
+    // A TIFF input gives its first page.
+    IO.IOParams().TiffImageIndex = 0;
     IO.LoadFromFileFormat(Files[I], Type == ioUnknown ? ioBMP : Type);
     if (IO.Aborting) {
       std::fprintf(stderr, "quillo join: %s: cannot read the image\n", Files[I].c_str());
@@ -118,6 +120,8 @@ int CmdJoin(const TArgs& Args) {
       else
         IO.InsertToFileGif(Out);
     } else {
+      // Each page goes after the ones already there.
+      IO.IOParams().TiffImageIndex = static_cast<int32_t>(I - 1);
       if (I == 1)
         IO.SaveToFile(Out);
       else

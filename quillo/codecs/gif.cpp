@@ -109,7 +109,7 @@ void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgre
         std::vector<uint8_t> Data(Size);
         S.Read(Data.data(), Size);
         std::memset(Gce, 0, 4);
-        std::memcpy(Gce, Data.data(), std::min<size_t>(4, Size));
+        if (Size > 0) std::memcpy(Gce, Data.data(), std::min<size_t>(4, Size));
       }
       SkipSubBlocks(S);
       continue;

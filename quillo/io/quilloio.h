@@ -175,8 +175,10 @@ int32_t FindStreamFormat(TStream& Stream);
 // The type of the file's content (0 when unknown or unreadable); with VerifyExtension, 0 unless
 // the file's extension belongs to the detected type.
 int32_t FindFileFormat(const std::string& FileName, bool VerifyExtension);
-// Removes image Index from a GIF (or page Index from a TIFF) file; returns how many remain.
+// Removes image Index from a GIF file; returns how many remain.
 int32_t DeleteGifIm(const std::string& FileName, int32_t Index);
+// Removes page Index from a TIFF file by rebuilding it; returns how many pages it had before
+// (an index outside them leaves the file as it was).
 int32_t DeleteTIFFIm(const std::string& FileName, int32_t Index);
 // The number of images in a GIF file (pages in a TIFF file); 0 when the file cannot be read.
 int32_t EnumGifIm(const std::string& FileName);

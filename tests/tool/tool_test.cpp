@@ -102,7 +102,7 @@ TEST_F(ToolTest, ConvertCarriesAndSetsParameters) {
   WriteImage(B, Dir.File("in.bmp"));
   std::string Out;
   // Lossless round trips by extension and by --format.
-  for (const char* Ext : {"png", "tga", "ppm", "pcx"}) {
+  for (const char* Ext : {"png", "tga", "ppm", "pcx", "tif"}) {
     const std::string O = Dir.File(std::string("o.") + Ext);
     ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + O, &Out), 0) << Ext << Out;
     TBitmap R;

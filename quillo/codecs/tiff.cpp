@@ -1,0 +1,1340 @@
+#include "quillo/codecs/tiff.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "quillo/codecs/common.h"
+#include "quillo/codecs/fax.h"
+#include "quillo/core/hooks.h"
+#include "quillo/core/pixels.h"
+#include "quillo/platform/screen.h"
+#include "quillo/quant/source24.h"
+
+namespace quillo {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// File structure
+
+enum : uint16_t {
+  kImageWidth = 256,
+  kImageLength = 257,
+  kBitsPerSample = 258,
+  kCompression = 259,
+  kPhotometric = 262,
+  kFillOrder = 266,
+  kDocumentName = 269,
+  kImageDescription = 270,
+  kStripOffsets = 273,
+  kSamplesPerPixel = 277,
+  kRowsPerStrip = 278,
+  kStripByteCounts = 279,
+  kXResolution = 282,
+  kYResolution = 283,
+  kPlanarConfig = 284,
+  kPageName = 285,
+  kXPosition = 286,
+  kYPosition = 287,
+  kT4Options = 292,
+  kT6Options = 293,
+  kResolutionUnit = 296,
+  kPageNumber = 297,
+  kSoftware = 305,
+  kPredictor = 317,
+  kColorMap = 320,
+  kTileWidth = 322,
+  kTileLength = 323,
+  kTileOffsets = 324,
+  kTileByteCounts = 325,
+};
+
+enum : uint16_t { kBYTE = 1, kASCII = 2, kSHORT = 3, kLONG = 4, kRATIONAL = 5 };
+
+// Bytes per value of the field types 0..12.
+constexpr int32_t kTypeSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+int32_t TypeSize(uint16_t Type) {
+  return Type < 13 ? kTypeSize[Type] : 0;
+}
+
+struct TOrder {
+  bool BE = false;
+  uint16_t U16(const uint8_t* P) const {
+    return BE ? static_cast<uint16_t>(P[0] << 8 | P[1]) : static_cast<uint16_t>(P[1] << 8 | P[0]);
+  }
+  uint32_t U32(const uint8_t* P) const {
+    return BE ? (uint32_t{P[0]} << 24 | uint32_t{P[1]} << 16 | uint32_t{P[2]} << 8 | P[3])
+              : (uint32_t{P[3]} << 24 | uint32_t{P[2]} << 16 | uint32_t{P[1]} << 8 | P[0]);
+  }
+  void Put16(uint8_t* P, uint32_t V) const {
+    if (BE) {
+      P[0] = static_cast<uint8_t>(V >> 8), P[1] = static_cast<uint8_t>(V);
+    } else {
+      P[0] = static_cast<uint8_t>(V), P[1] = static_cast<uint8_t>(V >> 8);
+    }
+  }
+  void Put32(uint8_t* P, uint32_t V) const {
+    for (int I = 0; I < 4; ++I) P[I] = static_cast<uint8_t>(V >> (BE ? 24 - 8 * I : 8 * I));
+  }
+};
+
+// The TIFF in a stream: offsets count from Base; every read is checked against the size.
+struct TFile {
+  TStream& S;
+  int64_t Base = 0;
+  int64_t Size = 0;  // bytes from Base to the end of the stream
+  TOrder O;
+
+  explicit TFile(TStream& Stream) : S(Stream) {}
+
+  // False (nothing read) when Count bytes at Off are not all inside the file.
+  bool ReadAt(int64_t Off, void* Buf, int64_t Count) {
+    if (Off < 0 || Count < 0 || Off > Size || Count > Size - Off) return false;
+    if (Count == 0) return true;
+    S.SetPosition(Base + Off);
+    return S.Read(Buf, Count) == Count;
+  }
+
+  // Reads the 8-byte header at the stream's position; false when it is not a TIFF. The 42 is
+  // not checked. First is the first IFD's offset.
+  bool Open(int64_t& First) {
+    Base = S.GetPosition();
+    Size = std::max<int64_t>(S.GetSize() - Base, 0);
+    uint8_t H[8];
+    if (!ReadAt(0, H, 8)) return false;
+    if (H[0] == 'I' && H[1] == 'I')
+      O.BE = false;
+    else if (H[0] == 'M' && H[1] == 'M')
+      O.BE = true;
+    else
+      return false;
+    First = O.U32(H + 4);
+    return true;
+  }
+};
+
+struct TEntry {
+  uint16_t Tag = 0;
+  uint16_t Type = 0;
+  uint32_t Count = 0;
+  uint8_t Field[4] = {};
+};
+
+// One IFD in the chain: where it is, its entry count and where its next-IFD link sits.
+struct TIfdRef {
+  int64_t Offset;
+  int32_t Entries;
+  int64_t LinkPos;
+};
+
+// Walks the IFD chain from First. The walk ends at a zero link, at an IFD whose entries do not
+// fit in the file, and at an IFD met before (a cycle of any length). HeaderLinkAbnormal tells
+// whether the last link was something other than 0.
+std::vector<TIfdRef> WalkChain(TFile& F, int64_t First, bool* EndedAbnormally = nullptr) {
+  std::vector<TIfdRef> Chain;
+  std::set<int64_t> Seen;
+  int64_t Off = First;
+  bool Abnormal = false;
+  while (Off != 0) {
+    uint8_t C[2];
+    if (!Seen.insert(Off).second || !F.ReadAt(Off, C, 2)) {
+      Abnormal = true;
+      break;
+    }
+    const int32_t N = F.O.U16(C);
+    const int64_t LinkPos = Off + 2 + 12 * int64_t{N};
+    uint8_t L[4];
+    if (!F.ReadAt(LinkPos, L, 4)) {
+      Abnormal = true;
+      break;
+    }
+    Chain.push_back({Off, N, LinkPos});
+    Off = F.O.U32(L);
+  }
+  if (EndedAbnormally) *EndedAbnormally = Abnormal;
+  return Chain;
+}
+
+// The entries of one IFD and typed access to their values.
+class TIfd {
+ public:
+  TIfd(TFile& F, const TIfdRef& R) : FFile(F) {
+    std::vector<uint8_t> Raw(static_cast<size_t>(R.Entries) * 12);
+    if (!F.ReadAt(R.Offset + 2, Raw.data(), static_cast<int64_t>(Raw.size()))) return;
+    for (int32_t I = 0; I < R.Entries; ++I) {
+      const uint8_t* P = Raw.data() + I * 12;
+      TEntry E;
+      E.Tag = F.O.U16(P);
+      E.Type = F.O.U16(P + 2);
+      E.Count = F.O.U32(P + 4);
+      std::memcpy(E.Field, P + 8, 4);
+      FEntries.push_back(E);
+    }
+  }
+
+  const std::vector<TEntry>& Entries() const { return FEntries; }
+
+  const TEntry* Find(uint16_t Tag) const {
+    for (const TEntry& E : FEntries)
+      if (E.Tag == Tag) return &E;
+    return nullptr;
+  }
+
+  // The raw value bytes of an entry: inside the entry when they fit in 4 bytes, else at the
+  // offset it holds. False when they lie outside the file or the type is unknown.
+  bool RawValue(const TEntry& E, std::vector<uint8_t>& Out) const {
+    const int64_t Bytes = int64_t{E.Count} * TypeSize(E.Type);
+    if (TypeSize(E.Type) == 0 || Bytes > FFile.Size) return false;
+    Out.resize(static_cast<size_t>(Bytes));
+    if (Bytes <= 4) {
+      if (Bytes > 0) std::memcpy(Out.data(), E.Field, static_cast<size_t>(Bytes));
+      return true;
+    }
+    return FFile.ReadAt(FFile.O.U32(E.Field), Out.data(), Bytes);
+  }
+
+  // The integer values of a BYTE, SHORT or LONG entry (signed kinds too); empty when absent.
+  std::vector<uint32_t> Values(uint16_t Tag) const {
+    std::vector<uint32_t> V;
+    const TEntry* E = Find(Tag);
+    std::vector<uint8_t> Raw;
+    if (!E || !RawValue(*E, Raw)) return V;
+    const int32_t Sz = TypeSize(E->Type);
+    const bool Int = E->Type == kBYTE || E->Type == kSHORT || E->Type == kLONG || E->Type == 6 ||
+                     E->Type == 8 || E->Type == 9;
+    if (!Int) return V;
+    V.resize(E->Count);
+    for (uint32_t I = 0; I < E->Count; ++I) {
+      const uint8_t* P = Raw.data() + static_cast<size_t>(I) * Sz;
+      V[I] = Sz == 1 ? P[0] : Sz == 2 ? FFile.O.U16(P) : FFile.O.U32(P);
+    }
+    return V;
+  }
+
+  int64_t Single(uint16_t Tag, int64_t Default) const {
+    const TEntry* E = Find(Tag);
+    if (!E || E->Count == 0) return Default;
+    switch (E->Type) {
+      case kBYTE:
+        return E->Field[0];
+      case 6:
+        return static_cast<int8_t>(E->Field[0]);
+      case kSHORT:
+        return FFile.O.U16(E->Field);
+      case 8:
+        return static_cast<int16_t>(FFile.O.U16(E->Field));
+      case kLONG:
+        return FFile.O.U32(E->Field);
+      case 9:
+        return static_cast<int32_t>(FFile.O.U32(E->Field));
+      default:
+        return Default;
+    }
+  }
+
+  // numerator / denominator of a RATIONAL (a denominator of 0 counts as 1), or the value of
+  // an integer entry; 0 when absent.
+  double Rational(uint16_t Tag) const {
+    const TEntry* E = Find(Tag);
+    if (!E) return 0;
+    if (E->Type != kRATIONAL) return static_cast<double>(std::max<int64_t>(Single(Tag, 0), 0));
+    uint8_t R[8];
+    if (E->Count == 0 || !FFile.ReadAt(FFile.O.U32(E->Field), R, 8)) return 0;
+    const uint32_t Num = FFile.O.U32(R), Den = FFile.O.U32(R + 4);
+    return static_cast<double>(Num) / (Den ? Den : 1);
+  }
+
+  // An ASCII entry up to its first NUL; empty when absent.
+  std::string String(uint16_t Tag) const {
+    const TEntry* E = Find(Tag);
+    std::vector<uint8_t> Raw;
+    if (!E || E->Type != kASCII || !RawValue(*E, Raw)) return {};
+    std::string S(Raw.begin(), Raw.end());
+    return S.substr(0, S.find('\0'));
+  }
+
+ private:
+  TFile& FFile;
+  std::vector<TEntry> FEntries;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+// Every byte value with its bits in reverse order.
+const std::array<uint8_t, 256>& ReversedBits() {
+  static const std::array<uint8_t, 256> Table = [] {
+    std::array<uint8_t, 256> T{};
+    for (int I = 0; I < 256; ++I)
+      for (int B = 0; B < 8; ++B)
+        if (I & (1 << B)) T[static_cast<size_t>(I)] |= static_cast<uint8_t>(0x80 >> B);
+    return T;
+  }();
+  return Table;
+}
+
+// What one page needs for decoding.
+struct TPage {
+  int64_t Width = 0, Height = 0;
+  int32_t Spp = 1, Bps = 1;
+  int64_t RowsPerStrip = 0;
+  int64_t TileWidth = -1, TileLength = -1;
+  int32_t Photometric = 2, Planar = 1, Compression = 1, Predictor = 1;
+  int64_t T4Options = 0;
+  int32_t FillOrder = 1;
+  std::string Software;
+  std::vector<uint32_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
+  std::vector<TRGB> Palette;
+  TTIFFLZWDecompFunc Lzw = nullptr;
+  bool BE = false;
+  bool OneBit = false;
+};
+
+bool IsFax(int32_t Compression) {
+  return Compression >= 2 && Compression <= 4;
+}
+
+// Decodes the rows of one strip or tile: Fetch gives the next raw row (RowLen bytes, samples
+// unpacked to one byte each below 8 bits, predictor undone), or nullptr when the data fails.
+class TRowSource {
+ public:
+  TRowSource(const TPage& P, std::vector<uint8_t>& Data, int64_t Pixels, int32_t Samples)
+      : FP(P), FData(Data), FPixels(Pixels), FSamples(Samples) {
+    FRowLen = (Pixels * Samples * P.Bps + 7) / 8;
+    FWork.assign(static_cast<size_t>(FRowLen) + 16, 0);
+    if (IsFax(P.Compression)) FFax.Reset(static_cast<int32_t>(Pixels));
+    // Fill order 2 stores the first bit in the least significant place; turn it round once.
+    if (P.FillOrder == 2) {
+      const std::array<uint8_t, 256>& R = ReversedBits();
+      for (uint8_t& B : FData) B = R[B];
+    }
+    if (P.Compression == 5 || P.Predictor == 2 || P.Bps < 8) FUnpacked.resize(FWork.size());
+  }
+  ~TRowSource() {
+    // The decoder hook is told that the strip has ended, whatever happened.
+    if (FP.Compression == 5 && FP.Lzw) FP.Lzw(nullptr, 0, 0, FLzwState);
+  }
+  TRowSource(const TRowSource&) = delete;
+  TRowSource& operator=(const TRowSource&) = delete;
+
+  int64_t RowLen() const { return FRowLen; }
+
+  // Direct, when given, is where a fax row may be decoded straight away (the bitmap's row).
+  const uint8_t* Fetch(uint8_t* Direct = nullptr) {
+    if (Direct && IsFax(FP.Compression) && FP.OneBit) FFaxOut = Direct;
+    const uint8_t* Row = FetchRaw();
+    FFaxOut = nullptr;
+    if (!Row) return nullptr;
+    if (FP.Bps < 8 && !FP.OneBit) return Unpack(Row);
+    return Row;
+  }
+
+ private:
+  const uint8_t* FetchRaw() {
+    const int64_t Size = static_cast<int64_t>(FData.size());
+    const uint8_t* D = FData.data();
+    const int32_t W = static_cast<int32_t>(FPixels);
+    switch (FP.Compression) {
+      case 1: {
+        if (FRowLen > Size - FPos) return nullptr;
+        const uint8_t* R = D + FPos;
+        FPos += FRowLen;
+        return R;
+      }
+      case 2: {
+        if (FPos >= Size) return nullptr;
+        FPos += CCITTHuffmanGetLine(FaxOut(), D + FPos, Size - FPos, W, 1);
+        return FaxOut();
+      }
+      case 3:
+        if (FP.T4Options & 1)
+          FBit = FFax.GetLine(FaxOut(), D, Size, FBit, 1);
+        else
+          FBit = _CCITTHuffmanGetLine(FaxOut(), D, Size, W, FBit, 1);
+        return FaxOut();
+      case 4:
+        FBit = FFax.GetLine(FaxOut(), D, Size, FBit, 1);
+        return FaxOut();
+      case 5: {
+        if (!FP.Lzw) return nullptr;
+        const uint8_t* R = FP.Lzw(D, Size, static_cast<int32_t>(FRowLen), FLzwState);
+        if (!R || FP.Predictor != 2) return R;
+        Integrate(R, FWork.data());
+        return FWork.data();
+      }
+      case 32773:
+        return PackBits(D, Size) ? FWork.data() : nullptr;
+      default:
+        return nullptr;
+    }
+  }
+
+  uint8_t* FaxOut() { return FFaxOut ? FFaxOut : FWork.data(); }
+
+  // Header n: 0..127 copies n + 1 bytes, -127..-1 repeats the next byte 1 - n times, -128 is
+  // nothing. Runs are cut at the end of the row.
+  bool PackBits(const uint8_t* D, int64_t Size) {
+    int64_t Out = 0;
+    uint8_t* W = FWork.data();
+    while (Out < FRowLen) {
+      if (FPos >= Size) return false;
+      const int32_t N = static_cast<int8_t>(D[FPos++]);
+      if (N >= 0) {
+        const int64_t Count = N + 1;
+        if (Count > Size - FPos) return false;
+        const int64_t Take = std::min(Count, FRowLen - Out);
+        std::memcpy(W + Out, D + FPos, static_cast<size_t>(Take));
+        FPos += Count;
+        Out += Take;
+      } else if (N != -128) {
+        if (FPos >= Size) return false;
+        const int64_t Take = std::min<int64_t>(1 - N, FRowLen - Out);
+        std::memset(W + Out, D[FPos++], static_cast<size_t>(Take));
+        Out += Take;
+      }
+    }
+    return true;
+  }
+
+  // Predictor 2: each sample holds the difference to the same channel one pixel to the left.
+  void Integrate(const uint8_t* In, uint8_t* Row) const {
+    const int64_t N = FPixels * FSamples;
+    if (FP.Bps == 8) {
+      for (int64_t I = 0; I < std::min<int64_t>(FSamples, N); ++I) Row[I] = In[I];
+      for (int64_t I = FSamples; I < N; ++I)
+        Row[I] = static_cast<uint8_t>(In[I] + Row[I - FSamples]);
+    } else if (FP.Bps == 16) {
+      TOrder O{FP.BE};
+      for (int64_t I = 0; I < std::min<int64_t>(FSamples, N); ++I)
+        O.Put16(Row + 2 * I, O.U16(In + 2 * I));
+      for (int64_t I = FSamples; I < N; ++I)
+        O.Put16(Row + 2 * I,
+                static_cast<uint16_t>(O.U16(In + 2 * I) + O.U16(Row + 2 * (I - FSamples))));
+    } else {
+      std::memcpy(Row, In, static_cast<size_t>(FRowLen));
+    }
+  }
+
+  // Samples of fewer than 8 bits become one byte each, most significant bits first.
+  const uint8_t* Unpack(const uint8_t* Row) {
+    const int64_t N = FPixels * FSamples;
+    if (static_cast<int64_t>(FUnpacked.size()) < N) FUnpacked.resize(static_cast<size_t>(N));
+    const int32_t B = FP.Bps;
+    const uint32_t Mask = (1u << B) - 1;
+    int64_t Bit = 0;
+    for (int64_t I = 0; I < N; ++I, Bit += B) {
+      const int64_t Byte = Bit >> 3;
+      const uint32_t Two = (uint32_t{Row[Byte]} << 8) | (Byte + 1 < FRowLen ? Row[Byte + 1] : 0);
+      FUnpacked[static_cast<size_t>(I)] =
+          static_cast<uint8_t>((Two >> (16 - B - (Bit & 7))) & Mask);
+    }
+    return FUnpacked.data();
+  }
+
+  const TPage& FP;
+  std::vector<uint8_t>& FData;
+  int64_t FPixels;
+  int32_t FSamples;
+  int64_t FRowLen = 0;
+  int64_t FPos = 0;
+  int64_t FBit = 0;
+  intptr_t FLzwState = 0;
+  std::vector<uint8_t> FWork, FUnpacked;
+  TQLFax2DDecoder FFax;
+  uint8_t* FFaxOut = nullptr;
+};
+
+// Conversion of a raw row (as TRowSource gives it) to the bitmap's layout.
+class TConverter {
+ public:
+  explicit TConverter(const TPage& P) : FP(P) {
+    const int32_t Max = (1 << std::min(P.Bps, 8)) - 1;
+    for (int32_t V = 0; V < 256; ++V)
+      FScale[V] = static_cast<uint8_t>(P.Bps >= 8 ? V : std::min(V, Max) * 255 / std::max(Max, 1));
+    FShift16 = P.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
+  }
+
+  // True when this page's photometric and samples can be converted.
+  bool Supported() const {
+    const TPage& P = FP;
+    if (P.OneBit) return true;
+    switch (P.Photometric) {
+      case 0:
+      case 1:
+        return P.Bps <= 8 || P.Bps == 16;
+      case 2:
+        return (P.Spp >= 3 && (P.Bps <= 8 || P.Bps == 16)) || (P.Spp == 1 && P.Bps == 16);
+      case 3:
+        return P.Spp == 1 && P.Bps <= 8 && !P.Palette.empty();
+      case 5:
+        return P.Spp >= 4 && (P.Bps == 8 || P.Bps == 16);
+      case 8:
+        return P.Spp >= 3 && P.Bps == 8;
+      default:
+        return false;
+    }
+  }
+
+  void Convert(const uint8_t* Raw, int64_t Pixels, uint8_t* Dest) const {
+    const TPage& P = FP;
+    if (P.OneBit) return ConvertOneBit(Raw, Pixels, Dest);
+    TRGB* D = reinterpret_cast<TRGB*>(Dest);
+    const int64_t S = P.Spp;
+    TOrder O{P.BE};
+    switch (P.Photometric) {
+      case 0:
+      case 1: {
+        const bool Inv = P.Photometric == 0;
+        for (int64_t X = 0; X < Pixels; ++X) {
+          uint8_t G;
+          if (P.Bps == 16) {
+            const uint32_t V = O.U16(Raw + 2 * S * X);
+            G = static_cast<uint8_t>((Inv ? 65535 - V : V) >> FShift16);
+          } else {
+            G = FScale[Raw[S * X]];
+            if (Inv) G = static_cast<uint8_t>(255 - G);
+          }
+          D[X] = TRGB{G, G, G};
+        }
+        return;
+      }
+      case 2:
+        if (P.Spp == 1) {
+          for (int64_t X = 0; X < Pixels; ++X) {
+            const uint32_t V = O.U16(Raw + 2 * X);
+            D[X] = CreateRGB(QLExpand5to8((V >> 10) & 31), QLExpand5to8((V >> 5) & 31),
+                             QLExpand5to8(V & 31));
+          }
+        } else if (P.Bps == 16) {
+          const int Hi = P.BE ? 0 : 1;  // the most significant byte of each sample
+          for (int64_t X = 0; X < Pixels; ++X) {
+            const uint8_t* Px = Raw + 2 * S * X + Hi;
+            D[X] = CreateRGB(Px[0], Px[2], Px[4]);
+          }
+        } else if (P.Bps == 8 && S == 3) {
+          for (int64_t X = 0; X < Pixels; ++X, Raw += 3) D[X] = TRGB{Raw[2], Raw[1], Raw[0]};
+        } else {
+          for (int64_t X = 0; X < Pixels; ++X) {
+            const uint8_t* Px = Raw + S * X;
+            D[X] = CreateRGB(FScale[Px[0]], FScale[Px[1]], FScale[Px[2]]);
+          }
+        }
+        return;
+      case 3: {
+        const size_t N = P.Palette.size();
+        for (int64_t X = 0; X < Pixels; ++X) D[X] = Raw[X] < N ? P.Palette[Raw[X]] : TRGB{};
+        return;
+      }
+      case 5: {
+        const int64_t Step = P.Bps == 16 ? 2 : 1;
+        const int Hi = P.Bps == 16 && !P.BE ? 1 : 0;
+        for (int64_t X = 0; X < Pixels; ++X) {
+          const uint8_t* Px = Raw + Step * S * X + Hi;
+          const int32_t C = Px[0], M = Px[Step], Y = Px[2 * Step], K = Px[3 * Step];
+          D[X] = CreateRGB(static_cast<uint8_t>((255 - C) * (255 - K) / 255),
+                           static_cast<uint8_t>((255 - M) * (255 - K) / 255),
+                           static_cast<uint8_t>((255 - Y) * (255 - K) / 255));
+        }
+        return;
+      }
+      case 8:
+        for (int64_t X = 0; X < Pixels; ++X) D[X] = Lab(Raw + S * X);
+        return;
+      default:
+        return;
+    }
+  }
+
+ private:
+  void ConvertOneBit(const uint8_t* Raw, int64_t Pixels, uint8_t* Dest) const {
+    const size_t N = static_cast<size_t>((Pixels + 7) / 8);
+    // The fax decoders give white as 1, which white-is-zero pages keep; raw rows store the
+    // photometric's own bits, of which black-is-zero matches the bitmap.
+    const bool Invert = IsFax(FP.Compression) ? FP.Photometric == 1 : FP.Photometric != 1;
+    if (!Invert) {
+      if (Dest != Raw) std::memcpy(Dest, Raw, N);
+    } else {
+      for (size_t I = 0; I < N; ++I) Dest[I] = static_cast<uint8_t>(~Raw[I]);
+    }
+  }
+
+  static TRGB Lab(const uint8_t* Px) {
+    auto Signed = [](uint8_t V) { return V == 0x80 ? 128 : static_cast<int8_t>(V); };
+    const double L = Px[0] / 255.0 * 100.0;
+    const double A = (Signed(Px[1]) + 127) / 255.0 * 200.0 - 100.0;
+    const double Bb = (Signed(Px[2]) + 127) / 255.0 * 200.0 - 100.0;
+    const double Fy = (L + 16.0) / 116.0, Fx = Fy + A / 500.0, Fz = Fy - Bb / 200.0;
+    double X, Y, Z;
+    if (L >= 7.9996) {
+      X = Fx * Fx * Fx, Y = Fy * Fy * Fy, Z = Fz * Fz * Fz;
+    } else {
+      Y = L / 903.3, X = Y + A / 3893.5, Z = Y - Bb / 1557.4;
+    }
+    auto Channel = [](double V) -> uint8_t {
+      if (V <= 0) return 0;
+      if (V >= 1) return 255;
+      return static_cast<uint8_t>(std::min(255, QLTrunc(std::sqrt(V) * 256.0)));
+    };
+    return CreateRGB(Channel(2.69 * X - 1.276 * Y - 0.414 * Z),
+                     Channel(-1.022 * X + 1.978 * Y + 0.044 * Z),
+                     Channel(0.061 * X - 0.224 * Y + 1.163 * Z));
+  }
+
+  const TPage& FP;
+  uint8_t FScale[256];
+  int FShift16 = 8;
+};
+
+// The bytes of one strip or tile: its byte count, or the rest of the file when the count is
+// missing or 0. False when they do not lie inside the file.
+bool LoadChunk(TFile& F, uint32_t Offset, const std::vector<uint32_t>& Counts, size_t I,
+               std::vector<uint8_t>& Out) {
+  int64_t Count = I < Counts.size() ? Counts[I] : 0;
+  if (Offset >= F.Size) return false;
+  if (Count == 0) Count = F.Size - Offset;
+  if (Count > F.Size - Offset) return false;
+  Out.resize(static_cast<size_t>(Count));
+  return F.ReadAt(Offset, Out.data(), Count);
+}
+
+void Report(TProgressRec& Prog, int64_t Done, int64_t Total) {
+  if (Prog.Handler && Total > 0)
+    Prog.Handler(Prog.Sender, static_cast<int32_t>(Done * 100 / Total));
+}
+
+// Strips in planar configuration 1: each strip's rows straight into the bitmap.
+void DecodeStrips(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
+  const TConverter Conv(P);
+  const int64_t Rps = P.RowsPerStrip;
+  const int64_t Needed = (P.Height + Rps - 1) / Rps;
+  int64_t Y = 0;
+  std::vector<uint8_t> Data;
+  for (int64_t I = 0; I < Needed; ++I) {
+    if (static_cast<size_t>(I) >= P.StripOffsets.size() ||
+        !LoadChunk(F, P.StripOffsets[static_cast<size_t>(I)], P.StripCounts, static_cast<size_t>(I),
+                   Data))
+      return QLSetAbort(Prog);
+    TRowSource Src(P, Data, P.Width, P.Spp);
+    const int64_t Rows = std::min(Rps, P.Height - Y);
+    for (int64_t R = 0; R < Rows; ++R, ++Y) {
+      uint8_t* Dest = Bmp.ScanLine(static_cast<int32_t>(Y));
+      const uint8_t* Row = Src.Fetch(Dest);
+      if (!Row) return QLSetAbort(Prog);
+      Conv.Convert(Row, P.Width, Dest);
+      Report(Prog, Y + 1, P.Height);
+      if (QLAborted(Prog)) return;
+    }
+  }
+}
+
+// Strips in planar configuration 2: one set of strips per sample, decoded together and
+// interleaved into chunky rows.
+void DecodePlanes(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
+  TPage Plane = P;
+  const TConverter Conv(P);
+  const int64_t Rps = P.RowsPerStrip;
+  const int64_t PerPlane = (P.Height + Rps - 1) / Rps;
+  const int32_t Bytes = P.Bps / 8;
+  if (static_cast<int64_t>(P.StripOffsets.size()) < PerPlane * P.Spp) return QLSetAbort(Prog);
+  std::vector<uint8_t> Chunky(static_cast<size_t>(P.Width * P.Spp * Bytes));
+  std::vector<std::vector<uint8_t>> Data(static_cast<size_t>(P.Spp));
+  int64_t Y = 0;
+  for (int64_t I = 0; I < PerPlane; ++I) {
+    std::vector<std::unique_ptr<TRowSource>> Src;
+    for (int32_t S = 0; S < P.Spp; ++S) {
+      const size_t K = static_cast<size_t>(S * PerPlane + I);
+      if (!LoadChunk(F, P.StripOffsets[K], P.StripCounts, K, Data[static_cast<size_t>(S)]))
+        return QLSetAbort(Prog);
+      Src.push_back(std::make_unique<TRowSource>(Plane, Data[static_cast<size_t>(S)], P.Width, 1));
+    }
+    const int64_t Rows = std::min(Rps, P.Height - Y);
+    for (int64_t R = 0; R < Rows; ++R, ++Y) {
+      for (int32_t S = 0; S < P.Spp; ++S) {
+        const uint8_t* Row = Src[static_cast<size_t>(S)]->Fetch();
+        if (!Row) return QLSetAbort(Prog);
+        for (int64_t X = 0; X < P.Width; ++X)
+          std::memcpy(&Chunky[static_cast<size_t>((X * P.Spp + S) * Bytes)], Row + X * Bytes,
+                      static_cast<size_t>(Bytes));
+      }
+      Conv.Convert(Chunky.data(), P.Width, Bmp.ScanLine(static_cast<int32_t>(Y)));
+      Report(Prog, Y + 1, P.Height);
+      if (QLAborted(Prog)) return;
+    }
+  }
+}
+
+// Tiles (planar configuration 1), left to right and top to bottom, each clipped to the image.
+void DecodeTiles(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
+  const TConverter Conv(P);
+  const int64_t Across = (P.Width + P.TileWidth - 1) / P.TileWidth;
+  const int64_t Down = (P.Height + P.TileLength - 1) / P.TileLength;
+  const int64_t Total = Across * Down;
+  std::vector<uint8_t> Data;
+  std::vector<uint8_t> Line(
+      static_cast<size_t>(P.OneBit ? (P.TileWidth + 7) / 8 : P.TileWidth * 3));
+  for (int64_t I = 0; I < Total; ++I) {
+    if (static_cast<size_t>(I) >= P.TileOffsets.size() ||
+        !LoadChunk(F, P.TileOffsets[static_cast<size_t>(I)], P.TileCounts, static_cast<size_t>(I),
+                   Data))
+      return QLSetAbort(Prog);
+    const int64_t Col = (I % Across) * P.TileWidth, Row0 = (I / Across) * P.TileLength;
+    const int64_t Cols = std::min(P.TileWidth, P.Width - Col);
+    const int64_t Rows = std::min(P.TileLength, P.Height - Row0);
+    TRowSource Src(P, Data, P.TileWidth, P.Spp);
+    for (int64_t R = 0; R < Rows; ++R) {
+      const uint8_t* Raw = Src.Fetch();
+      if (!Raw) return QLSetAbort(Prog);
+      Conv.Convert(Raw, P.TileWidth, Line.data());
+      uint8_t* Dest = Bmp.ScanLine(static_cast<int32_t>(Row0 + R));
+      if (P.OneBit)
+        _CopyBits(Dest, Line.data(), static_cast<int32_t>(Col), static_cast<int32_t>(Cols), 0);
+      else
+        std::memcpy(Dest + Col * 3, Line.data(), static_cast<size_t>(Cols * 3));
+    }
+    Report(Prog, I + 1, Total);
+    if (QLAborted(Prog)) return;
+  }
+}
+
+TIOTIFFCompression CompressionEnum(int32_t C, int64_t T4, TIOTIFFCompression Old) {
+  switch (C) {
+    case 1:
+      return ioTIFF_UNCOMPRESSED;
+    case 2:
+      return ioTIFF_CCITT1D;
+    case 3:
+      return (T4 & 1) ? ioTIFF_G3FAX2D : ioTIFF_G3FAX1D;
+    case 4:
+      return ioTIFF_G4FAX;
+    case 5:
+      return ioTIFF_LZW;
+    case 6:
+      return ioTIFF_OLDJPEG;
+    case 7:
+      return ioTIFF_JPEG;
+    case 32773:
+      return ioTIFF_PACKBITS;
+    default:
+      return Old;
+  }
+}
+
+void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Params,
+              TProgressRec& Prog, bool Preview) {
+  PageCount = 0;
+  TFile F(S);
+  int64_t First;
+  if (!F.Open(First)) return QLSetAbort(Prog);
+  const std::vector<TIfdRef> Chain = WalkChain(F, First);
+  PageCount = static_cast<int32_t>(Chain.size());
+  if (Params) Params->TiffImageCount = PageCount;
+  if (!Params || Params->TiffImageIndex < 0 || Params->TiffImageIndex >= PageCount) return;
+  TIOParamsVals& Prm = *Params;
+  const TIfd Ifd(F, Chain[static_cast<size_t>(Prm.TiffImageIndex)]);
+
+  TPage P;
+  P.BE = F.O.BE;
+  P.Width = Ifd.Single(kImageWidth, 0);
+  P.Height = Ifd.Single(kImageLength, 0);
+  P.Spp = static_cast<int32_t>(std::clamp<int64_t>(Ifd.Single(kSamplesPerPixel, 1), 0, 65535));
+  const std::vector<uint32_t> Bits = Ifd.Values(kBitsPerSample);
+  P.Bps = Bits.empty() ? 1 : static_cast<int32_t>(std::min<uint32_t>(Bits[0], 65535));
+  for (uint32_t B : Bits)
+    if (B != Bits[0]) return QLSetAbort(Prog);
+  P.RowsPerStrip = Ifd.Single(kRowsPerStrip, -1);
+  if (P.RowsPerStrip <= 0 || P.RowsPerStrip > P.Height)
+    P.RowsPerStrip = std::max<int64_t>(P.Height, 1);
+  P.TileWidth = Ifd.Single(kTileWidth, -1);
+  P.TileLength = Ifd.Single(kTileLength, -1);
+  P.Photometric = static_cast<int32_t>(Ifd.Single(kPhotometric, 2));
+  P.Planar = static_cast<int32_t>(Ifd.Single(kPlanarConfig, 1));
+  P.Compression = static_cast<int32_t>(Ifd.Single(kCompression, 1));
+  P.Predictor = static_cast<int32_t>(Ifd.Single(kPredictor, 1));
+  P.T4Options = Ifd.Single(kT4Options, 0);
+  P.FillOrder = static_cast<int32_t>(Ifd.Single(kFillOrder, 1));
+  P.Software = Ifd.String(kSoftware);
+  const bool Bilevel = P.Spp == 1 && P.Bps == 1;
+  // A bilevel page without a photometric of its own is white-is-zero.
+  if (Bilevel && P.Photometric == 2) P.Photometric = 0;
+
+  std::vector<uint32_t> Map = Ifd.Values(kColorMap);
+  if (P.Bps <= 16 && Map.size() >= 3 * (size_t{1} << P.Bps)) {
+    const size_t N = size_t{1} << P.Bps;
+    P.Palette.resize(std::min<size_t>(N, 256));
+    for (size_t I = 0; I < P.Palette.size(); ++I)
+      P.Palette[I] =
+          CreateRGB(static_cast<uint8_t>(Map[I] >> 8), static_cast<uint8_t>(Map[I + N] >> 8),
+                    static_cast<uint8_t>(Map[I + 2 * N] >> 8));
+  }
+
+  Prm.BitsPerSample = P.Bps;
+  Prm.SamplesPerPixel = P.Spp;
+  Prm.Width = static_cast<int32_t>(std::min<int64_t>(P.Width, INT32_MAX));
+  Prm.Height = static_cast<int32_t>(std::min<int64_t>(P.Height, INT32_MAX));
+  Prm.TiffCompression = CompressionEnum(P.Compression, P.T4Options, Prm.TiffCompression);
+  const int64_t Photo = Ifd.Single(kPhotometric, 2);
+  if (Photo >= 0 && Photo <= 6)
+    Prm.TiffPhotometInterpret = static_cast<TIOTIFFPhotometInterpret>(Photo);
+  else if (Photo == 8)
+    Prm.TiffPhotometInterpret = ioTIFF_CIELAB;
+  if (Bilevel && Photo == 2) Prm.TiffPhotometInterpret = ioTIFF_WHITEISZERO;
+  Prm.TiffPlanarConfig = P.Planar;
+  Prm.TiffDocumentName = Ifd.String(kDocumentName);
+  Prm.TiffImageDescription = Ifd.String(kImageDescription);
+  Prm.TiffPageName = Ifd.String(kPageName);
+  const std::vector<uint32_t> PageNo = Ifd.Values(kPageNumber);
+  Prm.TiffPageNumber = PageNo.size() > 0 ? static_cast<int32_t>(PageNo[0]) : 0;
+  Prm.TiffPageCount = PageNo.size() > 1 ? static_cast<int32_t>(PageNo[1]) : 0;
+  Prm.FreeColorMap();
+  if (!P.Palette.empty()) Prm.SetColorMap(P.Palette.data(), static_cast<int32_t>(P.Palette.size()));
+
+  const double Factor = Ifd.Single(kResolutionUnit, 2) == 3 ? 2.54 : 1.0;
+  Prm.DpiX = QLTrunc(Ifd.Rational(kXResolution) * Factor);
+  Prm.DpiY = QLTrunc(Ifd.Rational(kYResolution) * Factor);
+  if (Prm.DpiX <= 0) Prm.DpiX = gSystemDPIX;
+  if (Prm.DpiY <= 0) Prm.DpiY = gSystemDPIY;
+  Prm.TiffXPos = QLTrunc(Ifd.Rational(kXPosition) * Factor);
+  Prm.TiffYPos = QLTrunc(Ifd.Rational(kYPosition) * Factor);
+
+  P.Lzw = Prm.TiffLZWDecompress ? Prm.TiffLZWDecompress : DefTIFF_LZWDECOMPFUNC;
+  if (P.Compression == 5 && !P.Lzw) return QLSetAbort(Prog);
+  if (Preview) return;
+
+  // Palette pages of one bit go through their palette like deeper ones.
+  P.OneBit = Bilevel && P.Photometric != 3;
+  const bool Known = P.Compression == 1 || P.Compression == 5 || P.Compression == 32773 ||
+                     (IsFax(P.Compression) && Bilevel);
+  const bool Tiled = P.TileWidth > 0 || P.TileLength > 0;
+  if (!Known || P.Spp < 1 || P.Spp * P.Bps > 64 || P.Bps < 1 || P.Bps > 16 ||
+      (P.Bps > 8 && P.Bps != 16) || !TConverter(P).Supported() ||
+      (P.Planar == 2 && (Tiled || (P.Bps != 8 && P.Bps != 16))))
+    return QLSetAbort(Prog);
+  // Tiles larger than the image by more than a tile's usual size mark a file made to exhaust
+  // memory.
+  if (Tiled &&
+      (P.TileWidth <= 0 || P.TileLength <= 0 || P.TileWidth > P.Width + 1024 ||
+       P.TileLength > P.Height + 1024 || !QLImageSizeOK(P.TileWidth, P.TileLength, P.Spp * P.Bps)))
+    return QLSetAbort(Prog);
+  // Every strip or tile the page needs must lie inside the file before anything is allocated.
+  const bool UseTiles = Tiled && Ifd.Find(kTileOffsets);
+  std::vector<uint32_t> Offsets = Ifd.Values(UseTiles ? kTileOffsets : kStripOffsets);
+  std::vector<uint32_t> Counts = Ifd.Values(UseTiles ? kTileByteCounts : kStripByteCounts);
+  const int64_t Rps = P.RowsPerStrip;
+  const int64_t Needed = UseTiles ? ((P.Width + P.TileWidth - 1) / P.TileWidth) *
+                                        ((P.Height + P.TileLength - 1) / P.TileLength)
+                                  : ((P.Height + Rps - 1) / Rps) * (P.Planar == 2 ? P.Spp : 1);
+  if (static_cast<int64_t>(Offsets.size()) < Needed) return QLSetAbort(Prog);
+  for (int64_t I = 0; I < Needed; ++I) {
+    const int64_t Off = Offsets[static_cast<size_t>(I)];
+    const int64_t Count =
+        static_cast<size_t>(I) < Counts.size() ? Counts[static_cast<size_t>(I)] : 0;
+    if (Off >= F.Size || Count > F.Size - Off) return QLSetAbort(Prog);
+  }
+  if (!QLPrepareBitmap(Bmp, P.Width, P.Height, P.OneBit, Prog)) return;
+  if (UseTiles) {
+    P.TileOffsets = std::move(Offsets);
+    P.TileCounts = std::move(Counts);
+    return DecodeTiles(F, P, Bmp, Prog);
+  }
+  P.StripOffsets = std::move(Offsets);
+  P.StripCounts = std::move(Counts);
+  if (P.Planar == 2 && P.Spp > 1) return DecodePlanes(F, P, Bmp, Prog);
+  DecodeStrips(F, P, Bmp, Prog);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+// The entries of one IFD being written, each with its value bytes in the file's byte order.
+class TIfdWriter {
+ public:
+  explicit TIfdWriter(TOrder O) : FO(O) {}
+
+  void Raw(uint16_t Tag, uint16_t Type, uint32_t Count, std::vector<uint8_t> Bytes) {
+    FEntries.push_back({Tag, Type, Count, std::move(Bytes)});
+  }
+  void Shorts(uint16_t Tag, const std::vector<uint32_t>& V) {
+    std::vector<uint8_t> B(V.size() * 2);
+    for (size_t I = 0; I < V.size(); ++I) FO.Put16(B.data() + 2 * I, V[I]);
+    Raw(Tag, kSHORT, static_cast<uint32_t>(V.size()), std::move(B));
+  }
+  void Longs(uint16_t Tag, const std::vector<uint32_t>& V) {
+    std::vector<uint8_t> B(V.size() * 4);
+    for (size_t I = 0; I < V.size(); ++I) FO.Put32(B.data() + 4 * I, V[I]);
+    Raw(Tag, kLONG, static_cast<uint32_t>(V.size()), std::move(B));
+  }
+  void Rational(uint16_t Tag, uint32_t Num, uint32_t Den) {
+    std::vector<uint8_t> B(8);
+    FO.Put32(B.data(), Num);
+    FO.Put32(B.data() + 4, Den);
+    Raw(Tag, kRATIONAL, 1, std::move(B));
+  }
+  void Ascii(uint16_t Tag, const std::string& S) {
+    if (S.empty()) return;
+    std::vector<uint8_t> B(S.begin(), S.end());
+    B.push_back(0);
+    const uint32_t N = static_cast<uint32_t>(B.size());
+    Raw(Tag, kASCII, N, std::move(B));
+  }
+
+  // Writes the values that do not fit in their entries, then the IFD (entries in ascending tag
+  // order) with Next as its link, at word-aligned offsets from Base. Returns the IFD's offset.
+  // Offsets beyond 4 GiB raise EWriteError.
+  uint32_t Write(TStream& S, int64_t Base, uint32_t Next) {
+    std::stable_sort(FEntries.begin(), FEntries.end(),
+                     [](const TOut& A, const TOut& B) { return A.Tag < B.Tag; });
+    std::vector<uint32_t> Where(FEntries.size(), 0);
+    for (size_t I = 0; I < FEntries.size(); ++I) {
+      if (FEntries[I].Bytes.size() <= 4) continue;
+      Where[I] = Align(S, Base);
+      S.WriteBuffer(FEntries[I].Bytes.data(), static_cast<int64_t>(FEntries[I].Bytes.size()));
+    }
+    const uint32_t At = Align(S, Base);
+    std::vector<uint8_t> D(2 + 12 * FEntries.size() + 4, 0);
+    FO.Put16(D.data(), static_cast<uint32_t>(FEntries.size()));
+    for (size_t I = 0; I < FEntries.size(); ++I) {
+      uint8_t* E = D.data() + 2 + 12 * I;
+      FO.Put16(E, FEntries[I].Tag);
+      FO.Put16(E + 2, FEntries[I].Type);
+      FO.Put32(E + 4, FEntries[I].Count);
+      if (FEntries[I].Bytes.size() <= 4) {
+        if (!FEntries[I].Bytes.empty())
+          std::memcpy(E + 8, FEntries[I].Bytes.data(), FEntries[I].Bytes.size());
+      } else
+        FO.Put32(E + 8, Where[I]);
+    }
+    FO.Put32(D.data() + D.size() - 4, Next);
+    S.WriteBuffer(D.data(), static_cast<int64_t>(D.size()));
+    return At;
+  }
+
+  // Pads to an even offset from Base and returns it.
+  static uint32_t Align(TStream& S, int64_t Base) {
+    int64_t Off = S.GetPosition() - Base;
+    if (Off & 1) {
+      const uint8_t Zero = 0;
+      S.WriteBuffer(&Zero, 1);
+      ++Off;
+    }
+    if (Off > 0xFFFFFFFFll) throw EWriteError("TIFF offsets beyond 4 GiB");
+    return static_cast<uint32_t>(Off);
+  }
+
+ private:
+  struct TOut {
+    uint16_t Tag;
+    uint16_t Type;
+    uint32_t Count;
+    std::vector<uint8_t> Bytes;
+  };
+  TOrder FO;
+  std::vector<TOut> FEntries;
+};
+
+TTIFFLZWCompFunc LzwEncoder(const TIOParamsVals& P) {
+  return P.TiffLZWCompress ? P.TiffLZWCompress : DefTIFF_LZWCOMPFUNC;
+}
+
+// Makes sure the encoder hook's state is released, however the strip ends.
+struct TLzwWriteGuard {
+  TTIFFLZWCompFunc F;
+  TStream& S;
+  intptr_t State = 0;
+  bool Done = false;
+  void Finish() {
+    Done = true;
+    F(nullptr, 0, S, State);
+  }
+  ~TLzwWriteGuard() {
+    if (Done || !F) return;
+    try {
+      Finish();
+    } catch (...) {
+      // The strip is abandoned; only the state had to go.
+    }
+  }
+};
+
+// Writes the pixel data as one strip; returns false when aborted.
+bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compression, bool G32D,
+                 bool Predictor, int32_t Photometric, const TIOParamsVals& Prm,
+                 TProgressRec& Prog) {
+  bool& Abort = *Prog.AbortFlag;
+  const int32_t W = Src.GetWidth(), H = Src.GetHeight();
+  const int32_t Samples = Bilevel ? 1 : Photometric == 5 ? 4 : Photometric == 1 ? 1 : 3;
+  const int64_t RowLen = Bilevel ? (int64_t{W} + 7) / 8 : int64_t{W} * Samples;
+  std::vector<uint8_t> Row(static_cast<size_t>(RowLen) + 1), Packed;
+  uint8_t PendingByte = 0;
+  int32_t PendingBits = 0;
+  std::vector<uint8_t> Ref;
+  TLzwWriteGuard Lzw{Compression == 5 ? LzwEncoder(Prm) : nullptr, S};
+  const uint8_t LastMask = static_cast<uint8_t>(0xFF00 >> (W % 8 ? W % 8 : 8));
+  Prog.StepFactor = 100.0 / H;
+  for (int32_t Y = 0; Y < H; ++Y) {
+    const uint8_t* In = Src.ScanLine(Y);
+    if (Bilevel) {
+      // The fax coders read 0 as white, the bitmap's 0 is black.
+      const bool Invert = Compression >= 2 && Compression <= 4;
+      for (int64_t I = 0; I < RowLen; ++I)
+        Row[static_cast<size_t>(I)] = Invert ? static_cast<uint8_t>(~In[I]) : In[I];
+      Row[static_cast<size_t>(RowLen - 1)] &= LastMask;
+    } else {
+      const TRGB* Px = reinterpret_cast<const TRGB*>(In);
+      uint8_t* D = Row.data();
+      if (Photometric == 5) {
+        for (int32_t X = 0; X < W; ++X, D += 4) {
+          const int32_t M = std::max({Px[X].r, Px[X].g, Px[X].b, uint8_t{1}});
+          D[0] = static_cast<uint8_t>(255 - Px[X].r * 255 / M);
+          D[1] = static_cast<uint8_t>(255 - Px[X].g * 255 / M);
+          D[2] = static_cast<uint8_t>(255 - Px[X].b * 255 / M);
+          D[3] = static_cast<uint8_t>(255 - std::max({Px[X].r, Px[X].g, Px[X].b}));
+        }
+      } else if (Photometric == 1) {
+        // Grey by the luminance weights, scaled so that grey pixels keep their value.
+        for (int32_t X = 0; X < W; ++X)
+          D[X] = static_cast<uint8_t>((21 * Px[X].r + 71 * Px[X].g + 7 * Px[X].b + 49) / 99);
+      } else {
+        for (int32_t X = 0; X < W; ++X, D += 3) D[0] = Px[X].r, D[1] = Px[X].g, D[2] = Px[X].b;
+      }
+      if (Predictor)
+        for (int64_t I = RowLen - 1; I >= Samples; --I)
+          Row[static_cast<size_t>(I)] = static_cast<uint8_t>(Row[static_cast<size_t>(I)] -
+                                                             Row[static_cast<size_t>(I - Samples)]);
+    }
+    switch (Compression) {
+      case 2:
+        CCITTHuffmanPutLine(Row.data(), W, S, Abort);
+        break;
+      case 3:
+        if (G32D)
+          CCITTHuffmanPutLineG32D(Row.data(), W, S, PendingByte, PendingBits, Ref, Abort);
+        else
+          CCITTHuffmanPutLineG3(Row.data(), W, S, PendingByte, PendingBits, Abort);
+        break;
+      case 4:
+        CCITTHuffmanPutLineG4(Row.data(), W, S, PendingByte, PendingBits, Ref, Abort);
+        break;
+      case 5:
+        Lzw.F(Row.data(), static_cast<int32_t>(RowLen), S, Lzw.State);
+        break;
+      case 32773:
+        Packed.clear();
+        TIFFPackBitsRow(Row.data(), static_cast<int32_t>(RowLen), Packed);
+        SafeStreamWrite(S, Abort, Packed.data(), static_cast<int64_t>(Packed.size()));
+        break;
+      default:
+        SafeStreamWrite(S, Abort, Row.data(), RowLen);
+        break;
+    }
+    QLProgressStep(Prog, Y + 1);
+    if (QLAborted(Prog)) return false;
+  }
+  if (Compression == 3 && G32D)
+    CCITTHuffmanPutLineG32D(nullptr, 0, S, PendingByte, PendingBits, Ref, Abort);
+  else if (Compression == 3)
+    CCITTHuffmanPutLineG3(nullptr, 0, S, PendingByte, PendingBits, Abort);
+  else if (Compression == 4)
+    CCITTHuffmanPutLineG4(nullptr, 0, S, PendingByte, PendingBits, Ref, Abort);
+  else if (Compression == 5)
+    Lzw.Finish();
+  return !QLAborted(Prog);
+}
+
+int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals& Prm,
+                  TProgressRec& Prog) {
+  if (Bitmap.Empty()) {
+    QLSetAbort(Prog);
+    return 0;
+  }
+  // 1. The pixels.
+  const bool Bilevel = Prm.BitsPerSample == 1 && Prm.SamplesPerPixel == 1;
+  std::unique_ptr<TBitmap> One;
+  TBitmap Wide;
+  const TBitmap* Src;
+  if (Bilevel) {
+    TRGB C1, C2;
+    One = QLOneBitForWriting(Bitmap, C1, C2);
+    Src = One.get();
+  } else {
+    Src = &QLAs24Bit(Bitmap, Wide);
+  }
+  // 2. Photometric and compression.
+  const TIOTIFFPhotometInterpret Ph = Prm.TiffPhotometInterpret;
+  int32_t Photometric = Ph == ioTIFF_CMYK ? 5 : 2;
+  // Grey pages: 8-bit single-sample white-is-zero or black-is-zero asks for grey samples.
+  if (!Bilevel && (Ph == ioTIFF_WHITEISZERO || Ph == ioTIFF_BLACKISZERO) &&
+      Prm.BitsPerSample == 8 && Prm.SamplesPerPixel == 1)
+    Photometric = 1;
+  if (Bilevel) Photometric = 1;
+  int32_t Compression = 1;
+  bool G32D = false;
+  switch (Prm.TiffCompression) {
+    case ioTIFF_CCITT1D:
+      Compression = 2;
+      break;
+    case ioTIFF_G3FAX1D:
+      Compression = 3;
+      break;
+    case ioTIFF_G3FAX2D:
+      Compression = 3;
+      G32D = true;
+      break;
+    case ioTIFF_G4FAX:
+      Compression = 4;
+      break;
+    case ioTIFF_LZW:
+      Compression = LzwEncoder(Prm) ? 5 : 1;
+      break;
+    case ioTIFF_PACKBITS:
+      Compression = 32773;
+      break;
+    default:
+      break;
+  }
+  if (Compression >= 2 && Compression <= 4) {
+    if (Bilevel)
+      Photometric = 0;
+    else
+      Compression = 1;
+  }
+  const bool Predictor = Compression == 5 && !Bilevel;
+
+  // 3. Where the page goes.
+  const int64_t Base = S.GetPosition();
+  TOrder O;
+  int32_t Result = 1;
+  int64_t LinkPos = -1;  // the link that will point to the new page
+  uint32_t OldTarget = 0;
+  if (Append) {
+    TFile F(S);
+    int64_t First;
+    if (!F.Open(First)) {
+      QLSetAbort(Prog);
+      return 0;
+    }
+    O = F.O;
+    bool Abnormal = false;
+    const std::vector<TIfdRef> Chain = WalkChain(F, First, &Abnormal);
+    const int32_t N = static_cast<int32_t>(Chain.size());
+    const int32_t Index = Prm.TiffImageIndex;
+    if (Index >= 0 && Index < N) {
+      LinkPos = Index == 0 ? 4 : Chain[static_cast<size_t>(Index - 1)].LinkPos;
+      OldTarget = static_cast<uint32_t>(Chain[static_cast<size_t>(Index)].Offset);
+    } else {
+      // After the last page; a chain that ended in a cycle or outside the file ends here now.
+      LinkPos = N == 0 ? 4 : Chain.back().LinkPos;
+      OldTarget = 0;
+    }
+    (void)Abnormal;
+    Result = N + 1;
+    S.Seek(0, soFromEnd);
+  } else {
+    const uint8_t Placeholder[8] = {};
+    SafeStreamWrite(S, *Prog.AbortFlag, Placeholder, 8);
+  }
+  if (QLAborted(Prog)) return 0;
+
+  // 4. Pixel data and entries.
+  const int32_t W = Src->GetWidth(), H = Src->GetHeight();
+  TIfdWriter Ifd(O);
+  Ifd.Longs(kImageWidth, {static_cast<uint32_t>(W)});
+  Ifd.Longs(kImageLength, {static_cast<uint32_t>(H)});
+  if (Bilevel)
+    Ifd.Shorts(kBitsPerSample, {1});
+  else if (Photometric == 5)
+    Ifd.Shorts(kBitsPerSample, {8, 8, 8, 8});
+  else if (Photometric == 1)
+    Ifd.Shorts(kBitsPerSample, {8});
+  else
+    Ifd.Shorts(kBitsPerSample, {8, 8, 8});
+  Ifd.Shorts(kCompression, {static_cast<uint32_t>(Compression)});
+  Ifd.Shorts(kPhotometric, {static_cast<uint32_t>(Photometric)});
+  Ifd.Ascii(kDocumentName, Prm.TiffDocumentName);
+  Ifd.Ascii(kImageDescription, Prm.TiffImageDescription);
+  const uint32_t DataAt = TIfdWriter::Align(S, Base);
+  if (!WritePixels(S, *Src, Bilevel, Compression, G32D, Predictor, Photometric, Prm, Prog))
+    return 0;
+  const int64_t DataBytes = S.GetPosition() - Base - DataAt;
+  Ifd.Longs(kStripOffsets, {DataAt});
+  Ifd.Shorts(kSamplesPerPixel, {static_cast<uint32_t>(Bilevel            ? 1
+                                                      : Photometric == 5 ? 4
+                                                      : Photometric == 1 ? 1
+                                                                         : 3)});
+  Ifd.Longs(kRowsPerStrip, {static_cast<uint32_t>(H)});
+  Ifd.Longs(kStripByteCounts, {static_cast<uint32_t>(DataBytes)});
+  if (Predictor) Ifd.Shorts(kPredictor, {2});
+  Ifd.Rational(kXResolution, static_cast<uint32_t>(std::max(Prm.DpiX, 0)), 1);
+  Ifd.Rational(kYResolution, static_cast<uint32_t>(std::max(Prm.DpiY, 0)), 1);
+  Ifd.Ascii(kPageName, Prm.TiffPageName);
+  Ifd.Rational(kXPosition,
+               static_cast<uint32_t>(std::max<int64_t>(QLRound(Prm.TiffXPos * 10000.0), 0)), 10000);
+  Ifd.Rational(kYPosition,
+               static_cast<uint32_t>(std::max<int64_t>(QLRound(Prm.TiffYPos * 10000.0), 0)), 10000);
+  if (Compression == 3) Ifd.Longs(kT4Options, {G32D ? 1u : 0u});
+  Ifd.Shorts(kResolutionUnit, {2});
+  if (Prm.TiffPageNumber != 0 || Prm.TiffPageCount != 0)
+    Ifd.Shorts(kPageNumber, {static_cast<uint32_t>(Prm.TiffPageNumber) & 0xFFFF,
+                             static_cast<uint32_t>(Prm.TiffPageCount) & 0xFFFF});
+
+  // 5. The IFD, and the link or header that points to it.
+  const uint32_t At = Ifd.Write(S, Base, OldTarget);
+  const int64_t End = S.GetPosition();
+  uint8_t Buf[8];
+  if (Append) {
+    O.Put32(Buf, At);
+    S.SetPosition(Base + LinkPos);
+    SafeStreamWrite(S, *Prog.AbortFlag, Buf, 4);
+  } else {
+    Buf[0] = Buf[1] = 'I';
+    O.Put16(Buf + 2, 42);
+    O.Put32(Buf + 4, At);
+    S.SetPosition(Base);
+    SafeStreamWrite(S, *Prog.AbortFlag, Buf, 8);
+  }
+  S.SetPosition(End);
+  return QLAborted(Prog) ? 0 : Result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Deleting
+
+// Tags whose values point at structures a rebuild does not carry over (sub-IFDs, EXIF, GPS
+// and interoperability IFDs, free space, old-style JPEG streams): they are left out.
+bool PointsElsewhere(uint16_t Tag) {
+  switch (Tag) {
+    case 288:
+    case 289:
+    case 330:
+    case 513:
+    case 514:
+    case 34665:
+    case 34853:
+    case 40965:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int32_t DeleteTIFF(TStream& S, int32_t Index) {
+  TFile F(S);
+  int64_t First;
+  if (!F.Open(First)) return 0;
+  const std::vector<TIfdRef> Chain = WalkChain(F, First);
+  const int32_t N = static_cast<int32_t>(Chain.size());
+  if (Index < 0 || Index >= N) return N;
+
+  TMemoryStream Out;
+  uint8_t Head[8];
+  F.ReadAt(0, Head, 8);
+  F.O.Put32(Head + 4, 0);
+  Out.WriteBuffer(Head, 8);
+  int64_t Link = 4;  // where the previous page's link sits in Out
+  for (int32_t K = 0; K < N; ++K) {
+    if (K == Index) continue;
+    const TIfd Ifd(F, Chain[static_cast<size_t>(K)]);
+    TIfdWriter W(F.O);
+    const bool Tiled = Ifd.Find(kTileOffsets) != nullptr;
+    const uint16_t OffTag = Tiled ? kTileOffsets : kStripOffsets;
+    const std::vector<uint32_t> Offsets = Ifd.Values(OffTag);
+    const uint16_t CountTag = Tiled ? kTileByteCounts : kStripByteCounts;
+    const std::vector<uint32_t> Counts = Ifd.Values(CountTag);
+    // Each strip or tile is copied as far as it lies inside the file.
+    std::vector<uint32_t> NewOffsets, NewCounts;
+    std::vector<uint8_t> Chunk;
+    for (size_t I = 0; I < Offsets.size(); ++I) {
+      const int64_t Off = Offsets[I];
+      const int64_t Count =
+          I < Counts.size() ? std::clamp<int64_t>(Counts[I], 0, std::max<int64_t>(F.Size - Off, 0))
+                            : 0;
+      Chunk.resize(static_cast<size_t>(Count));
+      if (Count > 0 && !F.ReadAt(Off, Chunk.data(), Count)) Chunk.clear();
+      NewOffsets.push_back(TIfdWriter::Align(Out, 0));
+      NewCounts.push_back(static_cast<uint32_t>(Chunk.size()));
+      Out.WriteBuffer(Chunk.data(), static_cast<int64_t>(Chunk.size()));
+    }
+    std::vector<uint8_t> Value;
+    for (const TEntry& E : Ifd.Entries()) {
+      const bool Rewritten = !Offsets.empty() && (E.Tag == OffTag || E.Tag == CountTag);
+      if (Rewritten || PointsElsewhere(E.Tag) || !Ifd.RawValue(E, Value)) continue;
+      W.Raw(E.Tag, E.Type, E.Count, Value);
+    }
+    if (!Offsets.empty()) {
+      W.Longs(OffTag, NewOffsets);
+      W.Longs(CountTag, NewCounts);
+    }
+    const uint32_t At = W.Write(Out, 0, 0);
+    F.O.Put32(Out.Memory() + Link, At);
+    Link = Out.GetSize() - 4;
+  }
+  S.SetPosition(F.Base);
+  S.WriteBuffer(Out.Memory(), Out.GetSize());
+  S.SetSize(F.Base + Out.GetSize());
+  return N;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+void TIFFPackBitsRow(const uint8_t* Row, int32_t Count, std::vector<uint8_t>& Out) {
+  int32_t I = 0, LitStart = 0;
+  auto FlushLiterals = [&](int32_t End) {
+    while (LitStart < End) {
+      const int32_t N = std::min(128, End - LitStart);
+      Out.push_back(static_cast<uint8_t>(N - 1));
+      Out.insert(Out.end(), Row + LitStart, Row + LitStart + N);
+      LitStart += N;
+    }
+  };
+  while (I < Count) {
+    int32_t Run = 1;
+    while (I + Run < Count && Run < 128 && Row[I + Run] == Row[I]) ++Run;
+    if (Run >= 4) {
+      FlushLiterals(I);
+      Out.push_back(static_cast<uint8_t>(1 - Run));
+      Out.push_back(Row[I]);
+      I += Run;
+      LitStart = I;
+    } else {
+      I += Run;
+    }
+  }
+  FlushLiterals(Count);
+}
+
+void TIFFReadStream(TBitmap& Bitmap, TStream& Stream, int32_t& PageCount, TIOParamsVals* Params,
+                    TProgressRec& Progress, bool Preview) {
+  PageCount = 0;
+  QLGuarded(Progress, [&] { ReadTIFF(Bitmap, Stream, PageCount, Params, Progress, Preview); });
+}
+
+int32_t _EnumTIFFImStream(TStream& Stream) {
+  try {
+    TFile F(Stream);
+    int64_t First;
+    if (!F.Open(First)) return 0;
+    return static_cast<int32_t>(WalkChain(F, First).size());
+  } catch (const Exception&) {
+    return 0;
+  }
+}
+
+int32_t TIFFWriteStream(TStream& Stream, bool Append, const TBitmap& Bitmap, TIOParamsVals& Params,
+                        TProgressRec& Progress) {
+  int32_t Result = 0;
+  QLGuarded(Progress, [&] { Result = WriteTIFF(Stream, Append, Bitmap, Params, Progress); });
+  return Result;
+}
+
+int32_t _DeleteTIFFImStream(TStream& Stream, int32_t Index) {
+  return DeleteTIFF(Stream, Index);
+}
+
+}  // namespace quillo

@@ -1,0 +1,42 @@
+// TIFF images: one page out of a single or multi-page file (both byte orders, strips or tiles,
+// uncompressed, PackBits, CCITT fax, LZW through the TIFF hooks), counting pages, writing a
+// page as a new file or linked into an existing one, deleting a page by rebuilding the file.
+//
+// A TIFF may start anywhere in a stream: its offsets count from the position of its header.
+#pragma once
+
+#include <cstdint>
+
+#include "quillo/core/types.h"
+#include "quillo/io/params.h"
+#include "quillo/platform/bitmap.h"
+#include "quillo/platform/streams.h"
+
+namespace quillo {
+
+// Reads the page numbered TiffImageIndex (from 0) of the TIFF at the stream's position;
+// PageCount gets the number of pages in the file. With Preview only the parameters are filled.
+// Params may be null: then only the pages are counted. An index beyond the last page fills
+// nothing and is no error.
+void TIFFReadStream(TBitmap& Bitmap, TStream& Stream, int32_t& PageCount, TIOParamsVals* Params,
+                    TProgressRec& Progress, bool Preview);
+
+// The number of pages of the TIFF at the stream's position; 0 when it is not a TIFF.
+int32_t _EnumTIFFImStream(TStream& Stream);
+
+// Writes the bitmap as one page: a new file at the stream's position, or (Append) a page linked
+// into the TIFF there, as page TiffImageIndex (after the last page when the index lies beyond
+// it). Compression, photometric and tags come from Params. Returns the page count of the
+// result (1 for a new file; 0 when the stream holds no TIFF to append to).
+int32_t TIFFWriteStream(TStream& Stream, bool Append, const TBitmap& Bitmap, TIOParamsVals& Params,
+                        TProgressRec& Progress);
+
+// Removes page Index from the TIFF at the stream's position by rebuilding it in place; returns
+// the number of pages the file had before (0 when it is not a TIFF). An index outside the
+// pages leaves the stream as it was.
+int32_t _DeleteTIFFImStream(TStream& Stream, int32_t Index);
+
+// PackBits coding of one row (runs never cross rows), appended to Out.
+void TIFFPackBitsRow(const uint8_t* Row, int32_t Count, std::vector<uint8_t>& Out);
+
+}  // namespace quillo

@@ -20,22 +20,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=
 cmake --build "$build" -j2 --target quillo_tool quant_tool tiff_bench >/dev/null
 quillo=$build/apps/quillo/quillo
 runs=${RUNS:-5}
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+source bench/peers-common.sh
 
-best_ms() {
-  local best=
-  for ((i = 0; i < runs; i++)); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    t1=$(date +%s%N)
-    ms=$(((t1 - t0) / 1000000))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / (b > 0 ? b : 1)}'; }
 row() { printf '%-24s %10s %10s %8s\n' "$1" "$2" "$3" "$(ratio "$3" "$2")"; }
 
 # The inputs, uncompressed, made by ImageMagick from the generated images.

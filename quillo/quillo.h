@@ -15,6 +15,7 @@
 #include "quillo/platform/threads.h"
 #include "quillo/platform/sysutils.h"
 #include "quillo/platform/types.h"
+#include "quillo/platform/clipboard.h"
 
 #include "quillo/core/colors.h"
 #include "quillo/core/hooks.h"
@@ -23,6 +24,7 @@
 #include "quillo/core/pixels.h"
 #include "quillo/core/types.h"
 #include "quillo/core/view.h"
+#include "quillo/core/selection.h"
 
 #include "quillo/core/dither.h"
 
@@ -52,6 +54,9 @@
 #include "quillo/proc/fourier.h"
 #include "quillo/proc/geometry.h"
 #include "quillo/proc/magicwand.h"
+#include "quillo/proc/colorops.h"
+#include "quillo/proc/dib.h"
+#include "quillo/proc/quilloproc.h"
 
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"

@@ -27,5 +27,8 @@ int CmdDemo(const TArgs& Args);
 int CmdFormats(const TArgs& Args);
 int CmdFrames(const TArgs& Args);
 int CmdJoin(const TArgs& Args);
+int CmdProcess(const TArgs& Args);
+// The process command's usage: its operations and their arguments.
+std::string ProcessHelp();
 
 }  // namespace quillo::tool

@@ -16,6 +16,11 @@ using namespace quillo::tool;
 
 namespace {
 
+const char* ProcessUsage() {
+  static const std::string Usage = ProcessHelp();
+  return Usage.c_str();
+}
+
 const std::vector<TCommand>& Commands() {
   static const std::vector<TCommand> List = {
       {"info", "describe image files: format, size, depth, resolution, parameters",
@@ -31,6 +36,7 @@ const std::vector<TCommand>& Commands() {
        "parameters file and --set (any parameter by name, enumerations by full or short name,\n"
        "e.g. --set BmpCompression=rle --set BitsPerSample=8) change them.",
        CmdConvert},
+      {"process", "run a chain of processing operations on an image", ProcessUsage(), CmdProcess},
       {"frames", "write every frame of a GIF (page of a TIFF) to its own file",
        "quillo frames IN OUTPATTERN\n\nOUTPATTERN holds %d for the frame number (from 0), or gets "
        "-N before its\n"
@@ -127,7 +133,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quillo %s: interrupted\n", C.Name);
       return 130;
     } catch (const TUsageError& E) {
-      std::fprintf(stderr, "quillo %s: %s\nusage: %s\n", C.Name, E.Message.c_str(), C.Usage);
+      // The first line of the usage; --help has the rest.
+      const std::string Usage(C.Usage);
+      std::fprintf(stderr, "quillo %s: %s\nusage: %s\n(quillo %s --help for more)\n", C.Name,
+                   E.Message.c_str(), Usage.substr(0, Usage.find('\n')).c_str(), C.Name);
       return 2;
     } catch (const std::exception& E) {
       FinishProgress();

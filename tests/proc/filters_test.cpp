@@ -91,7 +91,7 @@ TEST(Filters, ArbitraryKernelsAndDivisors) {
   uint32_t Seed = 99;
   auto Next = [&](int32_t Range) {
     Seed = Seed * 1103515245u + 12345u;
-    return static_cast<int32_t>((Seed >> 8) % (2 * Range + 1)) - Range;
+    return static_cast<int32_t>(static_cast<int64_t>((Seed >> 8) % (2 * static_cast<uint32_t>(Range) + 1)) - Range);
   };
   for (int32_t Div : {1, -1, 3, -7, 255, 1000003, 0}) {
     for (int32_t Range : {4, 1000, 2000000000}) {

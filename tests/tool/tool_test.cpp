@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -65,7 +66,7 @@ TEST_F(ToolTest, HelpVersionAndUsageErrors) {
   std::string Out;
   EXPECT_EQ(Tool("--help", &Out), 0);
   EXPECT_NE(Out.find("convert"), std::string::npos);
-  for (const char* Cmd : {"info", "convert", "frames", "join", "demo", "formats"}) {
+  for (const char* Cmd : {"info", "convert", "process", "frames", "join", "demo", "formats"}) {
     EXPECT_EQ(Tool(std::string(Cmd) + " --help", &Out), 0) << Cmd;
     EXPECT_NE(Out.find("usage"), std::string::npos) << Cmd;
   }
@@ -200,6 +201,61 @@ TEST_F(ToolTest, FramesAndJoin) {
       << Out;
   EXPECT_EQ(Tool("convert --frame 9 " + Dir.File("anim.gif") + " " + Dir.File("nine.png"), &Out),
             1);
+}
+
+TEST_F(ToolTest, ProcessChains) {
+  const TBitmap B = RandomBitmap24(24, 16, 9);
+  WriteImage(B, Dir.File("in.bmp"));
+  std::string Out;
+  // Two inversions and two mirrors give the input back; one inversion gives 255 - v.
+  ASSERT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("same.bmp") +
+                     " negative flip horizontal negative flip Direction=horizontal",
+                 &Out),
+            0)
+      << Out;
+  TBitmap Got;
+  ASSERT_TRUE(ReadImage(Dir.File("same.bmp"), Got));
+  EXPECT_TRUE(SamePixels(Got, B));
+  ASSERT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("neg.bmp") + " negative", &Out),
+            0);
+  ASSERT_TRUE(ReadImage(Dir.File("neg.bmp"), Got));
+  EXPECT_EQ(Got.ScanLine(3)[5], 255 - B.ScanLine(3)[5]);
+  // Geometry changes the size, and crop keeps the rectangle.
+  ASSERT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("r.png") +
+                     " resample 48 rotate 90 crop 2 3 12 8",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_TRUE(ReadImage(Dir.File("r.png"), Got));
+  EXPECT_EQ(Got.GetWidth(), 10);
+  EXPECT_EQ(Got.GetHeight(), 5);
+  // The wand keeps the box of a flat region: a white square on black.
+  TBitmap Sq;
+  Sq.Recreate(20, 20, TPixelFormat::pf24bit);
+  for (int32_t Y = 5; Y < 12; ++Y)
+    for (int32_t X = 4; X < 14; ++X) std::memset(Sq.ScanLine(Y) + 3 * X, 255, 3);
+  WriteImage(Sq, Dir.File("sq.bmp"));
+  ASSERT_EQ(Tool("process " + Dir.File("sq.bmp") + " " + Dir.File("w.bmp") + " wand 8 8 10", &Out),
+            0)
+      << Out;
+  ASSERT_TRUE(ReadImage(Dir.File("w.bmp"), Got));
+  EXPECT_EQ(Got.GetWidth(), 10);
+  EXPECT_EQ(Got.GetHeight(), 7);
+  // Usage errors exit 2 and write nothing; a bad filter file is an error of the input (1).
+  EXPECT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("x.bmp") + " frobnicate", &Out),
+            2);
+  EXPECT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("x.bmp") + " resample", &Out), 2);
+  EXPECT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("x.bmp") + " rotate abc", &Out),
+            2);
+  EXPECT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("x.bmp") + " flip Nope=1", &Out),
+            2);
+  WriteFileBytes(Dir.File("bad.flt"), {1, 2, 3, 4});
+  EXPECT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("x.bmp") +
+                     " convolve File=" + Dir.File("bad.flt"),
+                 &Out),
+            1)
+      << Out;
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("x.bmp")));
 }
 
 TEST_F(ToolTest, InterruptLeavesNoPartialFile) {

@@ -154,6 +154,8 @@ int64_t TDecompressionStream::Read(void* Buffer, int64_t Count) {
     const int Code = Check(inflate(FZ.get(), Z_NO_FLUSH));
     Done += Want - FZ->avail_out;
     if (Code == Z_STREAM_END) break;
+    // A preset dictionary is never supplied: a stream that asks for one cannot be read.
+    if (Code == Z_NEED_DICT) throw EAbort();
     // No progress with input at hand means the data is damaged.
     if (Code == Z_BUF_ERROR) throw EAbort();
   }

@@ -88,8 +88,7 @@ TBitmap& TBitmap::operator=(TBitmap&& Other) noexcept {
   Other.FBits.clear();
   FPalette = std::move(Other.FPalette);
   Other.FPalette.clear();
-  OnChange = std::move(Other.OnChange);
-  Other.OnChange = nullptr;
+  // OnChange stays: a listener watches this object, whatever image is moved into it.
   // The canvas goes with the pixels; a bitmap that had none keeps its own.
   if (Other.FCanvas) {
     FCanvas = std::move(Other.FCanvas);

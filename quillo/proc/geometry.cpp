@@ -288,56 +288,50 @@ void _Rot90o(const TBitmap& Source, TBitmap& Destination) {
 
 namespace {
 
-// A line copied into a target line at a start position, blended with its neighbour by a
-// 4096-based weight when antialiasing: Get(i) is source pixel i of the line (Count of them),
-// Put(k, pixel) the target position k (dropped outside 0..Limit-1).
-template <typename TGet, typename TPut>
-void ShearLine(int32_t Count, int32_t Start, int32_t Limit, bool Antialias, int32_t Weight,
-               const TRGB& Bg, TGet&& Get, TPut&& Put) {
-  if (!Antialias) {
-    for (int32_t I = 0; I < Count; ++I) {
-      const int32_t K = Start + I;
-      if (K >= 0 && K < Limit) Put(K, Get(I));
-    }
-    return;
-  }
-  // nearest((p x w + c x (4096 - w) + 2048) / 4096), halves to even, in integers: the
-  // numerator is exact, so this equals rounding its real quotient.
-  auto Blend = [&](const TRGB& P, const TRGB& C) {
-    auto Ch = [&](uint8_t Pv, uint8_t Cv) {
-      const int32_t N = Pv * Weight + Cv * (4096 - Weight) + 2048;
-      int32_t Q = N >> 12;  // floor, also for a negative numerator
-      const int32_t Rem = N - Q * 4096;
-      if (Rem > 2048 || (Rem == 2048 && (Q & 1))) ++Q;
-      return blimit(Q);
-    };
-    return TRGB{Ch(P.b, C.b), Ch(P.g, C.g), Ch(P.r, C.r)};
+// p blended with c by a 4096-based weight w: nearest((p x w + c x (4096 - w) + 2048) / 4096),
+// halves to even, clamped to a byte. The numerator is an exact integer, so rounding its
+// quotient is floor((n + 2047 + odd(floor(n / 4096))) / 4096), negative n included.
+inline TRGB ShearBlend(const TRGB& P, const TRGB& C, int32_t Weight) {
+  auto Ch = [Weight](int32_t Pv, int32_t Cv) {
+    const int32_t N = Pv * Weight + Cv * (4096 - Weight) + 2048;
+    return blimit((N + 2047 + ((N >> 12) & 1)) >> 12);
   };
-  TRGB Prev = Bg;
-  for (int32_t I = 0; I < Count; ++I) {
-    const TRGB Cur = Get(I);
-    const int32_t K = Start + I;
-    if (K >= 0 && K < Limit) Put(K, Blend(Prev, Cur));
-    Prev = Cur;
-  }
-  const int32_t After = Start + Count;
-  if (Weight > 0 && After >= 0 && After < Limit) Put(After, Blend(Prev, Bg));
+  return TRGB{Ch(P.b, C.b), Ch(P.g, C.g), Ch(P.r, C.r)};
 }
 
-// The 24-bit bitmap with rows and columns exchanged, copied in tiles so that both sides are
-// walked through the cache in order.
-TBitmap Transposed(const TBitmap& B) {
-  const int32_t W = B.GetWidth(), H = B.GetHeight();
-  TBitmap T(H, W, pf24bit);
-  constexpr int32_t Tile = 32;
-  for (int32_t Y0 = 0; Y0 < H; Y0 += Tile)
-    for (int32_t X0 = 0; X0 < W; X0 += Tile)
-      for (int32_t X = X0; X < std::min(X0 + Tile, W); ++X) {
-        TRGB* Out = reinterpret_cast<TRGB*>(T.ScanLine(X));
-        for (int32_t Y = Y0; Y < std::min(Y0 + Tile, H); ++Y)
-          Out[Y] = reinterpret_cast<const TRGB*>(B.ScanLine(Y))[X];
-      }
-  return T;
+// Out[i] = the blend of P[i] and C[i] for N bytes (channels blend independently, so a run
+// of pixels is a run of bytes and the loop vectorises).
+void ShearBlendBytes(const uint8_t* P, const uint8_t* C, uint8_t* __restrict Out, size_t N,
+                     int32_t Weight) {
+  const int32_t Wc = 4096 - Weight;
+  for (size_t I = 0; I < N; ++I) {
+    const int32_t Num = P[I] * Weight + C[I] * Wc + 2048;
+    const int32_t Q = (Num + 2047 + ((Num >> 12) & 1)) >> 12;
+    Out[I] = static_cast<uint8_t>(Q < 0 ? 0 : Q > 255 ? 255 : Q);
+  }
+}
+
+// The Count pixels of In copied into Out (Limit pixels) from position Start on, dropping what
+// falls outside; with antialias each is blended with its predecessor in In (the background
+// before the first) by the 4096-based weight, and when the weight is positive the position
+// after the line receives the last pixel blended with the background.
+void ShearLine(const TRGB* In, int32_t Count, TRGB* Out, int32_t Start, int32_t Limit,
+               bool Antialias, int32_t Weight, const TRGB& Bg) {
+  const int32_t I0 = std::max(0, -Start), I1 = std::min(Count, Limit - Start);
+  if (!Antialias) {
+    if (I1 > I0)
+      std::memcpy(Out + Start + I0, In + I0, static_cast<size_t>(I1 - I0) * sizeof(TRGB));
+    return;
+  }
+  int32_t I = I0;
+  if (I == 0 && I < I1) Out[Start + I++] = ShearBlend(Bg, In[0], Weight);
+  if (I < I1)
+    ShearBlendBytes(reinterpret_cast<const uint8_t*>(In + I - 1),
+                    reinterpret_cast<const uint8_t*>(In + I),
+                    reinterpret_cast<uint8_t*>(Out + Start + I),
+                    static_cast<size_t>(I1 - I) * sizeof(TRGB), Weight);
+  const int32_t After = Start + Count;
+  if (Weight > 0 && After >= 0 && After < Limit) Out[After] = ShearBlend(In[Count - 1], Bg, Weight);
 }
 
 TBitmap Filled(int32_t W, int32_t H, const TRGB& Bg) {
@@ -354,8 +348,7 @@ TBitmap Filled(int32_t W, int32_t H, const TRGB& Bg) {
 bool _Rotate24(TBitmap& Bitmap, int32_t Angle, bool Antialias, TColor Background,
                TProgressRec& Progress) {
   if (Bitmap.GetPixelFormat() != pf24bit || Bitmap.Empty()) return true;
-  const TColor C = ColorToRGB(Background);
-  const TRGB Bg = CreateRGB(GetRValue(C), GetGValue(C), GetBValue(C));
+  const TRGB Bg = TColor2TRGB(Background);
   int32_t A = Angle % 360;
   TBitmap Scratch;
   bool Stepped = false;
@@ -400,46 +393,40 @@ bool _Rotate24(TBitmap& Bitmap, int32_t Angle, bool Antialias, TColor Background
     const double O = Pos ? Y * T : (H - Y) * T;
     const int32_t K = Near(O);
     const int32_t Wt = static_cast<int32_t>((O - K) * 4096);  // truncated
-    const TRGB* In = reinterpret_cast<const TRGB*>(Src.ScanLine(Y));
-    TRGB* Out = reinterpret_cast<TRGB*>(B1.ScanLine(Y));
-    ShearLine(
-        W, K, W1, Antialias, Wt, Bg, [&](int32_t I) { return In[I]; },
-        [&](int32_t P, const TRGB& V) { Out[P] = V; });
+    ShearLine(reinterpret_cast<const TRGB*>(Src.ScanLine(Y)), W,
+              reinterpret_cast<TRGB*>(B1.ScanLine(Y)), K, W1, Antialias, Wt, Bg);
   }
-  // Second shear: columns move down. Columns are walked as the rows of a transposed copy, so
-  // that every line is read and written in order.
-  TBitmap T1 = Transposed(B1);
-  B1 = TBitmap();
-  TBitmap T2 = Filled(H2, W1, Bg);
+  // Second and third shears, a row at a time: row y of the second buffer is made in a line
+  // buffer (target row y of column x takes source row y - k(x) of that column, blended with
+  // the row above it) and at once sheared into row y of the result.
+  std::vector<int32_t> K2(static_cast<size_t>(W1)), Wt2(static_cast<size_t>(W1));
   for (int32_t X = 0; X < W1; ++X) {
-    Step();
     const double O = Pos ? (W1 - X) * S : X * S;
-    const int32_t K = Near(O) - D2;
-    const int32_t Wt = Near((O - Near(O)) * 4096);
-    const TRGB* In = reinterpret_cast<const TRGB*>(T1.ScanLine(X));
-    TRGB* Out = reinterpret_cast<TRGB*>(T2.ScanLine(X));
-    ShearLine(
-        H, K, H2, Antialias, Wt, Bg, [&](int32_t I) { return In[I]; },
-        [&](int32_t P, const TRGB& V) { Out[P] = V; });
+    K2[static_cast<size_t>(X)] = Near(O) - D2;
+    Wt2[static_cast<size_t>(X)] = Near((O - Near(O)) * 4096);
   }
-  T1 = TBitmap();
-  TBitmap B2 = Transposed(T2);
-  T2 = TBitmap();
-  std::vector<const TRGB*> Rows2(static_cast<size_t>(H2));
-  for (int32_t Y = 0; Y < H2; ++Y)
-    Rows2[static_cast<size_t>(Y)] = reinterpret_cast<const TRGB*>(B2.ScanLine(Y));
-  // Third shear: rows move right again, into the bitmap.
+  std::vector<TRGB> Line(static_cast<size_t>(W1));
   TBitmap B3 = Filled(W3, H2, Bg);
   for (int32_t Y = 0; Y < H2; ++Y) {
-    Step();
+    // Both passes' lines (W1 columns, H2 rows) spread evenly over the rows.
+    QLProgress(Progress, QLTrunc((H + static_cast<double>(Y) * (W1 + H2) / H2) * 100 / Total));
+    for (int32_t X = 0; X < W1; ++X) {
+      const int32_t I = Y - K2[static_cast<size_t>(X)], Wt = Wt2[static_cast<size_t>(X)];
+      TRGB V = Bg;
+      if (I >= 0 && I < H) {
+        const TRGB Cur = reinterpret_cast<const TRGB*>(B1.ScanLine(I))[X];
+        V = !Antialias
+                ? Cur
+                : ShearBlend(I > 0 ? reinterpret_cast<const TRGB*>(B1.ScanLine(I - 1))[X] : Bg, Cur,
+                             Wt);
+      } else if (I == H && Antialias && Wt > 0) {
+        V = ShearBlend(reinterpret_cast<const TRGB*>(B1.ScanLine(H - 1))[X], Bg, Wt);
+      }
+      Line[static_cast<size_t>(X)] = V;
+    }
     const double O = Pos ? Y * T : (H2 - Y) * T;
-    const int32_t K = Near(O) - D3;
-    const int32_t Wt = Near((O - Near(O)) * 4096);
-    const TRGB* In = Rows2[static_cast<size_t>(Y)];
-    TRGB* Out = reinterpret_cast<TRGB*>(B3.ScanLine(Y));
-    ShearLine(
-        W1, K, W3, Antialias, Wt, Bg, [&](int32_t I) { return In[I]; },
-        [&](int32_t P, const TRGB& V) { Out[P] = V; });
+    ShearLine(Line.data(), W1, reinterpret_cast<TRGB*>(B3.ScanLine(Y)), Near(O) - D3, W3, Antialias,
+              Near((O - Near(O)) * 4096), Bg);
   }
   Bitmap = std::move(B3);
   Bitmap.Modified();

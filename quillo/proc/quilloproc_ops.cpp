@@ -11,25 +11,6 @@
 
 namespace quillo {
 
-namespace {
-
-// The geometry routines hand their result over by moving a new bitmap into the target, which
-// would also drop the target's change listener (an image control's picture, for one); this
-// keeps it.
-class TKeepOnChange {
- public:
-  explicit TKeepOnChange(TBitmap& B) : FBitmap(B), FSaved(B.OnChange) {}
-  ~TKeepOnChange() { FBitmap.OnChange = FSaved; }
-  TKeepOnChange(const TKeepOnChange&) = delete;
-  TKeepOnChange& operator=(const TKeepOnChange&) = delete;
-
- private:
-  TBitmap& FBitmap;
-  TNotifyEvent FSaved;
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 // Colour adjustments
 
@@ -213,24 +194,18 @@ void TQuilloProc::Rotate(int32_t Angle, bool Antialias) {
   if (FAutoUndo) SaveUndo();
   bool NoAbort = false;
   TProgressRec P = QLProgressRec(OnProgress, this, NoAbort);
-  {
-    TKeepOnChange Keep(*FBitmap);
-    if (FBitmap->GetPixelFormat() == pf24bit)
-      _Rotate24(*FBitmap, Angle, Antialias, GetBackground(), P);
-    else
-      // The component's own colour decides, not the view's.
-      _rotate1bit(*FBitmap, Angle, FBackground != 0 ? 1 : 0, P);
-  }
+  if (FBitmap->GetPixelFormat() == pf24bit)
+    _Rotate24(*FBitmap, Angle, Antialias, GetBackground(), P);
+  else
+    // The component's own colour decides, not the view's.
+    _rotate1bit(*FBitmap, Angle, FBackground != 0 ? 1 : 0, P);
   Update();
 }
 
 void TQuilloProc::Flip(TFlipDir Direction) {
   if (!FBitmap) return;
   if (FAutoUndo) SaveUndo();
-  {
-    TKeepOnChange Keep(*FBitmap);
-    _Flip(*FBitmap, Direction);
-  }
+  _Flip(*FBitmap, Direction);
   Update();
 }
 

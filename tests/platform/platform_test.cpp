@@ -183,6 +183,15 @@ TEST(Bitmap, OnChangeFiresOnModification) {
   B.SetPixelFormat(pf1bit);
   B.Modified();
   EXPECT_EQ(Calls, 3);
+  // A new image moved in keeps the listener, and the moved-from image's does not travel.
+  TBitmap Other(4, 4, pf24bit);
+  int OtherCalls = 0;
+  Other.OnChange = [&](TObject*) { ++OtherCalls; };
+  B = std::move(Other);
+  EXPECT_EQ(B.GetWidth(), 4);
+  B.Modified();
+  EXPECT_EQ(Calls, 4);
+  EXPECT_EQ(OtherCalls, 0);
 }
 
 namespace {

@@ -40,86 +40,10 @@ std::string QLExtractExt(const std::string& FileName) {
 // ---------------------------------------------------------------------------------------------
 // Creation and attachment
 
-TQuilloIO::TQuilloIO(TComponent* AOwner) : TComponent(AOwner), FParams(this) {}
+TQuilloIO::TQuilloIO(TComponent* AOwner) : TQLTargetComponent(AOwner), FParams(this) {}
 
 TQuilloIO::~TQuilloIO() {
   Destroying();
-  if (FView) FView->RemoveBitmapChangeEvent(this);
-}
-
-void TQuilloIO::DetachView() {
-  if (!FView) return;
-  FView->RemoveBitmapChangeEvent(this);
-  RemoveFreeNotification(FView);
-  FView = nullptr;
-}
-
-void TQuilloIO::SetAttachedQuillo(TQLView* View) {
-  if (View == FView) return;
-  DetachView();
-  FView = View;
-  if (!View) {
-    FBitmap = nullptr;
-    return;
-  }
-  FBitmap = View->GetFBitmap();
-  FreeNotification(View);
-  if (FImage) {
-    RemoveFreeNotification(FImage);
-    FImage = nullptr;
-  }
-  View->RegisterBitmapChangeEvent(
-      this, [this](TObject* Sender, bool Destroying) { OnViewBitmapChange(Sender, Destroying); });
-}
-
-void TQuilloIO::OnViewBitmapChange(TObject* Sender, bool Destroying) {
-  if (Sender != FView) return;
-  if (Destroying) {
-    RemoveFreeNotification(FView);
-    FView = nullptr;
-    FBitmap = nullptr;
-  } else {
-    FBitmap = FView->GetFBitmap();
-  }
-}
-
-void TQuilloIO::SetAttachedTImage(TImage* Image) {
-  if (Image == FImage) return;
-  if (FImage) RemoveFreeNotification(FImage);
-  FImage = Image;
-  if (!Image) {
-    FBitmap = nullptr;
-    return;
-  }
-  FBitmap = &Image->GetPicture().Bitmap();
-  FreeNotification(Image);
-  DetachView();
-}
-
-void TQuilloIO::SetAttachedBitmap(TBitmap* Bitmap) {
-  if (!Bitmap) {
-    if (FView || FImage) return;
-    FBitmap = nullptr;
-    return;
-  }
-  DetachView();
-  if (FImage) {
-    RemoveFreeNotification(FImage);
-    FImage = nullptr;
-  }
-  FBitmap = Bitmap;
-}
-
-void TQuilloIO::Notification(TComponent* AComponent, TOperation Operation) {
-  TComponent::Notification(AComponent, Operation);
-  if (Operation != opRemove) return;
-  if (AComponent == FView) {
-    FView = nullptr;
-    FBitmap = nullptr;
-  } else if (AComponent == FImage) {
-    FImage = nullptr;
-    FBitmap = nullptr;
-  }
 }
 
 bool TQuilloIO::ParamsOwnerViewDpi(int32_t& DpiX, int32_t& DpiY) {
@@ -157,15 +81,6 @@ void TQuilloIO::Clear() {
     }
   }
   Update();
-}
-
-void TQuilloIO::Update() {
-  if (FView) {
-    FView->Update();
-    FView->ImageChange();
-  } else if (FBitmap) {
-    FBitmap->Modified();
-  }
 }
 
 // ---------------------------------------------------------------------------------------------

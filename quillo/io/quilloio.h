@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "quillo/core/target.h"
 #include "quillo/core/types.h"
 #include "quillo/core/view.h"
 #include "quillo/io/fileformats.h"
@@ -27,20 +28,10 @@ using TQLIOPreviewEvent = std::function<void(TObject* Sender, TObject* Form)>;
 // extension or by content, wraps every codec call with progress and the abort flag, and keeps
 // the attached view's resolution and repaint in step. Failures arrive as Aborting; errors
 // raised while opening a file pass through to the caller.
-class TQuilloIO : public TComponent, public IQLParamsOwner {
+class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
  public:
   explicit TQuilloIO(TComponent* AOwner = nullptr);
   ~TQuilloIO() override;
-
-  // --- targets -------------------------------------------------------------------------------
-  TQLView* GetAttachedQuillo() const { return FView; }
-  void SetAttachedQuillo(TQLView* View);
-  TImage* GetAttachedTImage() const { return FImage; }
-  void SetAttachedTImage(TImage* Image);
-  // The working bitmap: the target's bitmap.
-  TBitmap* GetAttachedBitmap() const { return FBitmap; }
-  // Setting none is ignored while a view or an image control is attached.
-  void SetAttachedBitmap(TBitmap* Bitmap);
 
   // --- state ---------------------------------------------------------------------------------
   TIOParamsVals& IOParams() { return FParams; }
@@ -124,16 +115,11 @@ class TQuilloIO : public TComponent, public IQLParamsOwner {
   void AssignParams(const TIOParamsVals& Source) { FParams.Assign(Source); }
   // Fills the whole bitmap with Background.
   void Clear();
-  // With a view attached: the view's update and image-change notice; else the bitmap's.
-  void Update();
-
   // IQLParamsOwner
   TBitmap* ParamsOwnerBitmap() override { return FBitmap; }
   bool ParamsOwnerViewDpi(int32_t& DpiX, int32_t& DpiY) override;
 
  protected:
-  void Notification(TComponent* AComponent, TOperation Operation) override;
-
   // The frame every per-format loader runs in. Read is the codec call (Progress prepared);
   // File is the name for file loads (empty for streams); SetViewDpi tells whether this loader
   // passes the resolution to the view.
@@ -158,13 +144,6 @@ class TQuilloIO : public TComponent, public IQLParamsOwner {
   void EndLoad(int32_t FileType, const std::string& File, bool SetViewDpi);
 
  private:
-  void DetachView();
-  void OnViewBitmapChange(TObject* Sender, bool Destroying);
-
-  // The targets come first: the parameters ask for the bitmap while they are being built.
-  TQLView* FView = nullptr;
-  TImage* FImage = nullptr;
-  TBitmap* FBitmap = nullptr;
   TColor FBackground = clWhite;
   TIOParamsVals FParams;
 };

@@ -153,92 +153,10 @@ void DrawOnto(TBitmap& B, const TRect& R, const TBitmap& Image) {
 // ---------------------------------------------------------------------------------------------
 // Creation and attachment
 
-TQuilloProc::TQuilloProc(TComponent* AOwner) : TComponent(AOwner), FUndo(1, 1, pf24bit) {}
+TQuilloProc::TQuilloProc(TComponent* AOwner) : TQLTargetComponent(AOwner), FUndo(1, 1, pf24bit) {}
 
 TQuilloProc::~TQuilloProc() {
   Destroying();
-  if (FView) FView->RemoveBitmapChangeEvent(this);
-}
-
-void TQuilloProc::DetachView() {
-  if (!FView) return;
-  FView->RemoveBitmapChangeEvent(this);
-  RemoveFreeNotification(FView);
-  FView = nullptr;
-}
-
-void TQuilloProc::DetachImage() {
-  if (!FImage) return;
-  RemoveFreeNotification(FImage);
-  FImage = nullptr;
-}
-
-void TQuilloProc::SetAttachedQuillo(TQLView* View) {
-  if (View == FView) return;
-  const bool HadView = FView != nullptr;
-  DetachView();
-  if (!View) {
-    // The view's bitmap is not ours to keep once we no longer hear about it.
-    if (HadView) FBitmap = nullptr;
-    return;
-  }
-  FView = View;
-  FBitmap = View->GetFBitmap();
-  FreeNotification(View);
-  DetachImage();
-  View->RegisterBitmapChangeEvent(
-      this, [this](TObject* Sender, bool Destroying) { OnBitmapChange(Sender, Destroying); });
-}
-
-void TQuilloProc::SetTImage(TImage* Image) {
-  if (Image == FImage) return;
-  if (!Image) {
-    DetachImage();
-    if (!FView) FBitmap = nullptr;
-    return;
-  }
-  DetachView();
-  DetachImage();
-  FImage = Image;
-  FBitmap = &Image->GetPicture().Bitmap();
-  FreeNotification(Image);
-}
-
-void TQuilloProc::SetAttachedBitmap(TBitmap* Bitmap) {
-  if (!Bitmap) {
-    if (FView || FImage) return;
-    FBitmap = nullptr;
-    return;
-  }
-  DetachView();
-  DetachImage();
-  FBitmap = Bitmap;
-}
-
-void TQuilloProc::OnBitmapChange(TObject* Sender, bool Destroying) {
-  if (!FView || Sender != FView) return;
-  if (Destroying) {
-    RemoveFreeNotification(FView);
-    FView = nullptr;
-    FBitmap = nullptr;
-  } else {
-    FBitmap = FView->GetFBitmap();
-  }
-}
-
-void TQuilloProc::Notification(TComponent* AComponent, TOperation Operation) {
-  TComponent::Notification(AComponent, Operation);
-  if (Operation != opRemove) return;
-  // The bitmap of a view or image control goes with it: keeping the pointer would leave the
-  // next operation writing into freed memory.
-  if (AComponent == FView) {
-    FView->RemoveBitmapChangeEvent(this);
-    FView = nullptr;
-    FBitmap = nullptr;
-  } else if (AComponent == FImage) {
-    FImage = nullptr;
-    FBitmap = nullptr;
-  }
 }
 
 TColor TQuilloProc::GetBackground() const {
@@ -250,15 +168,6 @@ void TQuilloProc::SetBackground(TColor Color) {
     FView->SetBackGround(Color);
   else
     FBackground = Color;
-}
-
-void TQuilloProc::Update() {
-  if (FView) {
-    FView->Update();
-    FView->ImageChange();
-  } else if (FBitmap) {
-    FBitmap->Modified();
-  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "quillo/core/selection.h"
+#include "quillo/core/target.h"
 #include "quillo/core/types.h"
 #include "quillo/core/view.h"
 #include "quillo/platform/bitmap.h"
@@ -39,25 +40,14 @@ void _CopyPolygonBitmap(TBitmap& Destination, const TBitmap& Copy, int32_t X, in
 // Fills the inside of the polygon (sub-polygons filled alternately) with Color.
 void _ClearSel(TBitmap& Bitmap, const TPoint* Polygon, int32_t Count, TColor Color);
 
-class TQuilloProc : public TComponent {
+class TQuilloProc : public TQLTargetComponent {
  public:
   explicit TQuilloProc(TComponent* AOwner = nullptr);
   ~TQuilloProc() override;
 
   // --- targets -------------------------------------------------------------------------------
-  TQLView* GetAttachedQuillo() const { return FView; }
-  // Takes the view's bitmap and follows it when the view replaces it.
-  void SetAttachedQuillo(TQLView* View);
-  TImage* GetAttachedTImage() const { return FImage; }
-  // Takes the image control's picture bitmap.
-  void SetTImage(TImage* Image);
-  // The bitmap every operation changes.
-  TBitmap* GetAttachedBitmap() const { return FBitmap; }
-  // Setting none is ignored while a view or an image control is attached; setting a bitmap
-  // clears those attachments.
-  void SetAttachedBitmap(TBitmap* Bitmap);
-  // Called by the attached view when it replaces its bitmap (Destroying false) or goes (true).
-  void OnBitmapChange(TObject* Sender, bool Destroying);
+  // The image control's picture bitmap becomes the target.
+  void SetTImage(TImage* Image) { SetAttachedTImage(Image); }
 
   // --- settings ------------------------------------------------------------------------------
   bool GetAutoUndo() const { return FAutoUndo; }
@@ -114,10 +104,6 @@ class TQuilloProc : public TComponent {
   void PointPasteFromClip(int32_t X, int32_t Y);
   // Stretches the clipboard's image into the selection's box (PasteFromClipboard without one).
   void SelPasteFromClipStretch();
-
-  // With a view attached: the view's update and image-change notice; else the bitmap's
-  // modification notice.
-  void Update();
 
   // --- colour adjustments (24-bit only) ------------------------------------------------------
   void HSLvar(int32_t Hue, int32_t Saturation, int32_t Luminosity);
@@ -194,8 +180,6 @@ class TQuilloProc : public TComponent {
   void FTConvertFrom(const TQLFtImage& Image);
 
  protected:
-  void Notification(TComponent* AComponent, TOperation Operation) override;
-
   // Which selections an operation runs on directly: every rectangle, or only a selection
   // without polygon.
   enum TDirectRule : uint8_t { drRectangles, drNoPolygon };
@@ -210,8 +194,6 @@ class TQuilloProc : public TComponent {
   bool Is24() const { return FBitmap && FBitmap->GetPixelFormat() == pf24bit; }
 
  private:
-  void DetachView();
-  void DetachImage();
   // The view when it carries a selection.
   TQLView* SelectionView() const;
   // The selection's box clipped to the bitmap.
@@ -220,9 +202,6 @@ class TQuilloProc : public TComponent {
   bool ClipboardBitmap(TBitmap& Out) const;
   void PutDIB(const TBitmap& Source, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
 
-  TQLView* FView = nullptr;
-  TImage* FImage = nullptr;
-  TBitmap* FBitmap = nullptr;
   bool FAutoUndo = true;
   TColor FBackground = clBlack;
   TBitmap FUndo;

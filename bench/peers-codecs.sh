@@ -10,12 +10,10 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh bench test >/dev/null
 
 build=${1:-build/bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
-  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=ON >/dev/null
-cmake --build "$build" -j2 --target quillo_tool quant_tool >/dev/null
+source bench/peers-common.sh
+bench_build quillo_tool quant_tool
 quillo=$build/apps/quillo/quillo
 runs=${RUNS:-3}
-source bench/peers-common.sh
 size=${SIZE:-6000x4000}
 
 

@@ -8,11 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh bench test >/dev/null
 build=${1:-build/bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
-  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=OFF >/dev/null
-cmake --build "$build" -j2 --target colorops_bench quant_tool >/dev/null
-runs=${RUNS:-3}
 source bench/peers-common.sh
+bench_build colorops_bench quant_tool
+runs=${RUNS:-3}
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
 
 "$build/bench/colorops_bench" --benchmark_format=csv >"$tmp/ours.csv" 2>/dev/null

@@ -1,5 +1,12 @@
-# Sourced by the peers-*.sh scripts: timing, ratios, and peers set up to handle big images.
-# Expects $runs; sets up $tmp (removed on exit).
+# Sourced by the peers-*.sh scripts: the Release build, timing, ratios, and peers set up to
+# handle big images. Expects $build (and $runs when timing); sets up $tmp (removed on exit).
+
+# Configures $build as the Release build with benchmarks and the tool; builds the targets given.
+bench_build() {
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
+    -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=ON >/dev/null
+  cmake --build "$build" -j2 --target "$@" >/dev/null
+}
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

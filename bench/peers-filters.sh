@@ -7,12 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh bench test >/dev/null
 build=${1:-build/bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
-  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=ON >/dev/null
-cmake --build "$build" -j2 --target filters_tool filters_bench quant_tool >/dev/null
+source bench/peers-common.sh
+bench_build filters_tool filters_bench quant_tool
 tool=$build/bench/filters_tool
 runs=${RUNS:-2}
-source bench/peers-common.sh
 export MAGICK_THREAD_LIMIT=1
 
 "$build/bench/quant_tool" gen 6000 4000 "$tmp/in.ppm"

@@ -17,13 +17,11 @@ scripts/deps.sh bench
 command -v djpeg >/dev/null || scripts/deps.sh test
 
 build=${1:-build/bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
-  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=OFF >/dev/null
-cmake --build "$build" -j2 --target jpeg_tool jpeg_bench >/dev/null
+source bench/peers-common.sh
+bench_build jpeg_tool jpeg_bench
 tool=$build/bench/jpeg_tool
 
 runs=${RUNS:-5}
-source bench/peers-common.sh
 
 "$tool" gen 4000 3000 "$tmp/photo.ppm"
 cjpeg -quality 90 -outfile "$tmp/photo.jpg" "$tmp/photo.ppm"

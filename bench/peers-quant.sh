@@ -11,14 +11,12 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh bench
 
 build=${1:-build/bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
-  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=OFF >/dev/null
-cmake --build "$build" -j2 --target quant_tool quant_bench >/dev/null
+source bench/peers-common.sh
+bench_build quant_tool quant_bench
 tool=$build/bench/quant_tool
 
 runs=${RUNS:-3}
 sizes=${SIZES:-"1000x1000 4000x3000"}
-source bench/peers-common.sh
 
 quality() { "$tool" compare "$1" "$2"; }
 

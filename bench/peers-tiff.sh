@@ -15,12 +15,10 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh bench test >/dev/null
 
 build=${1:-build/bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON \
-  -DQUILLO_BUILD_TESTS=OFF -DQUILLO_BUILD_APPS=ON >/dev/null
-cmake --build "$build" -j2 --target quillo_tool quant_tool tiff_bench >/dev/null
+source bench/peers-common.sh
+bench_build quillo_tool quant_tool tiff_bench
 quillo=$build/apps/quillo/quillo
 runs=${RUNS:-5}
-source bench/peers-common.sh
 
 row() { printf '%-24s %10s %10s %8s\n' "$1" "$2" "$3" "$(ratio "$3" "$2")"; }
 

@@ -13,11 +13,6 @@ using namespace quillo;
 
 namespace {
 
-const TBitmap& Image() {
-  static TBitmap B = bench::PhotoImage(6000, 4000);
-  return B;
-}
-
 void ParamsFor(int64_t Kind, TIOParamsVals& P) {
   if (Kind == 1) {  // RLE8
     P.BitsPerSample = 8;
@@ -33,9 +28,9 @@ std::vector<uint8_t> Encoded(int64_t Kind) {
   bool Abort = false;
   TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
   if (Kind == 2)
-    PXMWriteStream(S, Image(), P, Prog);
+    PXMWriteStream(S, bench::Photo24MP(), P, Prog);
   else
-    BMPWriteStream(S, Image(), P, Prog);
+    BMPWriteStream(S, bench::Photo24MP(), P, Prog);
   return S.Data();
 }
 
@@ -44,7 +39,7 @@ const char* KindName(int64_t Kind) {
 }
 
 void BM_CopyImageBytes(benchmark::State& State) {
-  const TBitmap& B = Image();
+  const TBitmap& B = bench::Photo24MP();
   std::vector<uint8_t> Dst(static_cast<size_t>(B.BitsSize()));
   for (auto _ : State) {
     std::memcpy(Dst.data(), B.Bits(), Dst.size());
@@ -55,7 +50,7 @@ void BM_CopyImageBytes(benchmark::State& State) {
 
 // The same copy into fresh memory, as a reader must: what any decoder pays at least.
 void BM_CopyToFreshBitmap(benchmark::State& State) {
-  const TBitmap& B = Image();
+  const TBitmap& B = bench::Photo24MP();
   for (auto _ : State) {
     TBitmap Dst(B.GetWidth(), B.GetHeight(), pf24bit);
     std::memcpy(Dst.Bits(), B.Bits(), static_cast<size_t>(B.BitsSize()));
@@ -81,14 +76,14 @@ void BM_Read(benchmark::State& State) {
       BMPReadStream(S, B, 0, P, Prog, false);
     benchmark::DoNotOptimize(B.Bits());
   }
-  State.SetBytesProcessed(State.iterations() * Image().BitsSize());
+  State.SetBytesProcessed(State.iterations() * bench::Photo24MP().BitsSize());
 }
 
 void BM_Write(benchmark::State& State) {
   const int64_t Kind = State.range(0);
   State.SetLabel(KindName(Kind));
   TMemoryStream S;
-  S.SetSize(Image().BitsSize() + (1 << 20));
+  S.SetSize(bench::Photo24MP().BitsSize() + (1 << 20));
   for (auto _ : State) {
     S.SetPosition(0);
     TIOParamsVals P;
@@ -96,12 +91,12 @@ void BM_Write(benchmark::State& State) {
     bool Abort = false;
     TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
     if (Kind == 2)
-      PXMWriteStream(S, Image(), P, Prog);
+      PXMWriteStream(S, bench::Photo24MP(), P, Prog);
     else
-      BMPWriteStream(S, Image(), P, Prog);
+      BMPWriteStream(S, bench::Photo24MP(), P, Prog);
     benchmark::DoNotOptimize(S.Memory());
   }
-  State.SetBytesProcessed(State.iterations() * Image().BitsSize());
+  State.SetBytesProcessed(State.iterations() * bench::Photo24MP().BitsSize());
 }
 
 }  // namespace

@@ -16,14 +16,9 @@ using namespace quillo;
 
 namespace {
 
-const TBitmap& Photo() {
-  static TBitmap B = bench::PhotoImage(6000, 4000);
-  return B;
-}
-
 void BM_Convolve3x3(benchmark::State& State) {
   TBitmap B;
-  B.Assign(Photo());
+  B.Assign(bench::Photo24MP());
   TProgressRec P;
   for (auto _ : State) {
     _ApplyFilter(B, QLFiltPres[State.range(0)], TRect{0, 0, 6000, 4000}, P);
@@ -33,7 +28,7 @@ void BM_Convolve3x3(benchmark::State& State) {
 
 void BM_MaximumRadius3(benchmark::State& State) {
   TBitmap B;
-  B.Assign(Photo());
+  B.Assign(bench::Photo24MP());
   for (auto _ : State) {
     _MorphFilter(B, 3, 0, TRect{0, 0, 6000, 4000}, nullptr, nullptr);
     benchmark::DoNotOptimize(B.Bits());

@@ -10,18 +10,13 @@ using namespace quillo;
 
 namespace {
 
-const TBitmap& Image() {
-  static TBitmap B = bench::PhotoImage(6000, 4000);
-  return B;
-}
-
 void BM_Resample(benchmark::State& State) {
   const TResampleFilter F = static_cast<TResampleFilter>(State.range(0));
   const int32_t Percent = static_cast<int32_t>(State.range(1));
-  Image();  // made before the timing starts
+  bench::Photo24MP();  // made before the timing starts
   for (auto _ : State) {
     TBitmap Dst(6000 * Percent / 100, 4000 * Percent / 100, pf24bit);
-    _Resample(Image(), Dst, F, nullptr, nullptr);
+    _Resample(bench::Photo24MP(), Dst, F, nullptr, nullptr);
     benchmark::DoNotOptimize(Dst.Bits());
   }
 }
@@ -29,10 +24,10 @@ void BM_Resample(benchmark::State& State) {
 void BM_Rotate30(benchmark::State& State) {
   bool Abort = false;
   TProgressRec P = QLProgressRec(nullptr, nullptr, Abort);
-  Image();
+  bench::Photo24MP();
   for (auto _ : State) {
     TBitmap B;
-    B.Assign(Image());
+    B.Assign(bench::Photo24MP());
     _Rotate24(B, 30, true, clWhite, P);
     benchmark::DoNotOptimize(B.Bits());
   }

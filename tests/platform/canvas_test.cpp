@@ -6,8 +6,10 @@
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/canvas.h"
 #include "quillo/platform/region.h"
+#include "tests/support/testutil.h"
 
 using namespace quillo;
+using namespace quillo::test;
 
 namespace {
 
@@ -18,17 +20,6 @@ TBitmap Filled(int32_t W, int32_t H, TColor C, TPixelFormat PF = pf24bit) {
   B.Canvas().FillRect(Rect(0, 0, W, H));
   B.Canvas().Brush().SetColor(clWhite);
   return B;
-}
-
-// The pixels of colour C as a picture, one string per row ('#' for C, '.' otherwise).
-std::vector<std::string> Picture(TBitmap& B, TColor C) {
-  std::vector<std::string> Rows;
-  for (int32_t Y = 0; Y < B.GetHeight(); ++Y) {
-    std::string Row;
-    for (int32_t X = 0; X < B.GetWidth(); ++X) Row += B.Canvas().GetPixel(X, Y) == C ? '#' : '.';
-    Rows.push_back(Row);
-  }
-  return Rows;
 }
 
 int32_t Count(TBitmap& B, TColor C) {

@@ -63,16 +63,6 @@ double Mismatch(const TBitmap& A, const TBitmap& B) {
   return double(Bad) / (double(W) * H);
 }
 
-std::vector<std::string> Picture(TBitmap& B, TColor C) {
-  std::vector<std::string> Rows;
-  for (int32_t Y = 0; Y < B.GetHeight(); ++Y) {
-    std::string Row;
-    for (int32_t X = 0; X < B.GetWidth(); ++X) Row += B.Canvas().GetPixel(X, Y) == C ? '#' : '.';
-    Rows.push_back(Row);
-  }
-  return Rows;
-}
-
 }  // namespace
 
 TEST(MetafileFromTools, MatchesTheToolsOwnRaster) {

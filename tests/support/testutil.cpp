@@ -12,6 +12,7 @@
 #include <random>
 
 #include "quillo/core/pixels.h"
+#include "quillo/platform/canvas.h"
 
 namespace quillo::test {
 
@@ -47,6 +48,16 @@ TBitmap RandomBitmap1(int32_t W, int32_t H, uint32_t Seed) {
       if (Rng() & 1) Row[X >> 3] |= static_cast<uint8_t>(0x80 >> (X & 7));
   }
   return B;
+}
+
+std::vector<std::string> Picture(TBitmap& B, TColor C) {
+  std::vector<std::string> Rows;
+  for (int32_t Y = 0; Y < B.GetHeight(); ++Y) {
+    std::string Row;
+    for (int32_t X = 0; X < B.GetWidth(); ++X) Row += B.Canvas().GetPixel(X, Y) == C ? '#' : '.';
+    Rows.push_back(Row);
+  }
+  return Rows;
 }
 
 bool SamePixels(const TBitmap& A, const TBitmap& B) {

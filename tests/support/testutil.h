@@ -30,6 +30,9 @@ TBitmap RandomBitmap1(int32_t W, int32_t H, uint32_t Seed);
 // True when both bitmaps have the same size and format and equal pixels (padding ignored).
 bool SamePixels(const TBitmap& A, const TBitmap& B);
 
+// The pixels of colour C as a picture, one string per row ('#' for C, '.' otherwise).
+std::vector<std::string> Picture(TBitmap& B, TColor C);
+
 // Runs a shell command; returns its exit status and puts standard output into Output.
 int RunCommand(const std::string& Command, std::string* Output = nullptr);
 // True when a program of that name is on the PATH.

@@ -241,8 +241,9 @@ void DecompressBuf(const void* In, int64_t Length, int64_t OutEstimate, std::vec
       if (Code == Z_STREAM_END) break;
       // With Z_FINISH a full output buffer reads as a buffer error: only that one may grow.
       if (Code < 0 && !(Code == Z_BUF_ERROR && Z.avail_out == 0)) throw EAbort();
-      // Input used up without an end: the stream is cut short.
-      if (Z.avail_in == 0 && Z.avail_out != 0) throw EAbort();
+      // Only a full output buffer is a reason to go on: room left means the input is cut
+      // short or the stream wants a preset dictionary, which is never supplied.
+      if (Z.avail_out != 0) throw EAbort();
       const size_t Used = Out.size() - Z.avail_out;
       if (static_cast<int64_t>(Out.size()) + Step > Limit) throw EAbort();
       Out.resize(Out.size() + static_cast<size_t>(Step));

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/png.h"
 #include "quillo/codecs/zstreams.h"
@@ -275,6 +277,27 @@ TEST(ZStreams, RoundTripsAndLimits) {
   QLSetMaxPixels(1000);
   EXPECT_THROW(DecompressBuf(Bomb.data(), static_cast<int64_t>(Bomb.size()), 0, Out), EAbort);
   QLSetMaxPixels(Old);
+  // A stream made with a preset dictionary cannot be read without it: both readers give up at
+  // once rather than waiting for output that never comes.
+  std::vector<uint8_t> Dict;
+  {
+    z_stream D{};
+    ASSERT_EQ(deflateInit(&D, 6), Z_OK);
+    const uint8_t Words[] = "preset dictionary";
+    ASSERT_EQ(deflateSetDictionary(&D, Words, sizeof(Words)), Z_OK);
+    Dict.resize(deflateBound(&D, 1000));
+    D.next_in = Data.data();
+    D.avail_in = 1000;
+    D.next_out = Dict.data();
+    D.avail_out = static_cast<uInt>(Dict.size());
+    ASSERT_EQ(deflate(&D, Z_FINISH), Z_STREAM_END);
+    Dict.resize(D.total_out);
+    deflateEnd(&D);
+  }
+  EXPECT_THROW(DecompressBuf(Dict.data(), static_cast<int64_t>(Dict.size()), 0, Out), EAbort);
+  TMemoryViewStream DictIn(Dict.data(), static_cast<int64_t>(Dict.size()));
+  TDecompressionStream DictZ(DictIn);
+  EXPECT_THROW(DictZ.Read(Back.data(), 1000), EAbort);
 }
 
 TEST(PNG, ThroughTheComponent) {

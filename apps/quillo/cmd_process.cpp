@@ -18,14 +18,14 @@ namespace {
 
 enum class TKind { Int, Real, Bool, Colour, Choice, Text };
 
-struct TArgSpec {
+struct TArgDef {
   const char* Name;
   TKind Kind;
   const char* Default;  // nullptr: required
   std::vector<std::string> Choices = {};
 };
 
-// The arguments of one step, checked against its specs.
+// The arguments of one step, checked against their definitions.
 class TValues {
  public:
   int32_t Int(const std::string& N) const {
@@ -42,7 +42,7 @@ class TValues {
     return CreateRGB(static_cast<uint8_t>(C >> 16), static_cast<uint8_t>(C >> 8),
                      static_cast<uint8_t>(C));
   }
-  // The index of the value among the spec's choices.
+  // The index of the value among the definition's choices.
   int32_t Choice(const std::string& N) const { return std::stoi(Get(N)); }
   const std::string& Get(const std::string& N) const { return FValues.at(N); }
   std::map<std::string, std::string> FValues;
@@ -51,7 +51,7 @@ class TValues {
 struct TOp {
   const char* Name;
   const char* Summary;
-  std::vector<TArgSpec> Args;
+  std::vector<TArgDef> Args;
   std::function<void(TQuilloProc&, const TValues&)> Run;
 };
 
@@ -300,14 +300,14 @@ std::string Lower(std::string S) {
   return S;
 }
 
-// Checks Text as a value of Spec; the stored form (choices by index).
-std::string CheckValue(const TOp& Op, const TArgSpec& Spec, const std::string& Text) {
+// Checks Text as a value of Def; the stored form (choices by index).
+std::string CheckValue(const TOp& Op, const TArgDef& Def, const std::string& Text) {
   auto Bad = [&](const char* What) {
-    return TUsageError{std::string(Op.Name) + ": " + Spec.Name + " takes " + What + ", not \"" +
+    return TUsageError{std::string(Op.Name) + ": " + Def.Name + " takes " + What + ", not \"" +
                        Text + "\""};
   };
   char* End = nullptr;
-  switch (Spec.Kind) {
+  switch (Def.Kind) {
     case TKind::Int: {
       const long long V = std::strtoll(Text.c_str(), &End, 10);
       if (Text.empty() || *End || V < -1000000000 || V > 1000000000) throw Bad("a whole number");
@@ -330,11 +330,11 @@ std::string CheckValue(const TOp& Op, const TArgSpec& Spec, const std::string& T
       return Text;
     }
     case TKind::Choice:
-      for (size_t I = 0; I < Spec.Choices.size(); ++I)
-        if (Lower(Text) == Spec.Choices[I]) return std::to_string(I);
+      for (size_t I = 0; I < Def.Choices.size(); ++I)
+        if (Lower(Text) == Def.Choices[I]) return std::to_string(I);
       {
         std::string All;
-        for (const std::string& C : Spec.Choices) All += (All.empty() ? "" : ", ") + C;
+        for (const std::string& C : Def.Choices) All += (All.empty() ? "" : ", ") + C;
         throw Bad(("one of " + All).c_str());
       }
     case TKind::Text:
@@ -361,24 +361,24 @@ std::vector<TStep> ParseSteps(const TArgs& Words) {
       throw TUsageError{"unknown operation \"" + W + "\" (quillo process --help lists them)"};
     TStep& S = Steps.back();
     const size_t Eq = W.find('=');
-    const TArgSpec* Spec = nullptr;
+    const TArgDef* Def = nullptr;
     std::string Text = W;
     if (Eq != std::string::npos) {
-      for (const TArgSpec& A : S.Op->Args)
-        if (Lower(A.Name) == Lower(W.substr(0, Eq))) Spec = &A;
-      if (!Spec)
+      for (const TArgDef& A : S.Op->Args)
+        if (Lower(A.Name) == Lower(W.substr(0, Eq))) Def = &A;
+      if (!Def)
         throw TUsageError{std::string(S.Op->Name) + " has no argument \"" + W.substr(0, Eq) + "\""};
       Text = W.substr(Eq + 1);
     } else {
       if (Positional >= S.Op->Args.size())
         throw TUsageError{std::string(S.Op->Name) + " takes " + std::to_string(S.Op->Args.size()) +
                           " arguments; \"" + W + "\" is one too many (or an unknown operation)"};
-      Spec = &S.Op->Args[Positional++];
+      Def = &S.Op->Args[Positional++];
     }
-    S.Values.FValues[Spec->Name] = CheckValue(*S.Op, *Spec, Text);
+    S.Values.FValues[Def->Name] = CheckValue(*S.Op, *Def, Text);
   }
   for (TStep& S : Steps)
-    for (const TArgSpec& A : S.Op->Args) {
+    for (const TArgDef& A : S.Op->Args) {
       if (S.Values.FValues.count(A.Name)) continue;
       if (!A.Default) throw TUsageError{std::string(S.Op->Name) + " needs " + A.Name};
       S.Values.FValues[A.Name] = CheckValue(*S.Op, A, A.Default);
@@ -396,7 +396,7 @@ std::string ProcessHelp() {
       "convert. Operations:\n";
   for (const TOp& O : Ops()) {
     std::string Line = std::string("  ") + O.Name;
-    for (const TArgSpec& A : O.Args) {
+    for (const TArgDef& A : O.Args) {
       Line += std::string(" ") + (A.Default ? "[" : "") + A.Name;
       if (A.Default && *A.Default) Line += std::string("=") + A.Default;
       Line += A.Default ? "]" : "";

@@ -8,6 +8,7 @@
 
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/png.h"
+#include "quillo/core/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/quantizer.h"
@@ -16,21 +17,6 @@
 namespace quillo {
 
 namespace {
-
-inline uint16_t LE16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
-inline uint32_t LE32(const uint8_t* P) {
-  return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
-         (static_cast<uint32_t>(P[2]) << 16) | (static_cast<uint32_t>(P[3]) << 24);
-}
-inline void PutLE16(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-}
-inline void PutLE32(uint8_t* P, uint32_t V) {
-  for (int I = 0; I < 4; ++I) P[I] = static_cast<uint8_t>(V >> (8 * I));
-}
 
 int32_t PpmToDpi(int32_t Ppm, int32_t Screen) {
   int32_t Dpi = QLRound32(Ppm / 100.0 * 2.54);

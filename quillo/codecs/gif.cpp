@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quillo/codecs/common.h"
+#include "quillo/core/bytes.h"
 #include "quillo/core/dither.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
@@ -19,9 +20,6 @@ namespace {
 
 constexpr char kLoopId[] = "NETSCAPE2.0";
 
-inline uint16_t LE16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
 inline void PutLE16(std::vector<uint8_t>& V, uint32_t X) {
   V.push_back(static_cast<uint8_t>(X));
   V.push_back(static_cast<uint8_t>(X >> 8));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quillo/codecs/common.h"
+#include "quillo/core/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/quantizer.h"
@@ -14,14 +15,6 @@
 namespace quillo {
 
 namespace {
-
-inline uint16_t LE16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
-inline void PutLE16(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-}
 
 // Run-length decoding of plane lines; a run may run on into the next line (and plane).
 class TLineDecoder {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quillo/codecs/common.h"
+#include "quillo/core/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/convert.h"
@@ -20,21 +21,6 @@ namespace {
 
 constexpr char kSignature[] = "TRUEVISION-XFILE.";  // 17 characters and a NUL: 18 bytes
 constexpr int32_t kExtensionSize = 495;
-
-inline uint16_t LE16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
-inline uint32_t LE32(const uint8_t* P) {
-  return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
-         (static_cast<uint32_t>(P[2]) << 16) | (static_cast<uint32_t>(P[3]) << 24);
-}
-inline void PutLE16(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-}
-inline void PutLE32(uint8_t* P, uint32_t V) {
-  for (int I = 0; I < 4; ++I) P[I] = static_cast<uint8_t>(V >> (8 * I));
-}
 
 bool KnownType(uint8_t T) {
   return T == 1 || T == 2 || T == 3 || T == 9 || T == 10 || T == 11;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "quillo/core/bytes.h"
 #include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/metafile.h"
@@ -11,19 +12,6 @@
 namespace quillo {
 
 namespace {
-
-void PutLE32(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-  P[2] = static_cast<uint8_t>(V >> 16);
-  P[3] = static_cast<uint8_t>(V >> 24);
-}
-uint32_t LE32(const uint8_t* P) {
-  return P[0] | (P[1] << 8) | (P[2] << 16) | (static_cast<uint32_t>(P[3]) << 24);
-}
-uint16_t LE16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
 
 // What the header of a DIB says, checked against the sizes at hand.
 struct TDIBInfo {

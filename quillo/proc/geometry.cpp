@@ -396,6 +396,13 @@ bool _Rotate24(TBitmap& Bitmap, int32_t Angle, bool Antialias, TColor Background
     ShearLine(reinterpret_cast<const TRGB*>(Src.ScanLine(Y)), W,
               reinterpret_cast<TRGB*>(B1.ScanLine(Y)), K, W1, Antialias, Wt, Bg);
   }
+  // The source is no longer read: its pixels go before the result is made, which keeps the
+  // peak to two buffers. Moving an empty image in does not notify the bitmap's listener; the
+  // result does, at the end.
+  if (Stepped)
+    Scratch = TBitmap();
+  else
+    Bitmap = TBitmap();
   // Second and third shears, a row at a time: row y of the second buffer is made in a line
   // buffer (target row y of column x takes source row y - k(x) of that column, blended with
   // the row above it) and at once sheared into row y of the result.

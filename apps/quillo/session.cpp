@@ -88,9 +88,12 @@ void InstallInterruptHandler() {
 
 TOutputFile::TOutputFile(std::string FinalName) : FFinal(std::move(FinalName)) {
   const std::filesystem::path P(FFinal);
-  FTemp = (P.parent_path() / ("." + P.stem().string() + ".partial-" + std::to_string(getpid()) +
-                              P.extension().string()))
-              .string();
+  std::string Name = ".";
+  Name += P.stem().string();
+  Name += ".partial-";
+  Name += std::to_string(getpid());
+  Name += P.extension().string();
+  FTemp = (P.parent_path() / Name).string();
 }
 
 TOutputFile::~TOutputFile() {

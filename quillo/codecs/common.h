@@ -59,8 +59,23 @@ std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1,
 template <typename Body>
 void QLGuarded(TProgressRec& Progress, Body&& F) {
   bool Local = false;
-  const bool Borrowed = Progress.AbortFlag == nullptr;
-  if (Borrowed) Progress.AbortFlag = &Local;
+  // A borrowed flag is handed back on every way out, other exceptions included.
+  struct TGiveBack {
+    TProgressRec& P;
+    bool Borrowed;
+    ~TGiveBack() {
+      if (Borrowed) P.AbortFlag = nullptr;
+    }
+  } GiveBack{Progress, Progress.AbortFlag == nullptr};
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic push
+// The flag's address never outlives this frame: GiveBack clears it.
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
+  if (GiveBack.Borrowed) Progress.AbortFlag = &Local;
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic pop
+#endif
   try {
     F();
   } catch (const Exception&) {
@@ -68,7 +83,6 @@ void QLGuarded(TProgressRec& Progress, Body&& F) {
   } catch (const std::bad_alloc&) {
     QLSetAbort(Progress);
   }
-  if (Borrowed) Progress.AbortFlag = nullptr;
 }
 
 // Byte-wise reading through a buffer, for parsers that look at one byte at a time. Finish (or

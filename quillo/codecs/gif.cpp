@@ -564,12 +564,15 @@ void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Wi
     Head[8] = static_cast<uint8_t>(Height);
     Head[9] = static_cast<uint8_t>(Height >> 8);
     Out.WriteBuffer(Head.data(), static_cast<int64_t>(Head.size()));
-    std::vector<uint8_t> Loop = {0x21, 0xFF, 0x0B};
-    Loop.insert(Loop.end(), kLoopId, kLoopId + 11);
-    Loop.insert(Loop.end(), {0x03, 0x01});
-    PutLE16(Loop, LoopCount);
-    Loop.push_back(0);
-    Out.WriteBuffer(Loop.data(), static_cast<int64_t>(Loop.size()));
+    // The loop extension: application block "NETSCAPE2.0", sub-block 1 with the count.
+    uint8_t Loop[19] = {0x21, 0xFF, 0x0B};
+    std::memcpy(Loop + 3, kLoopId, 11);
+    Loop[14] = 0x03;
+    Loop[15] = 0x01;
+    Loop[16] = static_cast<uint8_t>(LoopCount);
+    Loop[17] = static_cast<uint8_t>(LoopCount >> 8);
+    Loop[18] = 0;
+    Out.WriteBuffer(Loop, sizeof(Loop));
     // The rest of the file, without any loop extension it had: the new one replaces it
     // wherever it stood (writers often put a control extension first).
     for (;;) {

@@ -226,8 +226,15 @@ void WritePXM(TStream& S, const TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Pr
   else if ((P.BitsPerSample == 8 && P.SamplesPerPixel == 3) || Bmp.GetPixelFormat() == pf24bit)
     Magic = 6;
   if (Magic == 0) return;
-  std::string Header = "P" + std::to_string(Magic) + " " + Comments + std::to_string(W) + " " +
-                       std::to_string(H) + (Magic == 4 ? "" : " 255") + "\n";
+  std::string Header = "P";
+  Header += std::to_string(Magic);
+  Header += ' ';
+  Header += Comments;
+  Header += std::to_string(W);
+  Header += ' ';
+  Header += std::to_string(H);
+  if (Magic != 4) Header += " 255";
+  Header += '\n';
   SafeStreamWrite(S, Abort, Header.data(), static_cast<int64_t>(Header.size()));
 
   // A colour image asked to be stored as black and white is reduced first rather than having

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/fax.h"
 #include "quillo/core/hooks.h"
@@ -300,6 +302,11 @@ bool IsFax(int32_t Compression) {
   return Compression >= 2 && Compression <= 4;
 }
 
+// Deflate (zlib streams): 8, and 32946 as the first writers numbered it.
+bool IsDeflate(int32_t Compression) {
+  return Compression == 8 || Compression == 32946;
+}
+
 // Decodes the rows of one strip or tile: Fetch gives the next raw row (RowLen bytes, samples
 // unpacked to one byte each below 8 bits, predictor undone), or nullptr when the data fails.
 class TRowSource {
@@ -315,6 +322,7 @@ class TRowSource {
       for (uint8_t& B : FData) B = R[B];
     }
     if (P.Compression == 5 || P.Predictor == 2 || P.Bps < 8) FUnpacked.resize(FWork.size());
+    if (IsDeflate(P.Compression)) Inflate();
   }
   ~TRowSource() {
     // The decoder hook is told that the strip has ended, whatever happened.
@@ -370,9 +378,44 @@ class TRowSource {
       }
       case 32773:
         return PackBits(D, Size) ? FWork.data() : nullptr;
+      case 8:
+      case 32946: {
+        if (FRowLen > static_cast<int64_t>(FInflated.size()) - FPos) return nullptr;
+        const uint8_t* R = FInflated.data() + FPos;
+        FPos += FRowLen;
+        if (FP.Predictor != 2) return R;
+        Integrate(R, FWork.data());
+        return FWork.data();
+      }
       default:
         return nullptr;
     }
+  }
+
+  // The strip's or tile's zlib stream inflated whole, at most its rows' worth. The buffer grows
+  // with what the data yields, so a short stream claiming a big strip costs little; a damaged
+  // or cut stream keeps the rows it gave.
+  void Inflate() {
+    const int64_t Rows = FP.TileLength > 0 ? FP.TileLength : std::min(FP.RowsPerStrip, FP.Height);
+    const int64_t Max = std::max<int64_t>(Rows, 1) * FRowLen;
+    z_stream Z{};
+    if (inflateInit(&Z) != Z_OK) return;
+    Z.next_in = FData.data();
+    Z.avail_in = static_cast<uInt>(std::min<size_t>(FData.size(), UINT32_MAX));
+    int64_t Have = 0;
+    for (;;) {
+      const int64_t Room = std::min<int64_t>(
+          Max, std::max<int64_t>({Have * 2, static_cast<int64_t>(FData.size()) * 4, 1 << 16}));
+      if (Room <= Have) break;
+      FInflated.resize(static_cast<size_t>(Room));
+      Z.next_out = FInflated.data() + Have;
+      Z.avail_out = static_cast<uInt>(Room - Have);
+      const int Code = inflate(&Z, Z_SYNC_FLUSH);
+      Have = Room - Z.avail_out;
+      if (Code != Z_OK || Z.avail_out != 0) break;  // the end, an error, or input used up
+    }
+    inflateEnd(&Z);
+    FInflated.resize(static_cast<size_t>(Have));
   }
 
   uint8_t* FaxOut() { return FFaxOut ? FFaxOut : FWork.data(); }
@@ -445,7 +488,7 @@ class TRowSource {
   int64_t FPos = 0;
   int64_t FBit = 0;
   intptr_t FLzwState = 0;
-  std::vector<uint8_t> FWork, FUnpacked;
+  std::vector<uint8_t> FWork, FUnpacked, FInflated;
   TQLFax2DDecoder FFax;
   uint8_t* FFaxOut = nullptr;
 };
@@ -809,7 +852,7 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
   // Palette pages of one bit go through their palette like deeper ones.
   P.OneBit = Bilevel && P.Photometric != 3;
   const bool Known = P.Compression == 1 || P.Compression == 5 || P.Compression == 32773 ||
-                     (IsFax(P.Compression) && Bilevel);
+                     IsDeflate(P.Compression) || (IsFax(P.Compression) && Bilevel);
   const bool Tiled = P.TileWidth > 0 || P.TileLength > 0;
   if (!Known || P.Spp < 1 || P.Spp * P.Bps > 64 || P.Bps < 1 || P.Bps > 16 ||
       (P.Bps > 8 && P.Bps != 16) || !TConverter(P).Supported() ||

@@ -139,6 +139,15 @@ TEST_F(TIFFPeers, TheirFilesReadHere) {
       {"grey16.tif", "-c lzw:2 -B"},
       {"cmyk.tif", "-c lzw"},
       {"bw.tif", "-c none"},
+      // Deflate, which writers use as often as LZW.
+      {"rgb.tif", "-c zip"},
+      {"rgb.tif", "-c zip:2"},
+      {"rgb.tif", "-c zip:2 -p separate"},
+      {"rgb.tif", "-c zip -t -w 64 -l 32"},
+      {"rgb16.tif", "-c zip:2"},
+      {"grey4.tif", "-c zip"},
+      {"pal.tif", "-c zip"},
+      {"page.tif", "-c zip -r 9"},
   };
   int N = 0;
   for (const Case& C : Cases) {

@@ -592,6 +592,49 @@ bool JpegTryStream(TStream& Stream) {
   return N == 3 && B[0] == 0xFF && B[1] == 0xD8 && B[2] == 0xFF;
 }
 
+bool QLJpegDecodeChunk(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data,
+                       size_t DataSize, int32_t Width, int32_t Components, bool StoredRgb,
+                       int64_t MaxRows, std::vector<uint8_t>& Out) {
+  Out.clear();
+  if (Width <= 0 || (Components != 1 && Components != 3) || MaxRows <= 0) return false;
+  // One stream: the tables without their end-of-image marker, then the chunk without its
+  // start-of-image marker.
+  std::vector<uint8_t> Joined;
+  const bool HaveTables = TablesSize >= 4 && Tables[0] == 0xFF && Tables[1] == 0xD8 &&
+                          Tables[TablesSize - 2] == 0xFF && Tables[TablesSize - 1] == 0xD9;
+  if (HaveTables && DataSize >= 2 && Data[0] == 0xFF && Data[1] == 0xD8) {
+    Joined.reserve(TablesSize + DataSize - 4);
+    Joined.insert(Joined.end(), Tables, Tables + TablesSize - 2);
+    Joined.insert(Joined.end(), Data + 2, Data + DataSize);
+  } else {
+    Joined.assign(Data, Data + DataSize);
+  }
+  TMemoryViewStream S(Joined.data(), static_cast<int64_t>(Joined.size()));
+  TJDecoder J(S);
+  if (!J.Run(StepCreateAndReadHeader)) return false;
+  jpeg_decompress_struct& I = J.D().Info;
+  if (I.num_components != Components || I.image_width != static_cast<JDIMENSION>(Width))
+    return false;
+  if (Components == 3) {
+    if (StoredRgb) I.jpeg_color_space = JCS_RGB;
+    I.out_color_space = JCS_RGB;
+  } else {
+    I.out_color_space = JCS_GRAYSCALE;
+  }
+  if (!J.Run(StepStart)) return false;
+  const int64_t RowBytes = static_cast<int64_t>(Width) * Components;
+  const int64_t Rows = std::min<int64_t>(I.output_height, MaxRows);
+  Out.assign(static_cast<size_t>(Rows * RowBytes), 0);
+  for (int64_t Y = 0; Y < Rows; ++Y) {
+    J.D().Row = Out.data() + Y * RowBytes;
+    if (!J.Run(StepReadRow) || J.D().Got != 1) {
+      Out.resize(static_cast<size_t>(Y * RowBytes));
+      return false;
+    }
+  }
+  return true;
+}
+
 void ReadJPegStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
                     bool Preview) {
   QLGuarded(Progress, [&] {

@@ -1,6 +1,9 @@
 // JPEG reading and writing over the system's libjpeg (6b interface), and IPTC injection.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "quillo/core/metadata.h"
 #include "quillo/core/types.h"
 #include "quillo/io/params.h"
@@ -27,6 +30,15 @@ void ReadJPegStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPr
 void WriteJPegStream(TStream& Stream, const TBitmap& Bitmap, TIOParamsVals& Params,
                      TProgressRec& Progress);
 
+// Decodes one JPEG-compressed strip or tile of a TIFF page into Out: rows of Width x Components
+// 8-bit samples, interleaved, grey or red-green-blue. Tables, when not empty, is the page's
+// table stream (quantisation and Huffman tables shared by its chunks), read before Data. With
+// StoredRgb three components are taken as stored red, green and blue, otherwise as luma and
+// chroma. At most MaxRows rows are decoded. False when the data is not a JPEG of the expected
+// width and component count, or fails part-way (Out then holds the rows decoded until then).
+bool QLJpegDecodeChunk(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data,
+                       size_t DataSize, int32_t Width, int32_t Components, bool StoredRgb,
+                       int64_t MaxRows, std::vector<uint8_t>& Out);
 // Copies the JPEG of Source to Destination without decoding it, dropping every APP13 segment
 // and placing one APP13 holding the standard IPTC buffer of List where the first APP13 was, or
 // after the first APP0. True when the copy completed and the block was placed; false for a

@@ -13,6 +13,7 @@
 
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/fax.h"
+#include "quillo/codecs/jpeg.h"
 #include "quillo/core/hooks.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
@@ -55,6 +56,7 @@ enum : uint16_t {
   kTileLength = 323,
   kTileOffsets = 324,
   kTileByteCounts = 325,
+  kJpegTables = 347,
 };
 
 enum : uint16_t { kBYTE = 1, kASCII = 2, kSHORT = 3, kLONG = 4, kRATIONAL = 5 };
@@ -253,6 +255,14 @@ class TIfd {
   }
 
   // An ASCII entry up to its first NUL; empty when absent.
+  // The raw bytes of a BYTE or UNDEFINED field (empty when absent).
+  std::vector<uint8_t> Bytes(uint16_t Tag) const {
+    const TEntry* E = Find(Tag);
+    std::vector<uint8_t> Raw;
+    if (!E || (E->Type != kBYTE && E->Type != 7) || !RawValue(*E, Raw)) return {};
+    return Raw;
+  }
+
   std::string String(uint16_t Tag) const {
     const TEntry* E = Find(Tag);
     std::vector<uint8_t> Raw;
@@ -294,6 +304,8 @@ struct TPage {
   std::vector<uint32_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
   std::vector<TRGB> Palette;
   TTIFFLZWDecompFunc Lzw = nullptr;
+  std::vector<uint8_t> JpegTables;  // shared by the chunks of a JPEG-compressed page
+  bool JpegRgb = false;             // three JPEG components stored as red, green, blue
   bool BE = false;
   bool OneBit = false;
 };
@@ -301,6 +313,9 @@ struct TPage {
 bool IsFax(int32_t Compression) {
   return Compression >= 2 && Compression <= 4;
 }
+
+// JPEG with its tables in the page's JPEGTables field (the older form, 6, is not read).
+constexpr int32_t kJpegCompression = 7;
 
 // Deflate (zlib streams): 8, and 32946 as the first writers numbered it.
 bool IsDeflate(int32_t Compression) {
@@ -323,6 +338,9 @@ class TRowSource {
     }
     if (P.Compression == 5 || P.Predictor == 2 || P.Bps < 8) FUnpacked.resize(FWork.size());
     if (IsDeflate(P.Compression)) Inflate();
+    if (P.Compression == kJpegCompression)
+      QLJpegDecodeChunk(P.JpegTables.data(), P.JpegTables.size(), FData.data(), FData.size(),
+                        static_cast<int32_t>(Pixels), Samples, P.JpegRgb, ChunkRows(), FInflated);
   }
   ~TRowSource() {
     // The decoder hook is told that the strip has ended, whatever happened.
@@ -378,6 +396,7 @@ class TRowSource {
       }
       case 32773:
         return PackBits(D, Size) ? FWork.data() : nullptr;
+      case 7:
       case 8:
       case 32946: {
         if (FRowLen > static_cast<int64_t>(FInflated.size()) - FPos) return nullptr;
@@ -395,9 +414,14 @@ class TRowSource {
   // The strip's or tile's zlib stream inflated whole, at most its rows' worth. The buffer grows
   // with what the data yields, so a short stream claiming a big strip costs little; a damaged
   // or cut stream keeps the rows it gave.
+  // The rows one strip or tile holds at most.
+  int64_t ChunkRows() const {
+    return std::max<int64_t>(
+        FP.TileLength > 0 ? FP.TileLength : std::min(FP.RowsPerStrip, FP.Height), 1);
+  }
+
   void Inflate() {
-    const int64_t Rows = FP.TileLength > 0 ? FP.TileLength : std::min(FP.RowsPerStrip, FP.Height);
-    const int64_t Max = std::max<int64_t>(Rows, 1) * FRowLen;
+    const int64_t Max = ChunkRows() * FRowLen;
     z_stream Z{};
     if (inflateInit(&Z) != Z_OK) return;
     Z.next_in = FData.data();
@@ -851,8 +875,18 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
 
   // Palette pages of one bit go through their palette like deeper ones.
   P.OneBit = Bilevel && P.Photometric != 3;
+  // JPEG pages of 8-bit grey or colour, chunky: the decoder gives grey or red, green, blue
+  // whether the page stores luma and chroma (the usual photometric 6) or RGB.
+  const bool Jpeg = P.Compression == kJpegCompression && P.Bps == 8 && P.Planar == 1 &&
+                    ((P.Spp == 1 && P.Photometric <= 1) ||
+                     (P.Spp == 3 && (P.Photometric == 2 || P.Photometric == 6)));
+  if (Jpeg) {
+    P.JpegTables = Ifd.Bytes(kJpegTables);
+    P.JpegRgb = P.Photometric == 2;
+    if (P.Photometric == 6) P.Photometric = 2;
+  }
   const bool Known = P.Compression == 1 || P.Compression == 5 || P.Compression == 32773 ||
-                     IsDeflate(P.Compression) || (IsFax(P.Compression) && Bilevel);
+                     IsDeflate(P.Compression) || Jpeg || (IsFax(P.Compression) && Bilevel);
   const bool Tiled = P.TileWidth > 0 || P.TileLength > 0;
   if (!Known || P.Spp < 1 || P.Spp * P.Bps > 64 || P.Bps < 1 || P.Bps > 16 ||
       (P.Bps > 8 && P.Bps != 16) || !TConverter(P).Supported() ||

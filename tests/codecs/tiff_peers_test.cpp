@@ -1,6 +1,8 @@
 // TIFF against libtiff's tools and ImageMagick, in both directions, pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -184,6 +186,69 @@ TEST_F(TIFFPeers, TheirFilesReadHere) {
   ASSERT_TRUE(ReadPeer(F("crop.tif"), F("peer.ppm"), CropPeer));
   EXPECT_TRUE(SamePixels(As24(Crop), CropPeer));
   EXPECT_EQ(Crop.GetWidth(), 300);
+}
+
+TEST_F(TIFFPeers, JpegCompressedPages) {
+  // JPEG pages as libtiff and ImageMagick write them: luma and chroma (the default), stored
+  // RGB, grey, tiles, strips of a few rows. Both sides decode through libjpeg, so the pixels
+  // agree up to the colour conversion's rounding.
+  // Smooth ramps, distinct in each channel, so that JPEG keeps them close.
+  TBitmap Rgb(203, 97, pf24bit);
+  for (int32_t Y = 0; Y < 97; ++Y)
+    for (int32_t X = 0; X < 203; ++X) {
+      uint8_t* P = Rgb.ScanLine(Y) + 3 * X;
+      P[0] = static_cast<uint8_t>((X + Y) / 2), P[1] = static_cast<uint8_t>(2 * Y),
+      P[2] = static_cast<uint8_t>(X);
+    }
+  WriteReferencePPM(Rgb, F("rgb.ppm"));
+  ASSERT_EQ(RunCommand("convert " + F("rgb.ppm") + " -compress none " + F("rgb.tif")), 0);
+  ASSERT_EQ(
+      RunCommand("convert " + F("rgb.ppm") + " -colorspace gray -compress none " + F("grey.tif")),
+      0);
+  ASSERT_EQ(RunCommand("convert " + F("rgb.ppm") + " -compress jpeg " + F("im.tif")), 0);
+  const std::vector<std::pair<std::string, std::string>> Cases = {
+      {"rgb.tif", "-c jpeg -r 16"},    {"rgb.tif", "-c jpeg:r -r 8"},
+      {"rgb.tif", "-c jpeg:90 -r 32"}, {"rgb.tif", "-c jpeg -t -w 64 -l 32"},
+      {"grey.tif", "-c jpeg -r 8"},    {"im.tif", "-c none"},
+  };
+  int N = 0;
+  for (const auto& [Source, Options] : Cases) {
+    const std::string Out = F("jpeg" + std::to_string(++N) + ".tif");
+    if (Source == "im.tif" && Options == "-c none") {
+      std::filesystem::copy_file(F("im.tif"), Out);
+    } else {
+      ASSERT_EQ(RunCommand("tiffcp " + Options + " " + F(Source) + " " + Out), 0) << Options;
+    }
+    TBitmap Ours, Theirs;
+    TIOParamsVals P;
+    ASSERT_TRUE(ReadHere(Out, Ours, 0, &P)) << Source << " " << Options;
+    EXPECT_EQ(P.TiffCompression, ioTIFF_JPEG);
+    ASSERT_TRUE(ReadPeer(Out, F("peer.ppm"), Theirs)) << Options;
+    const TBitmap A = As24(Ours);
+    ASSERT_EQ(A.GetWidth(), Theirs.GetWidth());
+    ASSERT_EQ(A.GetHeight(), Theirs.GetHeight());
+    int32_t Worst = 0;
+    for (int32_t Y = 0; Y < A.GetHeight(); ++Y)
+      for (int32_t X = 0; X < A.GetWidth() * 3; ++X)
+        Worst = std::max(Worst, std::abs(A.ScanLine(Y)[X] - Theirs.ScanLine(Y)[X]));
+    EXPECT_LE(Worst, 1) << Source << " " << Options;
+    // And the colour image is the source up to JPEG's loss.
+    if (Source == "grey.tif") continue;
+    double Err = 0;
+    for (int32_t Y = 0; Y < A.GetHeight(); ++Y)
+      for (int32_t X = 0; X < A.GetWidth() * 3; ++X)
+        Err += std::abs(A.ScanLine(Y)[X] - Rgb.ScanLine(Y)[X]);
+    EXPECT_LT(Err / (A.GetWidth() * 3.0 * A.GetHeight()), 3) << Options;
+  }
+  // An end-of-image marker inside a chunk's data: the abort flag, not a quietly grey image.
+  std::vector<uint8_t> Bytes = ReadFileBytes(F("jpeg1.tif"));
+  for (size_t I = Bytes.size() / 3; I < Bytes.size() / 3 + 64; I += 2) {
+    Bytes[I] = 0xFF;
+    Bytes[I + 1] = 0xD9;
+  }
+  WriteFileBytes(F("damaged.tif"), Bytes);
+  TBitmap Damaged;
+  EXPECT_FALSE(ReadHere(F("damaged.tif"), Damaged));
 }
 
 TEST_F(TIFFPeers, RawFaxThroughFax2tiff) {

@@ -28,20 +28,17 @@ int64_t GIFLZWDecodeBytes(const uint8_t* Data, int64_t Size, int32_t MinCodeSize
   SawEnd = false;
   if (MinCodeSize < 1 || MinCodeSize > 11) return -1;
   const int32_t Clear = 1 << MinCodeSize, End = Clear + 1;
-  // Each code's string is its prefix's string plus Suffix; Length is its length and First its
-  // first byte, so a string can be written from its end without a stack.
-  uint16_t Prefix[kMaxCodes];
-  uint8_t Suffix[kMaxCodes], First[kMaxCodes];
+  // Every string of the table is a piece of the output already written: the entry made after
+  // code c starts where c's string was written and runs one byte past it (onto the first byte
+  // of the next string). So a code is one copy from earlier output, kept as Start and Length.
+  int64_t Start[kMaxCodes];
   uint16_t Length[kMaxCodes];
-  for (int32_t C = 0; C < Clear; ++C) {
-    Prefix[C] = 0;
-    Suffix[C] = First[C] = static_cast<uint8_t>(C);
-    Length[C] = 1;
-  }
   int32_t CodeSize = MinCodeSize + 1, Next = End + 1, Old = -1;
+  int64_t OldPos = 0;  // where the string of Old was written
   uint64_t Bits = 0;
   int32_t Count = 0;
   int64_t In = 0, Pos = 0;
+  auto LengthOf = [&](int32_t C) -> int64_t { return C < Clear ? 1 : Length[C]; };
   while (Pos < OutSize) {
     while (Count < CodeSize) {
       if (In >= Size) return Pos;
@@ -64,47 +61,43 @@ int64_t GIFLZWDecodeBytes(const uint8_t* Data, int64_t Size, int32_t MinCodeSize
     if (Old < 0) {
       // The first code after a clear is a plain index.
       if (Code >= Clear) return -1;
+      OldPos = Pos;
       Out[Pos++] = static_cast<uint8_t>(Code);
       Old = Code;
       continue;
     }
-    int32_t Write;  // the code whose string goes out now
-    uint8_t Tail;   // the new entry's last byte
-    if (Code < Next) {
-      Write = Code;
-      Tail = First[Code];
-    } else if (Code == Next && Next < kMaxCodes) {
-      // The string not yet in the table: the previous one plus its own first byte.
-      Write = -1;
-      Tail = First[Old];
-    } else {
-      return -1;
-    }
+    // The code not yet in the table (Code == Next) is the previous string and its own first
+    // byte: the entry about to be made, so its copy overlaps what it writes.
+    if (Code > Next || (Code == Next && Next >= kMaxCodes)) return -1;
     if (Next < kMaxCodes) {
-      Prefix[Next] = static_cast<uint16_t>(Old);
-      Suffix[Next] = Tail;
-      First[Next] = First[Old];
-      Length[Next] = static_cast<uint16_t>(Length[Old] + 1);
-      if (Write < 0) Write = Next;
+      Start[Next] = OldPos;
+      Length[Next] = static_cast<uint16_t>(LengthOf(Old) + 1);
       ++Next;
       // The decoder widens its codes once the next entry needs one more bit (no early change
       // in GIF); at 4096 entries it keeps 12 bits and waits for a clear code.
       if (Next == (1 << CodeSize) && CodeSize < 12) ++CodeSize;
     }
-    // Write the string backwards from its last byte, cut at the end of the buffer.
-    const int32_t L = Length[Write];
-    int64_t P = Pos + L - 1;
-    int32_t C = Write;
-    while (P >= OutSize) {
-      C = Prefix[C];
-      --P;
+    OldPos = Pos;
+    if (Code < Clear) {
+      Out[Pos++] = static_cast<uint8_t>(Code);
+    } else {
+      const int64_t N = std::min<int64_t>(Length[Code], OutSize - Pos);
+      const uint8_t* From = Out + Start[Code];
+      uint8_t* To = Out + Pos;
+      if (From + N <= To && N <= 16 && Pos + 16 <= OutSize) {
+        // Most strings are short: one 16-byte move through a temporary; the bytes past the
+        // string are written over by the strings that follow.
+        uint8_t T[16];
+        std::memcpy(T, From, 16);
+        std::memcpy(To, T, 16);
+      } else if (From + N <= To) {
+        std::memcpy(To, From, static_cast<size_t>(N));
+      } else {
+        for (int64_t K = 0; K < N; ++K) To[K] = From[K];  // forwards, as the overlap needs
+      }
+      Pos += N;
     }
-    for (; P >= Pos; --P) {
-      Out[P] = Suffix[C];
-      C = Prefix[C];
-    }
-    Pos = std::min<int64_t>(Pos + L, OutSize);
-    Old = Write;
+    Old = Code;
   }
   return Pos;
 }

@@ -22,6 +22,7 @@ void GIFLZWCompress(TStream& Stream, int32_t Height, int32_t Width, bool Interla
 
 // The decoding core over the bytes of the sub-blocks joined together: fills Out with up to
 // OutSize indexes in data order; returns how many were produced, or -1 for a corrupt code.
+// Bytes of Out past the count produced may have been written over (never past OutSize).
 int64_t GIFLZWDecodeBytes(const uint8_t* Data, int64_t Size, int32_t MinCodeSize, uint8_t* Out,
                           int64_t OutSize, bool& SawEnd);
 

@@ -888,7 +888,8 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
   const bool Known = P.Compression == 1 || P.Compression == 5 || P.Compression == 32773 ||
                      IsDeflate(P.Compression) || Jpeg || (IsFax(P.Compression) && Bilevel);
   const bool Tiled = P.TileWidth > 0 || P.TileLength > 0;
-  if (!Known || P.Spp < 1 || P.Spp * P.Bps > 64 || P.Bps < 1 || P.Bps > 16 ||
+  // The ranges first: the product of two 16-bit field values does not fit an int.
+  if (!Known || P.Spp < 1 || P.Spp > 64 || P.Bps < 1 || P.Bps > 16 || P.Spp * P.Bps > 64 ||
       (P.Bps > 8 && P.Bps != 16) || !TConverter(P).Supported() ||
       (P.Planar == 2 && (Tiled || (P.Bps != 8 && P.Bps != 16))))
     return QLSetAbort(Prog);

@@ -19,13 +19,13 @@ namespace {
 // Run-length decoding of plane lines; a run may run on into the next line (and plane).
 class TLineDecoder {
  public:
-  TLineDecoder(const uint8_t* Data, int64_t Size, bool Rle) : FData(Data), FSize(Size), FRle(Rle) {}
+  // Reads at most Size bytes of image data from In.
+  TLineDecoder(TQLByteReader& In, int64_t Size, bool Rle) : FIn(In), FSize(Size), FRle(Rle) {}
   // Fills Count bytes; false when the data ran out.
   bool Line(uint8_t* Out, int64_t Count) {
     int64_t N = 0;
     if (!FRle) {
-      if (FPos + Count > FSize) return false;
-      std::memcpy(Out, FData + FPos, static_cast<size_t>(Count));
+      if (FPos + Count > FSize || FIn.Read(Out, Count) != Count) return false;
       FPos += Count;
       return true;
     }
@@ -37,21 +37,29 @@ class TLineDecoder {
         FRun -= static_cast<int32_t>(K);
         continue;
       }
-      if (FPos >= FSize) return false;
-      uint8_t B = FData[FPos++];
+      const int32_t B = Next();
+      if (B < 0) return false;
       if (B < 192) {
-        Out[N++] = B;
+        Out[N++] = static_cast<uint8_t>(B);
         continue;
       }
-      if (FPos >= FSize) return false;
+      const int32_t V = Next();
+      if (V < 0) return false;
       FRun = B & 63;
-      FValue = FData[FPos++];
+      FValue = static_cast<uint8_t>(V);
     }
     return true;
   }
 
  private:
-  const uint8_t* FData;
+  // The next byte of the data, or -1 past its end.
+  int32_t Next() {
+    if (FPos >= FSize) return -1;
+    ++FPos;
+    return FIn.Get();
+  }
+
+  TQLByteReader& FIn;
   int64_t FSize;
   bool FRle;
   int64_t FPos = 0;
@@ -123,9 +131,19 @@ void ReadPcx(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
   if (!QLPrepareBitmap(Bmp, W, Ht, Packed && Bits == 1, Prog)) return;
 
   const int64_t Avail = std::max<int64_t>(0, std::min(DataSize - 128, S.Remaining()));
-  std::vector<uint8_t> Data(static_cast<size_t>(Avail));
-  S.ReadBuffer(Data.data(), Avail);
-  TLineDecoder Dec(Data.data(), Avail, H[2] == 1);
+  // The data is decoded as it is read; however decoding ends, the stream is left after it.
+  struct TLeaveAfter {
+    TStream& S;
+    int64_t Pos;
+    ~TLeaveAfter() {
+      try {
+        S.SetPosition(Pos);
+      } catch (...) {
+      }
+    }
+  } LeaveAfter{S, S.GetPosition() + Avail};
+  TQLByteReader In(S);
+  TLineDecoder Dec(In, Avail, H[2] == 1);
   std::vector<uint8_t> Lines(static_cast<size_t>(BytesPerLine) * Planes);
   const bool InvertOneBit =
       HeaderPal[0] == CreateRGB(255, 255, 255) && HeaderPal[1] == CreateRGB(0, 0, 0);

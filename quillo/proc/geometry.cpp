@@ -112,17 +112,57 @@ __attribute__((target_clones("avx2", "default"))) void AccumulateRow(double* Acc
 }
 
 // One row of the vertical pass, all channels of all columns at once: each output is still the
-// sum of its contributors in their order.
-void VerticalRow(const TBitmap& Scratch, uint8_t* Dst, const TContribList& L, int32_t Row,
+// sum of its contributors in their order. RowOf(j) gives row j of the horizontal pass.
+template <typename TRowOf>
+void VerticalRow(TRowOf&& RowOf, uint8_t* Dst, const TContribList& L, int32_t Row,
                  std::vector<double>& Acc) {
   const TContrib& C = L.Of[static_cast<size_t>(Row)];
   std::fill(Acc.begin(), Acc.end(), 0.0);
   const size_t N = Acc.size();
   for (int32_t K = C.First; K < C.First + C.Count; ++K)
-    AccumulateRow(Acc.data(), Scratch.ScanLine(L.Source[static_cast<size_t>(K)]),
+    AccumulateRow(Acc.data(), RowOf(L.Source[static_cast<size_t>(K)]),
                   L.Weight[static_cast<size_t>(K)], N);
   for (size_t X = 0; X < N; ++X) Dst[X] = ToByte(Acc[X]);
 }
+
+// The rows of the horizontal pass, made when the vertical pass first asks for them and kept in
+// a ring as deep as the widest span of source rows one target row reads. The spans move down
+// the image as the target rows do, so every row is made once and no whole scratch image is
+// needed.
+class TRowRing {
+ public:
+  TRowRing(const TContribList& V, size_t RowBytes) : FRowBytes(RowBytes) {
+    int32_t Span = 1;
+    for (const TContrib& C : V.Of) {
+      if (C.Count == 0) continue;
+      const auto First = V.Source.begin() + C.First;
+      const auto [Lo, Hi] = std::minmax_element(First, First + C.Count);
+      Span = std::max(Span, *Hi - *Lo + 1);
+    }
+    FDepth = static_cast<size_t>(Span);
+    FRows.resize(FDepth * FRowBytes);
+    FHeld.assign(FDepth, -1);
+  }
+  // Row J, made by Make(J, Row) when the ring does not hold it.
+  template <typename TMake>
+  const uint8_t* Get(int32_t J, TMake&& Make) {
+    const size_t Slot = static_cast<size_t>(J) % FDepth;
+    uint8_t* Row = FRows.data() + Slot * FRowBytes;
+    if (FHeld[Slot] != J) {
+      Make(J, Row);
+      FHeld[Slot] = J;
+      ++FMade;
+    }
+    return Row;
+  }
+  int64_t Made() const { return FMade; }
+
+ private:
+  size_t FRowBytes, FDepth = 1;
+  std::vector<uint8_t> FRows;
+  std::vector<int32_t> FHeld;
+  int64_t FMade = 0;
+};
 
 void Report(const TQLProgressEvent& OnProgress, TObject* Sender, int32_t Per) {
   if (OnProgress) OnProgress(Sender, Per);
@@ -137,6 +177,25 @@ void ResampleImpl(const TBitmap& Source, TBitmap& Destination, TResampleFilter F
   Destination.SetPixelFormat(pf24bit);
   const double U = 100.0 / (TW + SH + 0.5);
 
+  // Both passes filtered: the horizontal rows stream into the vertical pass through a ring.
+  if (!(Quick && TW < SW) && !(Quick && TH < SH)) {
+    const TContribList H = Contributors(SW, TW, Filter, Quick);
+    const TContribList V = Contributors(SH, TH, Filter, Quick);
+    std::vector<double> Wide(static_cast<size_t>(SW) * 3), Acc(static_cast<size_t>(TW) * 3);
+    TRowRing Ring(V, static_cast<size_t>(TW) * 3);
+    auto Make = [&](int32_t J, uint8_t* Row) {
+      HorizontalRow(Source.ScanLine(J), SW, Row, H, Wide);
+    };
+    for (int32_t Y = 0; Y < TH; ++Y) {
+      VerticalRow([&](int32_t J) { return Ring.Get(J, Make); }, Destination.ScanLine(Y), V, Y, Acc);
+      // The source rows made and the target columns done so far.
+      Report(
+          OnProgress, Sender,
+          QLTrunc((static_cast<double>(Ring.Made()) + static_cast<double>(Y + 1) * TW / TH) * U));
+    }
+    Destination.Modified();
+    return;
+  }
   // Horizontal pass into a scratch image TW x SH.
   TBitmap Scratch(TW, SH, pf24bit);
   if (Quick && TW < SW) {
@@ -156,7 +215,8 @@ void ResampleImpl(const TBitmap& Source, TBitmap& Destination, TResampleFilter F
     const TContribList V = Contributors(SH, TH, Filter, Quick);
     std::vector<double> Acc(static_cast<size_t>(TW) * 3);
     for (int32_t Y = 0; Y < TH; ++Y) {
-      VerticalRow(Scratch, Destination.ScanLine(Y), V, Y, Acc);
+      VerticalRow([&](int32_t J) { return Scratch.ScanLine(J); }, Destination.ScanLine(Y), V, Y,
+                  Acc);
       // The columns done so far, as a share of the target width.
       Report(OnProgress, Sender, QLTrunc((SH + static_cast<double>(Y + 1) * TW / TH) * U));
     }

@@ -174,7 +174,8 @@ void TQuilloProc::Resample(int32_t Width, int32_t Height, TResampleFilter Filter
     _Resample(*FBitmap, Out, Filter, OnProgress, this);
   else
     _QLBmpStretch(*FBitmap, Out);
-  QLCopyBitmap(Out, *FBitmap);
+  // The new image is handed over, not copied: a copy would hold the result twice at the peak.
+  *FBitmap = std::move(Out);
   Update();
 }
 

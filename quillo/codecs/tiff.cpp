@@ -254,7 +254,6 @@ class TIfd {
     return static_cast<double>(Num) / (Den ? Den : 1);
   }
 
-  // An ASCII entry up to its first NUL; empty when absent.
   // The raw bytes of a BYTE or UNDEFINED field (empty when absent).
   std::vector<uint8_t> Bytes(uint16_t Tag) const {
     const TEntry* E = Find(Tag);
@@ -263,6 +262,7 @@ class TIfd {
     return Raw;
   }
 
+  // An ASCII entry up to its first NUL; empty when absent.
   std::string String(uint16_t Tag) const {
     const TEntry* E = Find(Tag);
     std::vector<uint8_t> Raw;
@@ -402,7 +402,8 @@ class TRowSource {
         if (FRowLen > static_cast<int64_t>(FInflated.size()) - FPos) return nullptr;
         const uint8_t* R = FInflated.data() + FPos;
         FPos += FRowLen;
-        if (FP.Predictor != 2) return R;
+        // The predictor belongs to the lossless codings only.
+        if (FP.Predictor != 2 || FP.Compression == kJpegCompression) return R;
         Integrate(R, FWork.data());
         return FWork.data();
       }
@@ -411,15 +412,15 @@ class TRowSource {
     }
   }
 
-  // The strip's or tile's zlib stream inflated whole, at most its rows' worth. The buffer grows
-  // with what the data yields, so a short stream claiming a big strip costs little; a damaged
-  // or cut stream keeps the rows it gave.
   // The rows one strip or tile holds at most.
   int64_t ChunkRows() const {
     return std::max<int64_t>(
         FP.TileLength > 0 ? FP.TileLength : std::min(FP.RowsPerStrip, FP.Height), 1);
   }
 
+  // The strip's or tile's zlib stream inflated whole, at most its rows' worth. The buffer grows
+  // with what the data yields, so a short stream claiming a big strip costs little; a damaged
+  // or cut stream keeps the rows it gave.
   void Inflate() {
     const int64_t Max = ChunkRows() * FRowLen;
     z_stream Z{};

@@ -21,8 +21,8 @@ void ParamsFor(int64_t Kind, TIOParamsVals& P) {
   }
 }
 
-std::vector<uint8_t> Encoded(int64_t Kind) {
-  TMemoryStream S;
+// Writes the photo in the given kind at the stream's position.
+void WriteKind(TStream& S, int64_t Kind) {
   TIOParamsVals P;
   ParamsFor(Kind, P);
   bool Abort = false;
@@ -31,6 +31,11 @@ std::vector<uint8_t> Encoded(int64_t Kind) {
     PXMWriteStream(S, bench::Photo24MP(), P, Prog);
   else
     BMPWriteStream(S, bench::Photo24MP(), P, Prog);
+}
+
+std::vector<uint8_t> Encoded(int64_t Kind) {
+  TMemoryStream S;
+  WriteKind(S, Kind);
   return S.Data();
 }
 
@@ -86,14 +91,7 @@ void BM_Write(benchmark::State& State) {
   S.SetSize(bench::Photo24MP().BitsSize() + (1 << 20));
   for (auto _ : State) {
     S.SetPosition(0);
-    TIOParamsVals P;
-    ParamsFor(Kind, P);
-    bool Abort = false;
-    TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
-    if (Kind == 2)
-      PXMWriteStream(S, bench::Photo24MP(), P, Prog);
-    else
-      BMPWriteStream(S, bench::Photo24MP(), P, Prog);
+    WriteKind(S, Kind);
     benchmark::DoNotOptimize(S.Memory());
   }
   State.SetBytesProcessed(State.iterations() * bench::Photo24MP().BitsSize());

@@ -9,5 +9,7 @@ for dir in "$@"; do
   while IFS= read -r -d '' f; do files+=("$f"); done < <(find "$dir" -type f -print0 | sort -z)
 done
 [ ${#files[@]} -eq 0 ] && exit 0
-# libFuzzer runs each named file once and exits non-zero on a crash, leak or sanitizer report.
-exec "$target" "${files[@]}"
+. "$(dirname "$0")/limits.sh"
+# libFuzzer runs each named file once and exits non-zero on a crash, leak, sanitizer report or
+# an allocation over the limits.
+exec "$target" "${FUZZ_LIMITS[@]}" "${files[@]}"

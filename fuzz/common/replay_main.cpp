@@ -10,6 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size);
 
 int main(int argc, char** argv) {
   for (int I = 1; I < argc; ++I) {
+    if (argv[I][0] == '-') continue;  // libFuzzer's options, which this driver has no use for
     std::ifstream F(argv[I], std::ios::binary);
     if (!F) {
       std::fprintf(stderr, "cannot open %s\n", argv[I]);

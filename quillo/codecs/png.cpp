@@ -30,10 +30,28 @@ struct TPngIO {
   bool ShortWrite;
 };
 
+// A chunk's data and CRC must fit in what is left of the stream: libpng allocates a buffer of
+// the declared length for the chunks it keeps, before it reads a byte of them. Image data is
+// streamed, not buffered, so a truncated IDAT still yields the rows that arrived.
+void CheckChunkHeader(png_structp P, TStream& S, const png_bytep Header) {
+  const uint32_t Length = static_cast<uint32_t>(Header[0]) << 24 |
+                          static_cast<uint32_t>(Header[1]) << 16 |
+                          static_cast<uint32_t>(Header[2]) << 8 | Header[3];
+  if (std::memcmp(Header + 4, "IDAT", 4) == 0) return;
+  int64_t Left = -1;
+  try {
+    Left = S.Remaining();
+  } catch (...) {
+    png_error(P, "stream size unknown");
+  }
+  if (static_cast<int64_t>(Length) + 4 > Left) png_error(P, "chunk longer than the stream");
+}
+
 void ReadFn(png_structp P, png_bytep Data, size_t N) {
   auto* IO = static_cast<TPngIO*>(png_get_io_ptr(P));
   if (QLReadNoThrow(IO->Stream, Data, static_cast<int64_t>(N)) != static_cast<int64_t>(N))
     png_error(P, "unexpected end of data");
+  if (N == 8 && (png_get_io_state(P) & PNG_IO_CHUNK_HDR)) CheckChunkHeader(P, *IO->Stream, Data);
 }
 
 void WriteFn(png_structp P, png_bytep Data, size_t N) {
@@ -143,6 +161,12 @@ void ComposeRow(const uint8_t* Bgra, int32_t W, bool Wide, const TRGB& Bg, TRGB*
   }
 }
 
+// The largest ancillary chunk libpng may buffer: far above a palette, transparency or
+// background, far below what a forged length could ask for.
+constexpr png_alloc_size_t kMaxChunkBytes = 1 << 20;
+// Known ancillary chunks whose contents we do not keep (five bytes each: name and NUL).
+const png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0hIST\0sCAL\0pCAL\0eXIf\0tIME\0sBIT\0oFFs\0";
+
 void ReadPNG(TStream& S, TBitmap& Bmp, TIOParamsVals& Prm, TProgressRec& Prog, bool Preview) {
   TReadHolder H;
   H.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorFn, WarningFn);
@@ -151,8 +175,18 @@ void ReadPNG(TStream& S, TBitmap& Bmp, TIOParamsVals& Prm, TProgressRec& Prog, b
   if (!H.Info) return QLSetAbort(Prog);
   TPngIO IO{&S, false};
   png_set_read_fn(H.Png, &IO, ReadFn);
-  // Dimensions libpng would accept before we can look at them; ours are checked below.
-  png_set_user_limits(H.Png, 0x7FFFFFFF, 0x7FFFFFFF);
+  // libpng's own limits, so that nothing it allocates is out of proportion to the input:
+  // dimensions in step with the pixel limit (ours is checked again below); no chunk buffer
+  // (or decompressed text or profile) beyond what we could use; a bounded count of cached
+  // ancillary chunks. We keep none of the texts, profiles and private chunks, so libpng
+  // passes over them without buffering them.
+  const auto Side = static_cast<png_uint_32>(std::clamp<int64_t>(QLGetMaxPixels(), 1, 0x7FFFFFFF));
+  png_set_user_limits(H.Png, Side, Side);
+  png_set_chunk_malloc_max(H.Png, kMaxChunkBytes);
+  png_set_chunk_cache_max(H.Png, 32);
+  png_set_keep_unknown_chunks(H.Png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks,
+                              static_cast<int>(sizeof kSkippedChunks / 5));
+  png_set_keep_unknown_chunks(H.Png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
   TReadCtx X{};
   X.Png = H.Png;
   X.Info = H.Info;

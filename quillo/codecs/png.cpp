@@ -165,7 +165,8 @@ void ComposeRow(const uint8_t* Bgra, int32_t W, bool Wide, const TRGB& Bg, TRGB*
 // background, far below what a forged length could ask for.
 constexpr png_alloc_size_t kMaxChunkBytes = 1 << 20;
 // Known ancillary chunks whose contents we do not keep (five bytes each: name and NUL).
-const png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0hIST\0sCAL\0pCAL\0eXIf\0tIME\0sBIT\0oFFs\0";
+const png_byte kSkippedChunks[] =
+    "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0hIST\0sCAL\0pCAL\0eXIf\0tIME\0sBIT\0oFFs\0";
 
 void ReadPNG(TStream& S, TBitmap& Bmp, TIOParamsVals& Prm, TProgressRec& Prog, bool Preview) {
   TReadHolder H;

@@ -4,7 +4,9 @@
 
 namespace quillo {
 
-TQLView::TQLView(TComponent* AOwner) : TCustomControl(AOwner) {}
+TQLView::TQLView(TComponent* AOwner) : TCustomControl(AOwner) {
+  SetBorderStyle(bsSingle);
+}
 
 TQLView::~TQLView() {
   Destroying();

@@ -23,8 +23,6 @@ enum TQLSelectionBase : uint8_t { qlsbClientArea, qlsbBitmap };
 // Told when the view's bitmap is replaced (Destroying false) or the view goes (true).
 using TQLBitmapChangeEvent = std::function<void(TObject* Sender, bool Destroying)>;
 
-enum TBorderStyle : uint8_t { bsNone, bsSingle };
-
 class TQLView : public TCustomControl {
  public:
   explicit TQLView(TComponent* AOwner = nullptr);
@@ -33,8 +31,6 @@ class TQLView : public TCustomControl {
 
   TColor GetBackground() const { return FBackground; }
   virtual void SetBackGround(TColor Color) { FBackground = Color; }
-  TBorderStyle GetBorderStyle() const { return FBorderStyle; }
-  void SetBorderStyle(TBorderStyle S) { FBorderStyle = S; }
 
   // The shown bitmap; none in the base.
   virtual TBitmap* GetFBitmap() { return nullptr; }
@@ -103,7 +99,6 @@ class TQLView : public TCustomControl {
   };
   std::vector<TEntry> FListeners;
   TColor FBackground = clBtnFace;
-  TBorderStyle FBorderStyle = bsSingle;
 };
 
 }  // namespace quillo

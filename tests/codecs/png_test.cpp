@@ -43,8 +43,10 @@ std::vector<uint8_t> WritePng(const TBitmap& B, TIOParamsVals& P) {
 }
 
 // A chunk of the given type, data and declared length (the true one when Declared < 0).
-std::vector<uint8_t> Chunk(const char* Type, const std::vector<uint8_t>& Data, int64_t Declared = -1) {
-  const uint32_t L = static_cast<uint32_t>(Declared < 0 ? static_cast<int64_t>(Data.size()) : Declared);
+std::vector<uint8_t> Chunk(const char* Type, const std::vector<uint8_t>& Data,
+                           int64_t Declared = -1) {
+  const uint32_t L =
+      static_cast<uint32_t>(Declared < 0 ? static_cast<int64_t>(Data.size()) : Declared);
   std::vector<uint8_t> C = {uint8_t(L >> 24), uint8_t(L >> 16), uint8_t(L >> 8), uint8_t(L)};
   C.insert(C.end(), Type, Type + 4);
   C.insert(C.end(), Data.begin(), Data.end());
@@ -62,7 +64,7 @@ std::vector<uint8_t> WithChunk(std::vector<uint8_t> Png, const std::vector<uint8
 // The largest single allocation seen while the sanitizers' allocator runs the process; where it
 // does not (a build without them), nothing is measured and the check is passed over.
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                          void (*)(const volatile void*))
+                                                         void (*)(const volatile void*))
     __attribute__((weak));
 std::atomic<size_t> gLargestAlloc{0};
 bool MeasureAllocations() {

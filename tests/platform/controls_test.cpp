@@ -2,12 +2,16 @@
 // timers on the virtual clock, deferred freeing, painted surfaces, and the small controls.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "quillo/codecs/png.h"
 #include "quillo/platform/controls.h"
+#include "quillo/platform/cursors.h"
 #include "quillo/platform/screen.h"
+#include "quillo/platform/streams.h"
 #include "quillo/platform/threads.h"
 
 using namespace quillo;
@@ -410,4 +414,52 @@ TEST(Controls, HintsStayOnScreenAndPopupMenusOpenOnTheRightButton) {
   }
   EXPECT_EQ(Root.GetPopupMenu(), nullptr);  // the freed menu is forgotten
   Host.Click(30, 40, mbRight);
+}
+
+TEST(Cursors, EveryNumberedCursorHasADrawnImageWithItsHotSpotOnIt) {
+  std::vector<TCursor> All = {crArrow,  crCross,     crIBeam, crSizeNESW,  crSizeNS, crSizeNWSE,
+                              crSizeWE, crHourGlass, crNo,    crHandPoint, crSizeAll};
+  for (TCursor C = crQLZoomOut; C <= crQLMove; ++C) All.push_back(C);
+  TBitmap Sheet;
+  Sheet.SetPixelFormat(pf24bit);
+  Sheet.SetSize(36 * static_cast<int32_t>(All.size()), 36);
+  TCanvas Canvas(&Sheet);
+  Canvas.Brush().SetColor(RGBColor(0x40, 0x80, 0xC0));
+  Canvas.FillRect(Rect(0, 0, Sheet.GetWidth(), 36));
+  for (size_t K = 0; K < All.size(); ++K) {
+    const TCursorImage& I = CursorImage(All[K]);
+    ASSERT_FALSE(I.Empty()) << All[K];
+    EXPECT_EQ(I.Width, 32);
+    int32_t Opaque = 0, Black = 0, White = 0;
+    for (int32_t Y = 0; Y < I.Height; ++Y)
+      for (int32_t X = 0; X < I.Width; ++X) {
+        const uint32_t P = I.At(X, Y);
+        if (!(P >> 24)) continue;
+        ++Opaque;
+        Black += (P & 0xFFFFFF) == 0;
+        White += (P & 0xFFFFFF) == 0xFFFFFF;
+        uint8_t* Row = Sheet.ScanLine(2 + Y);
+        Row[3 * (36 * static_cast<int32_t>(K) + 2 + X)] = static_cast<uint8_t>(P);
+        Row[3 * (36 * static_cast<int32_t>(K) + 2 + X) + 1] = static_cast<uint8_t>(P >> 8);
+        Row[3 * (36 * static_cast<int32_t>(K) + 2 + X) + 2] = static_cast<uint8_t>(P >> 16);
+      }
+    // A shape outlined in black around white, neither empty nor a filled square.
+    EXPECT_GT(Opaque, 20) << All[K];
+    EXPECT_LT(Opaque, 32 * 32 * 2 / 3) << All[K];
+    EXPECT_GT(Black, 0) << All[K];
+    EXPECT_GT(White, 0) << All[K];
+    EXPECT_TRUE(I.HotX >= 0 && I.HotX < 32 && I.HotY >= 0 && I.HotY < 32);
+  }
+  EXPECT_TRUE(CursorImage(crNone).Empty());
+  EXPECT_TRUE(CursorImage(4242).Empty());
+  SetCursorImage(4242, CursorImage(crQLPen));
+  EXPECT_FALSE(CursorImage(4242).Empty());
+  // The sheet, for a person to look at when QUILLO_SHOW is set.
+  if (const char* Dir = std::getenv("QUILLO_SHOW")) {
+    TFileStream F(std::string(Dir) + "/cursors.png", fmCreate);
+    TIOParamsVals P;
+    bool Abort = false;
+    TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);
+    WritePNGStream(F, Sheet, P, R);
+  }
 }

@@ -7,3 +7,9 @@ find_dependency(PNG)
 find_dependency(JPEG)
 find_dependency(Freetype)
 find_dependency(Fontconfig)
+# cairo writes the PDF printer's files; without it the library builds and PDF printing fails
+# with a clear error.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloCairo)
+  pkg_check_modules(QuilloCairo QUIET IMPORTED_TARGET GLOBAL cairo-pdf)
+endif()

@@ -4,10 +4,10 @@ set -euo pipefail
 
 build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
-            fonts-dejavu-core)
+            fonts-dejavu-core libcairo2-dev)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
-           libjpeg-turbo-progs libpng-tools python3)
+           libjpeg-turbo-progs libpng-tools python3 poppler-utils)
 bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev)
 
 want=()

@@ -14,12 +14,18 @@
 #include "quillo/io/params.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/controls.h"
+#include "quillo/platform/printer.h"
 #include "quillo/platform/streams.h"
 #include "quillo/platform/threads.h"
 
 namespace quillo {
 
 class TQuilloIO;
+
+// Where PrintImageEx places the image inside the margins, and how it sizes it.
+enum TQLVerticalPos : uint8_t { qlvpTOP, qlvpCENTER, qlvpBOTTOM };
+enum TQLHorizontalPos : uint8_t { qlhpLEFT, qlhpCENTER, qlhpRIGHT };
+enum TQLSize : uint8_t { qlsNORMAL, qlsFITTOPAGE, qlsFITTOPAGESTRETCH, qlsSPECIFIEDSIZE };
 
 // Called before the parameters dialog is shown (Sender, the dialog's form).
 using TQLIOPreviewEvent = std::function<void(TObject* Sender, TObject* Form)>;
@@ -109,6 +115,34 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   // Rewrites a JPEG with the current IPTC list; true on success.
   bool InjectJpegIPTC(const std::string& FileName);
   bool InjectJpegIPTCStream(TStream& Source, TStream& Destination);
+
+  // --- printing: lengths in inches ----------------------------------------------------------
+  // Draws the image stretched into the device rectangle (trunc(DpiX * X), trunc(DpiY * Y),
+  // trunc(DpiX * Width) x trunc(DpiY * Height)) of Canvas, nearest pixel, row band by row band;
+  // a 24-bit image with Gamma other than 1 goes through the table
+  // round((i / 255)^(1 / Gamma) * 255) on every channel.
+  void PrintImagePosEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, double X, double Y,
+                       double Width, double Height, double Gamma);
+  // The same at the canvas's own pixels per inch.
+  void PrintImagePos(TCanvas& Canvas, double X, double Y, double Width, double Height,
+                     double Gamma);
+  // Lays the image out on a page of PageWidth x PageHeight inches inside the margins, sized
+  // and placed as asked, then draws it.
+  void PrintImageEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, double PageWidth,
+                    double PageHeight, double LeftMargin, double TopMargin, double RightMargin,
+                    double BottomMargin, TQLVerticalPos VerticalPos, TQLHorizontalPos HorizontalPos,
+                    TQLSize Size, double SpecWidth, double SpecHeight, double Gamma);
+  // The same on a whole canvas: its pixels per inch and its bitmap as the page.
+  void PrintImage(TCanvas& Canvas, double LeftMargin, double TopMargin, double RightMargin,
+                  double BottomMargin, TQLVerticalPos VerticalPos, TQLHorizontalPos HorizontalPos,
+                  TQLSize Size, double SpecWidth, double SpecHeight, double Gamma);
+  // A scaled picture of the page Printer would print, at most MaxWidth x MaxHeight, with the
+  // margins outlined by a dashed inverting line.
+  void PreviewPrintImage(TBitmap& Bitmap, int32_t MaxWidth, int32_t MaxHeight, TPrinter& Printer,
+                         double LeftMargin, double TopMargin, double RightMargin,
+                         double BottomMargin, TQLVerticalPos VerticalPos,
+                         TQLHorizontalPos HorizontalPos, TQLSize Size, double SpecWidth,
+                         double SpecHeight, double Gamma);
 
   // Copies the parameters of another I/O component or a parameters object.
   void AssignParams(const TQuilloIO& Source) { FParams.Assign(Source.FParams); }

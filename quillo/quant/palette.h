@@ -1,0 +1,87 @@
+// The palette a writer stores for a 24-bit image and the index of every pixel in it: the image's
+// own colours when they fit, the quantizer's palette only when they do not.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quillo/core/types.h"
+#include "quillo/platform/bitmap.h"
+
+namespace quillo {
+
+class TQLQuantizer;
+
+// The distinct colours of a 24-bit image, up to a limit, in a small open-addressing table keyed
+// on the 24-bit value.
+class TQLColorSet {
+ public:
+  // Adds the colours of Bitmap's rows (24-bit layout) until more than Limit (at most 256) are
+  // seen; returns false then, true when every colour is in the set.
+  bool AddImage(const TBitmap& Bitmap, int32_t Limit);
+  // The slot of Key (blue | green << 8 | red << 16), or -1.
+  int32_t Find(uint32_t Key) const {
+    for (uint32_t H = Hash(Key);; H = (H + 1) & kMask) {
+      if (FKeys[H] == Key + 1) return static_cast<int32_t>(H);
+      if (FKeys[H] == 0) return -1;
+    }
+  }
+  // The colours in the order they were first met.
+  const std::vector<TRGB>& Colors() const { return FColors; }
+  // Index value stored with each colour (its place in Colors() until SetValue changes it).
+  uint8_t Value(int32_t Slot) const { return FValues[static_cast<size_t>(Slot)]; }
+  void SetValue(int32_t Slot, uint8_t V) { FValues[static_cast<size_t>(Slot)] = V; }
+
+  static uint32_t KeyOf(const uint8_t* Bgr) {
+    return Bgr[0] | (uint32_t{Bgr[1]} << 8) | (uint32_t{Bgr[2]} << 16);
+  }
+  static uint32_t KeyOf(TRGB C) { return C.b | (uint32_t{C.g} << 8) | (uint32_t{C.r} << 16); }
+
+ private:
+  // Twice the largest palette keeps the probe chains short; keys are stored plus one, so a
+  // zero slot is empty.
+  static constexpr uint32_t kSlots = 1024, kMask = kSlots - 1;
+  static uint32_t Hash(uint32_t Key) { return (Key * 0x9E3779B1u) >> 22; }
+  std::array<uint32_t, kSlots> FKeys{};
+  std::array<uint8_t, kSlots> FValues{};
+  std::vector<TRGB> FColors;
+};
+
+// The palette of NCol entries (1..256) for a 24-bit bitmap and the mapping of its pixels.
+// An image of at most NCol colours gets exactly its colours: in the order of Kept (the palette
+// the image was loaded with) when every colour is among Kept's first NCol entries, so that a
+// loaded image saves with the indexes it was read with, else in the order first met. An image of
+// more colours goes through TQLQuantizer as before.
+class TQLPaletteMapper {
+ public:
+  TQLPaletteMapper(const TBitmap& Bitmap24, int32_t NCol, const std::vector<TRGB>& Kept = {});
+  ~TQLPaletteMapper();
+  TQLPaletteMapper(const TQLPaletteMapper&) = delete;
+  TQLPaletteMapper& operator=(const TQLPaletteMapper&) = delete;
+
+  // NCol entries; those past the colours in use are black.
+  const std::vector<TRGB>& Palette() const { return FPalette; }
+  // True when every pixel's colour is in the palette.
+  bool Exact() const { return !FQuantizer; }
+  // True when the palette is Kept's.
+  bool KeptOrder() const { return FKeptOrder; }
+  // Entries in use: the image's colours, or those the quantizer made.
+  int32_t ColorCount() const { return FCount; }
+  // The indexes of Count pixels stored blue, green, red.
+  void MapRow(const uint8_t* Bgr, int32_t Count, uint8_t* Indexes);
+  // The entry standing for C (a background colour, say): its own entry when it has one, else
+  // the nearest entry in use, or the quantizer's answer.
+  int32_t IndexOf(TRGB C);
+
+ private:
+  TQLColorSet FSet;
+  std::vector<TRGB> FPalette;
+  std::unique_ptr<TQLQuantizer> FQuantizer;
+  std::vector<int32_t> FWide;
+  int32_t FCount = 0;
+  bool FKeptOrder = false;
+};
+
+}  // namespace quillo

@@ -226,10 +226,8 @@ void Prepare(const TBitmap& Bitmap, int32_t Bits, const TIOParamsVals& P, TRGB D
     Out.Background = NearestEntry(Pal.data(), 2, P.GifBackground);
     Out.Transparent = NearestEntry(Pal.data(), 2, P.GifTranspColor);
   } else {
-    TQLPaletteMapper Map(Bitmap, N, P.ColorMap);
+    TQLPaletteMapper Map(Bitmap, N, P.ColorMap, Out.Indexes.data());
     Pal = Map.Palette();
-    for (int32_t Y = 0; Y < H; ++Y)
-      Map.MapRow(Bitmap.ScanLine(Y), W, Out.Indexes.data() + static_cast<size_t>(Y) * W);
     Out.Background = Map.IndexOf(P.GifBackground);
     Out.Transparent = Map.IndexOf(P.GifTranspColor);
   }

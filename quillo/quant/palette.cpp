@@ -2,41 +2,93 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "quillo/quant/quantizer.h"
 
 namespace quillo {
 
-bool TQLColorSet::AddImage(const TBitmap& Bitmap, int32_t Limit) {
-  Limit = std::clamp(Limit, 1, 256);
-  const int32_t W = Bitmap.GetWidth(), H = Bitmap.GetHeight();
-  // Neighbouring pixels mostly repeat a colour: the last one seen skips the table.
-  uint32_t Last = UINT32_MAX;
-  for (int32_t Y = 0; Y < H; ++Y) {
-    const uint8_t* P = Bitmap.ScanLine(Y);
-    for (int32_t X = 0; X < W; ++X, P += 3) {
-      const uint32_t Key = KeyOf(P);
-      if (Key == Last) continue;
-      Last = Key;
-      uint32_t S = Hash(Key);
-      while (FKeys[S] != 0 && FKeys[S] != Key + 1) S = (S + 1) & kMask;
-      if (FKeys[S] != 0) continue;
-      if (static_cast<int32_t>(FColors.size()) == Limit) return false;
-      FKeys[S] = Key + 1;
-      FValues[S] = static_cast<uint8_t>(FColors.size());
-      FColors.push_back(TRGB{P[0], P[1], P[2]});
-    }
+int32_t TQLColorSet::Insert(uint32_t Key, int32_t Limit) {
+  uint32_t H = Hash(Key);
+  while (FSlots[H] != 0) {
+    if (static_cast<uint32_t>(FSlots[H]) == Key + 1) return static_cast<int32_t>(FSlots[H] >> 32);
+    H = (H + 1) & kMask;
   }
+  const int32_t Index = static_cast<int32_t>(FColors.size());
+  if (Index >= Limit) return -1;
+  FSlots[H] = (Key + 1) | (uint64_t(Index) << 32);
+  FColors.push_back(TRGB{static_cast<uint8_t>(Key), static_cast<uint8_t>(Key >> 8),
+                         static_cast<uint8_t>(Key >> 16)});
+  return Index;
+}
+
+template <bool WithIndexes>
+bool TQLColorSet::AddPixels(const uint8_t* Bgr, int32_t Count, int32_t Limit, uint8_t* Indexes) {
+  const auto Add = [&](uint32_t Key, int32_t X) {
+    uint32_t H = Hash(Key);
+    uint64_t E = FSlots[H];
+    while (static_cast<uint32_t>(E) != Key + 1) [[unlikely]] {
+        if (E == 0) {
+          const int32_t New = Insert(Key, Limit);
+          if (New < 0) return false;
+          E = uint64_t(New) << 32;
+          break;
+        }
+        H = (H + 1) & kMask;
+        E = FSlots[H];
+      }
+    const uint32_t Index = static_cast<uint32_t>(E >> 32);
+    if constexpr (WithIndexes) Indexes[X] = static_cast<uint8_t>(Index);
+    return true;
+  };
+  int32_t X = 0;
+  // Four pixels are twelve bytes: three 32-bit loads.
+  for (; X + 4 <= Count; X += 4, Bgr += 12) {
+    uint32_t W[3];
+    std::memcpy(W, Bgr, 12);
+    if (!Add(W[0] & 0xFFFFFFu, X) || !Add((W[0] >> 24) | ((W[1] & 0xFFFFu) << 8), X + 1) ||
+        !Add((W[1] >> 16) | ((W[2] & 0xFFu) << 16), X + 2) || !Add(W[2] >> 8, X + 3))
+      return false;
+  }
+  for (; X < Count; ++X, Bgr += 3)
+    if (!Add(KeyOf(Bgr), X)) return false;
   return true;
 }
 
+bool TQLColorSet::AddRow(const uint8_t* Bgr, int32_t Count, int32_t Limit, uint8_t* Indexes) {
+  Limit = std::clamp(Limit, 1, 256);
+  return Indexes ? AddPixels<true>(Bgr, Count, Limit, Indexes)
+                 : AddPixels<false>(Bgr, Count, Limit, nullptr);
+}
+
+bool TQLColorSet::AddImage(const TBitmap& Bitmap, int32_t Limit, uint8_t* Indexes) {
+  const int32_t W = Bitmap.GetWidth(), H = Bitmap.GetHeight();
+  for (int32_t Y = 0; Y < H; ++Y)
+    if (!AddRow(Bitmap.ScanLine(Y), W, Limit,
+                Indexes ? Indexes + static_cast<size_t>(Y) * static_cast<size_t>(W) : nullptr))
+      return false;
+  return true;
+}
+
+void TQLColorSet::SetIndex(uint32_t Key, uint8_t V) {
+  for (uint32_t H = Hash(Key); FSlots[H] != 0; H = (H + 1) & kMask)
+    if (static_cast<uint32_t>(FSlots[H]) == Key + 1) {
+      FSlots[H] = (Key + 1) | (uint64_t(V) << 32);
+      return;
+    }
+}
+
 TQLPaletteMapper::TQLPaletteMapper(const TBitmap& Bitmap24, int32_t NCol,
-                                   const std::vector<TRGB>& Kept) {
+                                   const std::vector<TRGB>& Kept, uint8_t* AllIndexes) {
   NCol = std::clamp(NCol, 1, 256);
   FPalette.assign(static_cast<size_t>(NCol), TRGB{0, 0, 0});
-  if (!FSet.AddImage(Bitmap24, NCol)) {
+  const int32_t W = Bitmap24.GetWidth(), H = Bitmap24.GetHeight();
+  if (!FSet.AddImage(Bitmap24, NCol, AllIndexes)) {
     FQuantizer = std::make_unique<TQLQuantizer>(Bitmap24, FPalette.data(), NCol - 1, NCol, -1, 0);
     FCount = FQuantizer->GetColorCount();
+    if (AllIndexes)
+      for (int32_t Y = 0; Y < H; ++Y)
+        MapRow(Bitmap24.ScanLine(Y), W, AllIndexes + static_cast<size_t>(Y) * W);
     return;
   }
   const std::vector<TRGB>& Own = FSet.Colors();
@@ -54,14 +106,21 @@ TQLPaletteMapper::TQLPaletteMapper(const TBitmap& Bitmap24, int32_t NCol,
       }
     All = InKept[I] >= 0;
   }
-  if (All) {
-    FKeptOrder = true;
-    FCount = KeptN;
-    std::copy(Kept.begin(), Kept.begin() + KeptN, FPalette.begin());
-    for (size_t I = 0; I < Own.size(); ++I)
-      FSet.SetValue(FSet.Find(TQLColorSet::KeyOf(Own[I])), static_cast<uint8_t>(InKept[I]));
-  } else {
+  if (!All) {
     std::copy(Own.begin(), Own.end(), FPalette.begin());
+    return;
+  }
+  FKeptOrder = true;
+  FCount = KeptN;
+  std::copy(Kept.begin(), Kept.begin() + KeptN, FPalette.begin());
+  uint8_t Remap[256] = {};
+  for (size_t I = 0; I < Own.size(); ++I) {
+    Remap[I] = static_cast<uint8_t>(InKept[I]);
+    FSet.SetIndex(TQLColorSet::KeyOf(Own[I]), Remap[I]);
+  }
+  if (AllIndexes) {
+    const size_t N = static_cast<size_t>(W) * static_cast<size_t>(H);
+    for (size_t I = 0; I < N; ++I) AllIndexes[I] = Remap[AllIndexes[I]];
   }
 }
 
@@ -75,25 +134,17 @@ void TQLPaletteMapper::MapRow(const uint8_t* Bgr, int32_t Count, uint8_t* Indexe
       Indexes[X] = static_cast<uint8_t>(FWide[static_cast<size_t>(X)]);
     return;
   }
-  uint32_t Last = UINT32_MAX;
-  uint8_t LastIndex = 0;
   for (int32_t X = 0; X < Count; ++X, Bgr += 3) {
-    const uint32_t Key = TQLColorSet::KeyOf(Bgr);
-    if (Key != Last) {
-      Last = Key;
-      const int32_t S = FSet.Find(Key);
-      // Only a pixel outside the counted image misses; it takes the nearest entry.
-      LastIndex =
-          S >= 0 ? FSet.Value(S) : static_cast<uint8_t>(IndexOf(TRGB{Bgr[0], Bgr[1], Bgr[2]}));
-    }
-    Indexes[X] = LastIndex;
+    const int32_t I = FSet.Find(TQLColorSet::KeyOf(Bgr));
+    // Only a pixel outside the counted image misses; it takes the nearest entry.
+    Indexes[X] = static_cast<uint8_t>(I >= 0 ? I : IndexOf(TRGB{Bgr[0], Bgr[1], Bgr[2]}));
   }
 }
 
 int32_t TQLPaletteMapper::IndexOf(TRGB C) {
   if (FQuantizer) return FQuantizer->GetRGBIndex(C);
   const int32_t S = FSet.Find(TQLColorSet::KeyOf(C));
-  if (S >= 0) return FSet.Value(S);
+  if (S >= 0) return S;
   int32_t Best = 0, BestD = INT32_MAX;
   for (int32_t I = 0; I < FCount; ++I) {
     const TRGB& E = FPalette[static_cast<size_t>(I)];

@@ -14,25 +14,28 @@ namespace quillo {
 
 class TQLQuantizer;
 
-// The distinct colours of a 24-bit image, up to a limit, in a small open-addressing table keyed
-// on the 24-bit value.
+// The distinct colours of a 24-bit image, up to a limit, each with a palette index, in a small
+// open-addressing table keyed on the 24-bit value.
 class TQLColorSet {
  public:
-  // Adds the colours of Bitmap's rows (24-bit layout) until more than Limit (at most 256) are
-  // seen; returns false then, true when every colour is in the set.
-  bool AddImage(const TBitmap& Bitmap, int32_t Limit);
-  // The slot of Key (blue | green << 8 | red << 16), or -1.
+  // Adds the colours of Count pixels (blue, green, red) as long as at most Limit (1..256) are
+  // met, writing each pixel's index (the colour's place in Colors()) to Indexes when it is
+  // given. Returns false, leaving the rest of the row, at the first colour beyond the limit.
+  bool AddRow(const uint8_t* Bgr, int32_t Count, int32_t Limit, uint8_t* Indexes = nullptr);
+  // AddRow over every row of a 24-bit bitmap, indexes (when given) row after row from the top.
+  bool AddImage(const TBitmap& Bitmap, int32_t Limit, uint8_t* Indexes = nullptr);
+  // The index of Key (blue | green << 8 | red << 16), or -1 when it is not in the set.
   int32_t Find(uint32_t Key) const {
     for (uint32_t H = Hash(Key);; H = (H + 1) & kMask) {
-      if (FKeys[H] == Key + 1) return static_cast<int32_t>(H);
-      if (FKeys[H] == 0) return -1;
+      const uint64_t E = FSlots[H];
+      if (static_cast<uint32_t>(E) == Key + 1) return static_cast<int32_t>(E >> 32);
+      if (E == 0) return -1;
     }
   }
   // The colours in the order they were first met.
   const std::vector<TRGB>& Colors() const { return FColors; }
-  // Index value stored with each colour (its place in Colors() until SetValue changes it).
-  uint8_t Value(int32_t Slot) const { return FValues[static_cast<size_t>(Slot)]; }
-  void SetValue(int32_t Slot, uint8_t V) { FValues[static_cast<size_t>(Slot)] = V; }
+  // Gives the colour Key (which must be in the set) the index V.
+  void SetIndex(uint32_t Key, uint8_t V);
 
   static uint32_t KeyOf(const uint8_t* Bgr) {
     return Bgr[0] | (uint32_t{Bgr[1]} << 8) | (uint32_t{Bgr[2]} << 16);
@@ -40,12 +43,14 @@ class TQLColorSet {
   static uint32_t KeyOf(TRGB C) { return C.b | (uint32_t{C.g} << 8) | (uint32_t{C.r} << 16); }
 
  private:
-  // Twice the largest palette keeps the probe chains short; keys are stored plus one, so a
-  // zero slot is empty.
-  static constexpr uint32_t kSlots = 1024, kMask = kSlots - 1;
-  static uint32_t Hash(uint32_t Key) { return (Key * 0x9E3779B1u) >> 22; }
-  std::array<uint32_t, kSlots> FKeys{};
-  std::array<uint8_t, kSlots> FValues{};
+  // Eight times the largest palette keeps nearly every look-up to one probe, in 16 KiB. A slot
+  // holds the key plus one (so 0 is empty) in its low half and the index in its high half.
+  static constexpr uint32_t kSlots = 2048, kMask = kSlots - 1;
+  static uint32_t Hash(uint32_t Key) { return (Key * 0x9E3779B1u) >> 21; }
+  int32_t Insert(uint32_t Key, int32_t Limit);
+  template <bool WithIndexes>
+  bool AddPixels(const uint8_t* Bgr, int32_t Count, int32_t Limit, uint8_t* Indexes);
+  std::array<uint64_t, kSlots> FSlots{};
   std::vector<TRGB> FColors;
 };
 
@@ -56,7 +61,10 @@ class TQLColorSet {
 // more colours goes through TQLQuantizer as before.
 class TQLPaletteMapper {
  public:
-  TQLPaletteMapper(const TBitmap& Bitmap24, int32_t NCol, const std::vector<TRGB>& Kept = {});
+  // With AllIndexes (width x height bytes), the index of every pixel is written there, row after
+  // row from the top, in the same pass that counts the colours.
+  TQLPaletteMapper(const TBitmap& Bitmap24, int32_t NCol, const std::vector<TRGB>& Kept = {},
+                   uint8_t* AllIndexes = nullptr);
   ~TQLPaletteMapper();
   TQLPaletteMapper(const TQLPaletteMapper&) = delete;
   TQLPaletteMapper& operator=(const TQLPaletteMapper&) = delete;

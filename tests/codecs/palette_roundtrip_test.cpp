@@ -221,6 +221,25 @@ TEST_F(PaletteRoundTrip, GreyLevelsSurviveEveryGreyWriter) {
   EXPECT_EQ(Type, "Grayscale");
 }
 
+// A grey JPEG of flat blocks decodes to the very levels, white included.
+TEST_F(PaletteRoundTrip, GreyJpegKeepsWhite) {
+  TBitmap B(16, 8, pf24bit);
+  for (int32_t Y = 0; Y < 8; ++Y)
+    for (int32_t X = 0; X < 16; ++X)
+      reinterpret_cast<TRGB*>(B.ScanLine(Y))[X] =
+          X < 8 ? CreateRGB(255, 255, 255) : CreateRGB(77, 77, 77);
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&B);
+  IO.IOParams().JpegColorSpace = ioJPEG_GRAYLEV;
+  IO.IOParams().JpegQuality = 100;
+  IO.SaveToFile(Dir.File("grey.jpg"));
+  ASSERT_FALSE(IO.Aborting);
+  TBitmap Got;
+  ASSERT_TRUE(PeerDecode(Dir.File("grey.jpg"), Dir.File("got.ppm"), Got));
+  EXPECT_EQ(reinterpret_cast<const TRGB*>(Got.ScanLine(3))[2], CreateRGB(255, 255, 255));
+  EXPECT_EQ(reinterpret_cast<const TRGB*>(Got.ScanLine(3))[12], CreateRGB(77, 77, 77));
+}
+
 // Coloured pixels keep the weighted grey: (21 r + 71 g + 7 b) div 100.
 TEST(StoredGrey, ColouredPixelsKeepTheWeightedFormula) {
   EXPECT_EQ(QLStoredGrey(255, 255, 255), 255);
@@ -292,6 +311,29 @@ TEST(PaletteMapper, KeptPaletteOrderAndItsLimits) {
   // Five colours do not fit four entries.
   TQLPaletteMapper Four(Src, 4, Kept);
   EXPECT_FALSE(Four.Exact());
+}
+
+// The one pass that counts and maps agrees with mapping row by row, whatever the width's
+// remainder of four and with the kept order applied afterwards.
+TEST(PaletteMapper, OnePassMatchesRowMapping) {
+  for (int32_t W = 1; W <= 9; ++W)
+    for (bool WithKept : {false, true}) {
+      const TBitmap Src = Colours(std::min(256, W * 5), false, W, 7);
+      TQLColorSet Set;
+      ASSERT_TRUE(Set.AddImage(Src, 256));
+      std::vector<TRGB> Kept(Set.Colors().rbegin(), Set.Colors().rend());
+      std::vector<uint8_t> All(static_cast<size_t>(W) * 7), Row(static_cast<size_t>(W));
+      TQLPaletteMapper M(Src, 256, WithKept ? Kept : std::vector<TRGB>{}, All.data());
+      EXPECT_EQ(M.KeptOrder(), WithKept);
+      for (int32_t Y = 0; Y < 7; ++Y) {
+        M.MapRow(Src.ScanLine(Y), W, Row.data());
+        for (int32_t X = 0; X < W; ++X) {
+          ASSERT_EQ(All[static_cast<size_t>(Y * W + X)], Row[static_cast<size_t>(X)]);
+          ASSERT_EQ(M.Palette()[Row[static_cast<size_t>(X)]],
+                    reinterpret_cast<const TRGB*>(Src.ScanLine(Y))[X]);
+        }
+      }
+    }
 }
 
 }  // namespace

@@ -191,10 +191,9 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
   // Two colours other than black and white are read through the palette into 24 bits, as the
   // other readers do: the working 1-bit layout can only mean black and white.
   const TRGB Black = CreateRGB(0, 0, 0), White = CreateRGB(255, 255, 255);
-  const bool Coloured1 =
-      BitCount == 1 && P.ColorMapCount >= 2 &&
-      !((P.ColorMap[0] == Black && P.ColorMap[1] == White) ||
-        (P.ColorMap[0] == White && P.ColorMap[1] == Black));
+  const bool Coloured1 = BitCount == 1 && P.ColorMapCount >= 2 &&
+                         !((P.ColorMap[0] == Black && P.ColorMap[1] == White) ||
+                           (P.ColorMap[0] == White && P.ColorMap[1] == Black));
   if (!QLPrepareBitmap(Bmp, Width, AbsHeight, BitCount == 1 && !Coloured1, Prog)) return;
   const int32_t W = Width, H = static_cast<int32_t>(AbsHeight);
   Prog.StepFactor = 100.0 / H;

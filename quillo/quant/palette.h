@@ -75,7 +75,8 @@ class TQLPaletteMapper {
   bool Exact() const { return !FQuantizer; }
   // True when the palette is Kept's.
   bool KeptOrder() const { return FKeptOrder; }
-  // Entries in use: the image's colours, or those the quantizer made.
+  // Entries in use: the image's colours (all of Kept's first NCol when its order serves), or
+  // those the quantizer made.
   int32_t ColorCount() const { return FCount; }
   // The indexes of Count pixels stored blue, green, red.
   void MapRow(const uint8_t* Bgr, int32_t Count, uint8_t* Indexes);

@@ -42,6 +42,7 @@
 
 #include "quillo/quant/convert.h"
 #include "quillo/quant/mediancut.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/quantizer.h"
 #include "quillo/quant/source24.h"
 

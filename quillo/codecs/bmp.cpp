@@ -11,7 +11,7 @@
 #include "quillo/core/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
-#include "quillo/quant/quantizer.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
 
 namespace quillo {
@@ -188,7 +188,13 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
   // Formats the reader cannot decode, and RLE stored top-down (not a valid combination), are
   // reported rather than left as an empty image.
   if (!Known || (Rle && TopDown)) return QLSetAbort(Prog);
-  if (!QLPrepareBitmap(Bmp, Width, AbsHeight, BitCount == 1, Prog)) return;
+  // Two colours other than black and white are read through the palette into 24 bits, as the
+  // other readers do: the working 1-bit layout can only mean black and white.
+  const TRGB Black = CreateRGB(0, 0, 0), White = CreateRGB(255, 255, 255);
+  const bool Coloured1 = BitCount == 1 && P.ColorMapCount >= 2 &&
+                         !((P.ColorMap[0] == Black && P.ColorMap[1] == White) ||
+                           (P.ColorMap[0] == White && P.ColorMap[1] == Black));
+  if (!QLPrepareBitmap(Bmp, Width, AbsHeight, BitCount == 1 && !Coloured1, Prog)) return;
   const int32_t W = Width, H = static_cast<int32_t>(AbsHeight);
   Prog.StepFactor = 100.0 / H;
   const int64_t RowLen = ((static_cast<int64_t>(W) * BitCount + 31) / 32) * 4;
@@ -216,7 +222,7 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
     if (QLAborted(Prog)) break;
     const int32_t Y = TopDown ? I : H - 1 - I;
     uint8_t* Dst = Bmp.ScanLine(Y);
-    if (BitCount == 1 || BitCount == 24) {
+    if ((BitCount == 1 && !Coloured1) || BitCount == 24) {
       if (S.Read(Dst, RowLen) != RowLen) return QLSetAbort(Prog);
       continue;
     }
@@ -224,6 +230,9 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
     TRGB* Px = reinterpret_cast<TRGB*>(Dst);
     const uint8_t* Src = FileRow.data();
     switch (BitCount) {
+      case 1:
+        for (int32_t X = 0; X < W; ++X) Px[X] = Pal[(Src[X >> 3] >> (7 - (X & 7))) & 1];
+        break;
       case 4:
         for (int32_t X = 0; X < W; ++X)
           Px[X] = Pal[(X & 1) ? Src[X >> 1] & 0x0F : Src[X >> 1] >> 4];
@@ -249,7 +258,7 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
         break;
     }
   }
-  if (BitCount == 1 && P.ColorMapCount == 2 && P.ColorMap[0] == CreateRGB(255, 255, 255) &&
+  if (BitCount == 1 && !Coloured1 && P.ColorMapCount == 2 && P.ColorMap[0] == White &&
       P.ColorMap[1] == CreateRGB(0, 0, 0)) {
     // Index 0 is white here, so the bits are the inverse of the working layout's.
     for (int32_t Y = 0; Y < H; ++Y) {
@@ -352,20 +361,17 @@ void WriteBMP(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
     TBitmap Copy;
     const TBitmap* Src = &QLAs24Bit(Bitmap, Copy);
     const int32_t NCol = 1 << BitCount;
-    std::vector<TRGB> Pal(static_cast<size_t>(NCol));
-    TQLQuantizer Q(*Src, Pal.data(), NCol - 1, NCol, -1, 0);
+    TQLPaletteMapper Map(*Src, NCol, P.ColorMap);
+    const std::vector<TRGB> Pal = Map.Palette();
     P.SetColorMap(Pal.data(), NCol);
     WritePalette(Pal.data(), NCol);
     DataPos = S.GetPosition();
     std::vector<uint8_t> Indexes(static_cast<size_t>(W));
-    std::vector<int32_t> Wide(static_cast<size_t>(W));
     std::vector<uint8_t> Encoded, Literals;
     for (int32_t Y = H - 1; Y >= 0 && !Abort; --Y) {
       QLProgressStep(Prog, H - 1 - Y);
       if (QLAborted(Prog)) break;
-      Q.GetRGBIndexes(Src->ScanLine(Y), W, Wide.data());
-      for (int32_t X = 0; X < W; ++X)
-        Indexes[static_cast<size_t>(X)] = static_cast<uint8_t>(Wide[static_cast<size_t>(X)]);
+      Map.MapRow(Src->ScanLine(Y), W, Indexes.data());
 
       if (Rle) {
         Encoded.clear();
@@ -390,7 +396,7 @@ void WriteBMP(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
     }
   } else if (BitCount == 1) {
     TRGB C1, C2;
-    std::unique_ptr<TBitmap> One = QLOneBitForWriting(Bitmap, C1, C2);
+    std::unique_ptr<TBitmap> One = QLOneBitForWriting(Bitmap, C1, C2, &P.ColorMap);
     TRGB Pal[2] = {C1, C2};
     P.SetColorMap(Pal, 2);
     WritePalette(Pal, 2);

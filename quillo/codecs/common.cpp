@@ -40,11 +40,30 @@ bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit
   return true;
 }
 
-std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2) {
+namespace {
+
+std::unique_ptr<TBitmap> KeepOrder(std::unique_ptr<TBitmap> One, TRGB& Color1, TRGB& Color2,
+                                   const std::vector<TRGB>* Kept) {
+  if (!Kept || Kept->size() < 2 || (*Kept)[0] != Color2 || (*Kept)[1] != Color1) return One;
+  const int64_t Bytes = (int64_t{One->GetWidth()} + 7) / 8;
+  for (int32_t Y = 0; Y < One->GetHeight(); ++Y) {
+    uint8_t* Row = One->ScanLine(Y);
+    for (int64_t I = 0; I < Bytes; ++I) Row[I] = static_cast<uint8_t>(~Row[I]);
+  }
+  std::swap(Color1, Color2);
+  return One;
+}
+
+}  // namespace
+
+std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2,
+                                            const std::vector<TRGB>* Kept) {
   Color1 = CreateRGB(0, 0, 0);
   Color2 = CreateRGB(255, 255, 255);
-  if (Bitmap.GetPixelFormat() == pf1bit) return QLCloneBitmap(Bitmap);
-  if (auto Two = _ConvertTo1bit(Bitmap, Color1, Color2)) return Two;
+  if (Bitmap.GetPixelFormat() == pf1bit)
+    return KeepOrder(QLCloneBitmap(Bitmap), Color1, Color2, Kept);
+  if (auto Two = _ConvertTo1bit(Bitmap, Color1, Color2))
+    return KeepOrder(std::move(Two), Color1, Color2, Kept);
   Color1 = CreateRGB(0, 0, 0);
   Color2 = CreateRGB(255, 255, 255);
   auto Copy = QLCloneBitmap(Bitmap);

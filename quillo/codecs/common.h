@@ -50,8 +50,12 @@ bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit
 
 // The 1-bit image a black-and-white writer stores for Bitmap: a 1-bit bitmap is used as it is
 // (Color1 black, Color2 white); a 24-bit one of exactly two colours keeps them (the darker is
-// Color1, bit 0); any other is dithered to black and white by the ordered dither.
-std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2);
+// Color1, bit 0); any other is dithered to black and white by the ordered dither. Writers that
+// store the two colours pass the palette the image was loaded with as Kept: when it lists them
+// the other way round, the bits are inverted and the colours swapped, so the file's indexes
+// come back as they were.
+std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2,
+                                            const std::vector<TRGB>* Kept = nullptr);
 
 // Runs a reader's or writer's body, turning the platform's errors (a short read, a size beyond
 // the pixel limit, memory) into the abort flag: codecs report failure only through the flag.

@@ -11,7 +11,7 @@
 #include "quillo/core/dither.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
-#include "quillo/quant/quantizer.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
 
 namespace quillo {
@@ -206,16 +206,18 @@ int32_t NearestEntry(const TRGB* Pal, int32_t N, const TRGB& C) {
 }
 
 // Builds the index buffer and palette of Bitmap at Bits bits. OneBit bitmaps become 0/1 bytes
-// under a black and white palette; others go through the quantizer.
-void Prepare(const TBitmap& Bitmap, int32_t Bits, const TIOParamsVals& P, TGifImage& Out) {
+// under the palette Dark (bit 0), Light (bit 1); others keep their own colours when they fit
+// and go through the quantizer when they do not.
+void Prepare(const TBitmap& Bitmap, int32_t Bits, const TIOParamsVals& P, TRGB Dark, TRGB Light,
+             TGifImage& Out) {
   const int32_t W = Bitmap.GetWidth(), H = Bitmap.GetHeight();
   const int32_t N = 1 << Bits;
   Out.Bits = Bits;
   Out.Indexes.assign(static_cast<size_t>(W) * static_cast<size_t>(H) + 9, 0);
   std::vector<TRGB> Pal(static_cast<size_t>(N));
   if (Bitmap.GetPixelFormat() == pf1bit) {
-    Pal[0] = CreateRGB(0, 0, 0);
-    Pal[1] = CreateRGB(255, 255, 255);
+    Pal[0] = Dark;
+    Pal[1] = Light;
     for (int32_t Y = 0; Y < H; ++Y) {
       const uint8_t* Row = Bitmap.ScanLine(Y);
       uint8_t* D = Out.Indexes.data() + static_cast<size_t>(Y) * W;
@@ -224,15 +226,10 @@ void Prepare(const TBitmap& Bitmap, int32_t Bits, const TIOParamsVals& P, TGifIm
     Out.Background = NearestEntry(Pal.data(), 2, P.GifBackground);
     Out.Transparent = NearestEntry(Pal.data(), 2, P.GifTranspColor);
   } else {
-    TQLQuantizer Q(Bitmap, Pal.data(), N - 1, N, -1, 0);
-    std::vector<int32_t> Row(static_cast<size_t>(W));
-    for (int32_t Y = 0; Y < H; ++Y) {
-      Q.GetRGBIndexes(Bitmap.ScanLine(Y), W, Row.data());
-      uint8_t* D = Out.Indexes.data() + static_cast<size_t>(Y) * W;
-      for (int32_t X = 0; X < W; ++X) D[X] = static_cast<uint8_t>(Row[static_cast<size_t>(X)]);
-    }
-    Out.Background = Q.GetRGBIndex(P.GifBackground);
-    Out.Transparent = Q.GetRGBIndex(P.GifTranspColor);
+    TQLPaletteMapper Map(Bitmap, N, P.ColorMap, Out.Indexes.data());
+    Pal = Map.Palette();
+    Out.Background = Map.IndexOf(P.GifBackground);
+    Out.Transparent = Map.IndexOf(P.GifTranspColor);
   }
   Out.Palette.clear();
   for (const TRGB& C : Pal) Out.Palette.insert(Out.Palette.end(), {C.r, C.g, C.b});
@@ -267,15 +264,15 @@ void WriteGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   std::unique_ptr<TBitmap> One;
   TBitmap Wide;
   const TBitmap* Src;
+  TRGB C1 = CreateRGB(0, 0, 0), C2 = CreateRGB(255, 255, 255);
   if (B == 1) {
-    TRGB C1, C2;
-    One = QLOneBitForWriting(Bitmap, C1, C2);
+    One = QLOneBitForWriting(Bitmap, C1, C2, &P.ColorMap);
     Src = One.get();
   } else {
     Src = &QLAs24Bit(Bitmap, Wide);
   }
   TGifImage Img;
-  Prepare(*Src, B, P, Img);
+  Prepare(*Src, B, P, C1, C2, Img);
   QLProgress(Prog, 30);
   if (QLAborted(Prog)) return;
   std::vector<uint8_t> Head(P.GifVersion.begin(),
@@ -351,10 +348,10 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
   std::unique_ptr<TBitmap> One;
   TBitmap Wide;
   const TBitmap* Src;
+  TRGB C1 = CreateRGB(0, 0, 0), C2 = CreateRGB(255, 255, 255);
   if (B == 1 && Bitmap.GetPixelFormat() == pf1bit) {
     Src = &Bitmap;
   } else if (B == 1) {
-    TRGB C1, C2;
     One = _ConvertTo1bit(QLAs24Bit(Bitmap, Wide), C1, C2);
     if (One) {
       Src = One.get();
@@ -370,7 +367,7 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
 
   auto Emit = [&]() {
     TGifImage Img;
-    Prepare(*Src, B, P, Img);
+    Prepare(*Src, B, P, C1, C2, Img);
     const std::vector<uint8_t> Gce = ControlExtension(P, Img.Transparent);
     Out.WriteBuffer(Gce.data(), static_cast<int64_t>(Gce.size()));
     const std::vector<uint8_t> Desc =

@@ -9,7 +9,7 @@
 #include "quillo/core/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
-#include "quillo/quant/quantizer.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
 
 namespace quillo {
@@ -211,7 +211,7 @@ void WritePcx(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   std::unique_ptr<TBitmap> One;
   TBitmap Wide;
   const TBitmap* Src = nullptr;
-  std::unique_ptr<TQLQuantizer> Q;
+  std::unique_ptr<TQLPaletteMapper> Map;
   std::vector<TRGB> Pal(256);
   if (Depth == 1) {
     // A two-colour image records its colours in the palette; one that was black and white
@@ -231,7 +231,8 @@ void WritePcx(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
     Src = &QLAs24Bit(Bitmap, Wide);
     if (Depth == 4 || Depth == 8) {
       const int32_t NCol = Depth == 4 ? 16 : 256;
-      Q = std::make_unique<TQLQuantizer>(*Src, Pal.data(), NCol - 1, NCol, -1, 0);
+      Map = std::make_unique<TQLPaletteMapper>(*Src, NCol, P.ColorMap);
+      std::copy(Map->Palette().begin(), Map->Palette().end(), Pal.begin());
       P.SetColorMap(Pal.data(), NCol);
       if (Depth == 4)
         for (int32_t I = 0; I < 16; ++I) {
@@ -244,7 +245,7 @@ void WritePcx(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   SafeStreamWrite(S, Abort, Hd, 128);
 
   std::vector<uint8_t> Line(static_cast<size_t>(BytesPerLine) * 3), Out;
-  std::vector<int32_t> Indexes(static_cast<size_t>(W));
+  std::vector<uint8_t> Indexes(static_cast<size_t>(W));
   auto Emit = [&](const uint8_t* L) {
     if (Rle) {
       Out.clear();
@@ -271,9 +272,9 @@ void WritePcx(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
       }
       for (int32_t Pl = 0; Pl < 3; ++Pl) Emit(Line.data() + static_cast<size_t>(Pl) * BytesPerLine);
     } else {
-      Q->GetRGBIndexes(Row, W, Indexes.data());
+      Map->MapRow(Row, W, Indexes.data());
       for (int32_t X = 0; X < W; ++X) {
-        const uint8_t I = static_cast<uint8_t>(Indexes[static_cast<size_t>(X)]);
+        const uint8_t I = Indexes[static_cast<size_t>(X)];
         if (Depth == 8)
           Line[static_cast<size_t>(X)] = I;
         else

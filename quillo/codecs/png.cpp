@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "quillo/codecs/common.h"
+#include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
-#include "quillo/quant/quantizer.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
 
 namespace quillo {
@@ -347,36 +348,44 @@ void WritePNG(TStream& S, const TBitmap& Bitmap, TIOParamsVals& Prm, TProgressRe
   png_set_write_fn(Hd.Png, &IO, WriteFn, FlushFn);
 
   const bool Rgb = Prm.SamplesPerPixel != 1;
-  const bool Grey1 = !Rgb && Prm.BitsPerSample == 1;
-  const bool Indexed = !Rgb && !Grey1;
+  const bool OneBit = !Rgb && Prm.BitsPerSample == 1;
   std::unique_ptr<TBitmap> One;
   TBitmap Wide;
   const TBitmap* Src;
-  if (Grey1) {
-    TRGB C1, C2;
-    One = QLOneBitForWriting(Bitmap, C1, C2);
+  TRGB C1 = CreateRGB(0, 0, 0), C2 = CreateRGB(255, 255, 255);
+  if (OneBit) {
+    One = QLOneBitForWriting(Bitmap, C1, C2, &Prm.ColorMap);
     Src = One.get();
   } else {
     Src = &QLAs24Bit(Bitmap, Wide);
   }
-  std::unique_ptr<TQLQuantizer> Q;
-  std::vector<TRGB> Pal(256);
+  // Two colours other than black and white keep them as a 1-bit palette.
+  const bool Grey1 = OneBit && C1 == CreateRGB(0, 0, 0) && C2 == CreateRGB(255, 255, 255);
+  const bool Palette1 = OneBit && !Grey1;
+  std::unique_ptr<TQLPaletteMapper> Map;
+  if (!Rgb && !OneBit) Map = std::make_unique<TQLPaletteMapper>(*Src, 256, Prm.ColorMap);
+  // An image of grey pixels only, not loaded with a palette of its own, is stored as 8-bit grey.
+  bool Grey8 = Map && Map->Exact() && !Map->KeptOrder();
+  for (int32_t I = 0; Grey8 && I < Map->ColorCount(); ++I) {
+    const TRGB& C = Map->Palette()[static_cast<size_t>(I)];
+    Grey8 = C.r == C.g && C.g == C.b;
+  }
+  const bool Indexed = Map && !Grey8;
   png_color Plte[256];
-  if (Indexed) {
-    Q = std::make_unique<TQLQuantizer>(*Src, Pal.data(), 255, 256, -1, 0);
-    for (int I = 0; I < 256; ++I)
-      Plte[I] = png_color{Pal[static_cast<size_t>(I)].r, Pal[static_cast<size_t>(I)].g,
-                          Pal[static_cast<size_t>(I)].b};
+  const int PlteCount = Indexed ? 256 : Palette1 ? 2 : 0;
+  for (int I = 0; I < PlteCount; ++I) {
+    const TRGB C = Indexed ? Map->Palette()[static_cast<size_t>(I)] : I ? C2 : C1;
+    Plte[I] = png_color{C.r, C.g, C.b};
   }
   // Everything libpng is told before the header goes out; none of these calls raise errors.
   png_set_IHDR(Hd.Png, Hd.Info, static_cast<png_uint_32>(W), static_cast<png_uint_32>(H),
-               Grey1 ? 1 : 8,
-               Rgb     ? PNG_COLOR_TYPE_RGB
-               : Grey1 ? PNG_COLOR_TYPE_GRAY
-                       : PNG_COLOR_TYPE_PALETTE,
+               OneBit ? 1 : 8,
+               Rgb              ? PNG_COLOR_TYPE_RGB
+               : Grey1 || Grey8 ? PNG_COLOR_TYPE_GRAY
+                                : PNG_COLOR_TYPE_PALETTE,
                Prm.PngInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (Indexed) png_set_PLTE(Hd.Png, Hd.Info, Plte, 256);
+  if (PlteCount) png_set_PLTE(Hd.Png, Hd.Info, Plte, PlteCount);
   png_set_pHYs(Hd.Png, Hd.Info,
                static_cast<png_uint_32>(std::max(0, QLRound32(Prm.DpiX * 100 / 2.54))),
                static_cast<png_uint_32>(std::max(0, QLRound32(Prm.DpiY * 100 / 2.54))),
@@ -389,9 +398,16 @@ void WritePNG(TStream& S, const TBitmap& Bitmap, TIOParamsVals& Prm, TProgressRe
   png_color_16 Bkgd{};
   const TRGB& B = Prm.PngBackground;
   if (Indexed) {
-    Bkgd.index = static_cast<png_byte>(Q->GetRGBIndex(B));
+    Bkgd.index = static_cast<png_byte>(Map->IndexOf(B));
+  } else if (Palette1) {
+    const auto Dist = [&B](const TRGB& C) {
+      return (C.r - B.r) * (C.r - B.r) + (C.g - B.g) * (C.g - B.g) + (C.b - B.b) * (C.b - B.b);
+    };
+    Bkgd.index = Dist(C2) < Dist(C1) ? 1 : 0;
   } else if (Grey1) {
     Bkgd.gray = (21 * B.r + 71 * B.g + 7 * B.b) / 100 >= 128 ? 1 : 0;
+  } else if (Grey8) {
+    Bkgd.gray = QLStoredGrey(B);
   } else {
     Bkgd.red = B.r, Bkgd.green = B.g, Bkgd.blue = B.b;
   }
@@ -402,19 +418,19 @@ void WritePNG(TStream& S, const TBitmap& Bitmap, TIOParamsVals& Prm, TProgressRe
   TWriteCtx X{Hd.Png, Hd.Info, nullptr, 1};
   if (!PRun(Hd.Png, StepWriteInfo, &X)) Failed();
   std::vector<uint8_t> Line(static_cast<size_t>(W) * 3 + 8);
-  std::vector<int32_t> Idx(Indexed ? static_cast<size_t>(W) : 0);
   Prog.StepFactor = 100.0 / (static_cast<double>(X.Passes) * H);
   Prog.Pass = 0;
   for (int Pass = 0; Pass < X.Passes; ++Pass)
     for (int32_t Y = 0; Y < H; ++Y) {
       const uint8_t* Row = Src->ScanLine(Y);
       if (Indexed) {
-        Q->GetRGBIndexes(Row, W, Idx.data());
-        for (int32_t I = 0; I < W; ++I)
-          Line[static_cast<size_t>(I)] = static_cast<uint8_t>(Idx[static_cast<size_t>(I)]);
+        Map->MapRow(Row, W, Line.data());
+      } else if (Grey8) {
+        const TRGB* Px = reinterpret_cast<const TRGB*>(Row);
+        for (int32_t I = 0; I < W; ++I) Line[static_cast<size_t>(I)] = QLStoredGrey(Px[I]);
       } else {
         std::memcpy(Line.data(), Row,
-                    Grey1 ? static_cast<size_t>((W + 7) / 8) : static_cast<size_t>(W) * 3);
+                    OneBit ? static_cast<size_t>((W + 7) / 8) : static_cast<size_t>(W) * 3);
       }
       X.Row = Line.data();
       if (!PRun(Hd.Png, StepWriteRow, &X)) Failed();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quillo/codecs/common.h"
+#include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/source24.h"
@@ -262,8 +263,7 @@ void WritePXM(TStream& S, const TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Pr
       const TRGB* Px = reinterpret_cast<const TRGB*>(Row);
       for (int32_t X = 0; X < W; ++X) {
         if (Magic == 5) {
-          Out[static_cast<size_t>(N++)] =
-              static_cast<uint8_t>((21 * Px[X].r + 71 * Px[X].g + 7 * Px[X].b) / 100);
+          Out[static_cast<size_t>(N++)] = QLStoredGrey(Px[X]);
         } else {
           Out[static_cast<size_t>(N++)] = Px[X].r;
           Out[static_cast<size_t>(N++)] = Px[X].g;

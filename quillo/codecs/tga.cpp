@@ -9,10 +9,10 @@
 
 #include "quillo/codecs/common.h"
 #include "quillo/core/bytes.h"
+#include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
-#include "quillo/quant/convert.h"
-#include "quillo/quant/quantizer.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
 
 namespace quillo {
@@ -274,7 +274,7 @@ void WriteTGA(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   std::unique_ptr<TBitmap> One;
   TBitmap Wide;
   const TBitmap* Src = nullptr;
-  std::unique_ptr<TQLQuantizer> Q;
+  std::unique_ptr<TQLPaletteMapper> Map;
   std::vector<TRGB> Pal(256);
   if (Depth == 1) {
     TRGB C1, C2;
@@ -285,7 +285,8 @@ void WriteTGA(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
     Src = &QLAs24Bit(Bitmap, Wide);
     if (Depth == 4 || Depth == 8) {
       const int32_t NCol = 1 << Depth;
-      Q = std::make_unique<TQLQuantizer>(*Src, Pal.data(), NCol - 1, NCol, -1, 0);
+      Map = std::make_unique<TQLPaletteMapper>(*Src, NCol, P.ColorMap);
+      std::copy(Map->Palette().begin(), Map->Palette().end(), Pal.begin());
       P.SetColorMap(Pal.data(), NCol);
     }
   }
@@ -315,10 +316,11 @@ void WriteTGA(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   const int32_t Unit = Depth == 24 ? 3 : 1;
   const int32_t Units = Depth == 1 ? (W + 7) / 8 : Depth == 4 ? (W + 1) / 2 : W;
   std::vector<uint8_t> Row(static_cast<size_t>(Units) * Unit + 4), Out;
+  std::vector<uint8_t> Indexes(static_cast<size_t>(W));
   uint8_t GreyOf[256];
   for (int32_t I = 0; I < 256; ++I) {
     const TRGB& C = Pal[static_cast<size_t>(I)];
-    GreyOf[I] = static_cast<uint8_t>((21 * C.r + 71 * C.g + 7 * C.b) / 100);
+    GreyOf[I] = QLStoredGrey(C);
   }
   for (int32_t Y = 0; Y < H && !Abort; ++Y) {
     QLProgress(Prog, QLTrunc(Y * 100.0 / H));
@@ -329,8 +331,15 @@ void WriteTGA(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
     } else if (Depth == 24) {
       std::memcpy(Row.data(), Line, static_cast<size_t>(W) * 3);
     } else {
+      Map->MapRow(Line, W, Indexes.data());
       std::fill(Row.begin(), Row.end(), 0);
-      _ConvertXBitsToYBits(Line, Row.data(), 24, Depth, W, nullptr, 0, Q.get());
+      for (int32_t X = 0; X < W; ++X) {
+        const uint8_t I = Indexes[static_cast<size_t>(X)];
+        if (Depth == 8)
+          Row[static_cast<size_t>(X)] = I;
+        else
+          Row[static_cast<size_t>(X >> 1)] |= static_cast<uint8_t>((X & 1) ? I & 0x0F : I << 4);
+      }
       if (Grey)
         for (int32_t X = 0; X < W; ++X)
           Row[static_cast<size_t>(X)] = GreyOf[Row[static_cast<size_t>(X)]];

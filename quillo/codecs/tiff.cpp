@@ -14,9 +14,11 @@
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/fax.h"
 #include "quillo/codecs/jpeg.h"
+#include "quillo/core/colors.h"
 #include "quillo/core/hooks.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
+#include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
 
 namespace quillo {
@@ -1040,15 +1042,19 @@ struct TLzwWriteGuard {
   }
 };
 
-// Writes the pixel data as one strip; returns false when aborted.
+// Writes the pixel data as one strip; returns false when aborted. Palette pages (Map given) store
+// PaletteBits-bit indexes.
 bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compression, bool G32D,
-                 bool Predictor, int32_t Photometric, const TIOParamsVals& Prm,
-                 TProgressRec& Prog) {
+                 bool Predictor, int32_t Photometric, TQLPaletteMapper* Map, int32_t PaletteBits,
+                 const TIOParamsVals& Prm, TProgressRec& Prog) {
   bool& Abort = *Prog.AbortFlag;
   const int32_t W = Src.GetWidth(), H = Src.GetHeight();
-  const int32_t Samples = Bilevel ? 1 : Photometric == 5 ? 4 : Photometric == 1 ? 1 : 3;
-  const int64_t RowLen = Bilevel ? (int64_t{W} + 7) / 8 : int64_t{W} * Samples;
+  const int32_t Samples = Photometric == 5 ? 4 : Photometric == 2 && !Bilevel ? 3 : 1;
+  const int64_t RowLen = Bilevel ? (int64_t{W} + 7) / 8
+                         : Map   ? (int64_t{W} * PaletteBits + 7) / 8
+                                 : int64_t{W} * Samples;
   std::vector<uint8_t> Row(static_cast<size_t>(RowLen) + 1), Packed;
+  std::vector<uint8_t> Indexes(Map ? static_cast<size_t>(W) : 0);
   uint8_t PendingByte = 0;
   int32_t PendingBits = 0;
   std::vector<uint8_t> Ref;
@@ -1063,6 +1069,19 @@ bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compressi
       for (int64_t I = 0; I < RowLen; ++I)
         Row[static_cast<size_t>(I)] = Invert ? static_cast<uint8_t>(~In[I]) : In[I];
       Row[static_cast<size_t>(RowLen - 1)] &= LastMask;
+    } else if (Map) {
+      Map->MapRow(In, W, Indexes.data());
+      if (PaletteBits == 8) {
+        std::memcpy(Row.data(), Indexes.data(), static_cast<size_t>(W));
+      } else {
+        // Indexes packed most significant bits first, the row's last byte padded with zeros.
+        std::fill(Row.begin(), Row.end(), 0);
+        for (int32_t X = 0; X < W; ++X) {
+          const int64_t Bit = int64_t{X} * PaletteBits;
+          Row[static_cast<size_t>(Bit >> 3)] |= static_cast<uint8_t>(
+              Indexes[static_cast<size_t>(X)] << (8 - PaletteBits - (Bit & 7)));
+        }
+      }
     } else {
       const TRGB* Px = reinterpret_cast<const TRGB*>(In);
       uint8_t* D = Row.data();
@@ -1075,9 +1094,7 @@ bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compressi
           D[3] = static_cast<uint8_t>(255 - std::max({Px[X].r, Px[X].g, Px[X].b}));
         }
       } else if (Photometric == 1) {
-        // Grey by the luminance weights, scaled so that grey pixels keep their value.
-        for (int32_t X = 0; X < W; ++X)
-          D[X] = static_cast<uint8_t>((21 * Px[X].r + 71 * Px[X].g + 7 * Px[X].b + 49) / 99);
+        for (int32_t X = 0; X < W; ++X) D[X] = QLStoredGrey(Px[X]);
       } else {
         for (int32_t X = 0; X < W; ++X, D += 3) D[0] = Px[X].r, D[1] = Px[X].g, D[2] = Px[X].b;
       }
@@ -1131,8 +1148,14 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
     QLSetAbort(Prog);
     return 0;
   }
-  // 1. The pixels.
-  const bool Bilevel = Prm.BitsPerSample == 1 && Prm.SamplesPerPixel == 1;
+  // 1. The pixels. A palette page keeps its colours, however few; one of more colours than its
+  // depth holds goes through the quantizer.
+  const bool PalettePage = Prm.TiffPhotometInterpret == ioTIFF_RGBPALETTE &&
+                           Prm.SamplesPerPixel == 1 && Prm.BitsPerSample <= 8;
+  const int32_t PaletteBits =
+      Prm.BitsPerSample == 1 || Prm.BitsPerSample == 2 || Prm.BitsPerSample == 4 ? Prm.BitsPerSample
+                                                                                 : 8;
+  const bool Bilevel = Prm.BitsPerSample == 1 && Prm.SamplesPerPixel == 1 && !PalettePage;
   std::unique_ptr<TBitmap> One;
   TBitmap Wide;
   const TBitmap* Src;
@@ -1151,6 +1174,11 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
       Prm.BitsPerSample == 8 && Prm.SamplesPerPixel == 1)
     Photometric = 1;
   if (Bilevel) Photometric = 1;
+  std::unique_ptr<TQLPaletteMapper> Map;
+  if (PalettePage) {
+    Photometric = 3;
+    Map = std::make_unique<TQLPaletteMapper>(*Src, 1 << PaletteBits, Prm.ColorMap);
+  }
   int32_t Compression = 1;
   bool G32D = false;
   switch (Prm.TiffCompression) {
@@ -1182,7 +1210,8 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
     else
       Compression = 1;
   }
-  const bool Predictor = Compression == 5 && !Bilevel;
+  // Differences of palette indexes mean nothing: palette pages go without the predictor.
+  const bool Predictor = Compression == 5 && !Bilevel && !PalettePage;
 
   // 3. Where the page goes.
   const int64_t Base = S.GetPosition();
@@ -1228,6 +1257,8 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
     Ifd.Shorts(kBitsPerSample, {1});
   else if (Photometric == 5)
     Ifd.Shorts(kBitsPerSample, {8, 8, 8, 8});
+  else if (PalettePage)
+    Ifd.Shorts(kBitsPerSample, {static_cast<uint32_t>(PaletteBits)});
   else if (Photometric == 1)
     Ifd.Shorts(kBitsPerSample, {8});
   else
@@ -1237,14 +1268,15 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
   Ifd.Ascii(kDocumentName, Prm.TiffDocumentName);
   Ifd.Ascii(kImageDescription, Prm.TiffImageDescription);
   const uint32_t DataAt = TIfdWriter::Align(S, Base);
-  if (!WritePixels(S, *Src, Bilevel, Compression, G32D, Predictor, Photometric, Prm, Prog))
+  if (!WritePixels(S, *Src, Bilevel, Compression, G32D, Predictor, Photometric, Map.get(),
+                   PaletteBits, Prm, Prog))
     return 0;
   const int64_t DataBytes = S.GetPosition() - Base - DataAt;
   Ifd.Longs(kStripOffsets, {DataAt});
-  Ifd.Shorts(kSamplesPerPixel, {static_cast<uint32_t>(Bilevel            ? 1
-                                                      : Photometric == 5 ? 4
-                                                      : Photometric == 1 ? 1
-                                                                         : 3)});
+  Ifd.Shorts(kSamplesPerPixel, {static_cast<uint32_t>(Bilevel || PalettePage ? 1
+                                                      : Photometric == 5     ? 4
+                                                      : Photometric == 1     ? 1
+                                                                             : 3)});
   Ifd.Longs(kRowsPerStrip, {static_cast<uint32_t>(H)});
   Ifd.Longs(kStripByteCounts, {static_cast<uint32_t>(DataBytes)});
   if (Predictor) Ifd.Shorts(kPredictor, {2});
@@ -1260,6 +1292,17 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
   if (Prm.TiffPageNumber != 0 || Prm.TiffPageCount != 0)
     Ifd.Shorts(kPageNumber, {static_cast<uint32_t>(Prm.TiffPageNumber) & 0xFFFF,
                              static_cast<uint32_t>(Prm.TiffPageCount) & 0xFFFF});
+  if (Map) {
+    // All reds, then all greens, then all blues, as 16-bit values.
+    const std::vector<TRGB>& Pal = Map->Palette();
+    std::vector<uint32_t> Table(Pal.size() * 3);
+    for (size_t I = 0; I < Pal.size(); ++I) {
+      Table[I] = Pal[I].r * 257u;
+      Table[Pal.size() + I] = Pal[I].g * 257u;
+      Table[2 * Pal.size() + I] = Pal[I].b * 257u;
+    }
+    Ifd.Shorts(kColorMap, Table);
+  }
 
   // 5. The IFD, and the link or header that points to it.
   const uint32_t At = Ifd.Write(S, Base, OldTarget);

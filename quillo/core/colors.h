@@ -26,6 +26,14 @@ inline TRGB TColor2TRGB(TColor Color) {
 inline uint32_t _RGBToGray(const TRGB& C) {
   return (21u * C.r + 71u * C.g + 7u * C.b) / 100u;
 }
+// The grey level a writer stores for a pixel: a grey pixel (three equal channels) keeps its
+// value, so grey images save exactly; a coloured one takes _RGBToGray.
+inline uint8_t QLStoredGrey(uint8_t R, uint8_t G, uint8_t B) {
+  return R == G && G == B ? R : static_cast<uint8_t>((21u * R + 71u * G + 7u * B) / 100u);
+}
+inline uint8_t QLStoredGrey(const TRGB& C) {
+  return QLStoredGrey(C.r, C.g, C.b);
+}
 
 inline int32_t imin(int32_t A, int32_t B) {
   return A < B ? A : B;

@@ -135,8 +135,13 @@ TEST(BMP, OneBitWithWhiteFirstPaletteIsInverted) {
   EXPECT_EQ(Inv.Bitmap.ScanLine(1)[0], 0x0F);
   ReadResult Kept = ReadResult(Make(CreateRGB(0, 0, 0), CreateRGB(255, 255, 255)));
   EXPECT_EQ(Kept.Bitmap.ScanLine(0)[0], 0x0F);
+  // Two other colours cannot live in the black-and-white layout: they are read into 24 bits.
   ReadResult Other = ReadResult(Make(CreateRGB(255, 0, 0), CreateRGB(0, 0, 255)));
-  EXPECT_EQ(Other.Bitmap.ScanLine(1)[0], 0xF0);
+  ASSERT_EQ(Other.Bitmap.GetPixelFormat(), pf24bit);
+  EXPECT_EQ(Other.Params.BitsPerSample, 1);
+  EXPECT_EQ(Px(Other.Bitmap, 0, 1), CreateRGB(0, 0, 255));
+  EXPECT_EQ(Px(Other.Bitmap, 7, 1), CreateRGB(255, 0, 0));
+  EXPECT_EQ(Px(Other.Bitmap, 7, 0), CreateRGB(0, 0, 255));
 }
 
 TEST(BMP, SixteenBitMasks) {

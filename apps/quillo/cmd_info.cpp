@@ -42,16 +42,16 @@ const char* OwnPrefix(int32_t Type) {
   }
 }
 
-// A field's text as JSON: numbers and booleans bare, the rest as strings.
+// A field as JSON: numbers and booleans bare, the rest as strings.
 std::string JsonValue(const TParamField& F, const TIOParamsVals& P) {
-  const std::string Text = F.Get(P);
-  if (F.Values.empty()) {
-    if (Text == "true" || Text == "false") return Text;
-    char* End = nullptr;
-    std::strtod(Text.c_str(), &End);
-    if (!Text.empty() && !*End) return Text;
+  switch (F.Kind) {
+    case TFieldKind::Number:
+      return TJson::Number(F.Number(P));
+    case TFieldKind::Boolean:
+      return F.Get(P);
+    default:
+      return JsonString(F.Get(P));
   }
-  return JsonString(Text);
 }
 
 std::string MarkerName(uint8_t M) {

@@ -487,3 +487,39 @@ TEST_F(ToolTest, PipesThroughStandardStreams) {
   EXPECT_EQ(Tool("convert " + Dir.File("f.bmp") + " -", &Out), 2);
   EXPECT_NE(Out.find("--format"), std::string::npos) << Out;
 }
+
+TEST_F(ToolTest, InfoJsonIsStrictOnEveryFile) {
+  if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is missing";
+  std::string Out;
+  ASSERT_EQ(Tool("demo " + Dir.File("demo"), &Out), 0) << Out;
+  // A comment that is not UTF-8 and holds a control character.
+  const std::string Pgm = "P5\n# caf\xe9 \x01 \xff\xfe ok\n2 1\n255\n\x10\x20";
+  WriteFileBytes(Dir.File("demo/comment.pgm"), std::vector<uint8_t>(Pgm.begin(), Pgm.end()));
+  const std::string Json = Dir.File("info.json");
+  ASSERT_EQ(RunCommand(kTool + " --quiet info --json " + Dir.File("demo") + "/* > " + Json +
+                       " 2>/dev/null"),
+            0);
+  const std::string Check =
+      "import json, sys\n"
+      "def walk(v):\n"
+      "    if isinstance(v, str):\n"
+      "        assert not any(ord(c) < 32 and c not in '\\t\\n\\r' for c in v), repr(v)\n"
+      "    elif isinstance(v, dict):\n"
+      "        for k, x in v.items(): walk(k); walk(x)\n"
+      "    elif isinstance(v, list):\n"
+      "        for x in v: walk(x)\n"
+      "raw = open(sys.argv[1], 'rb').read()\n"
+      "d = json.loads(raw.decode('utf-8', 'strict'), strict=True)\n"
+      "walk(d)\n"
+      "assert len(d) > 20\n"
+      "for o in d:\n"
+      "    assert 'error' not in o, o\n"
+      "    assert type(o['width']) is int and type(o['dpiX']) is int, o\n"
+      "    p = o.get('parameters', {})\n"
+      "    if 'GifVersion' in p: assert p['GifVersion'] in ('GIF87a', 'GIF89a'), p\n"
+      "    if 'TgaGamma' in p: assert type(p['TgaGamma']) in (int, float), p\n"
+      "c = [o for o in d if o['file'].endswith('comment.pgm')][0]['comments'][0]\n"
+      "assert c == 'caf\\ufffd  \\ufffd\\ufffd ok', repr(c)\n";
+  WriteFileBytes(Dir.File("check.py"), std::vector<uint8_t>(Check.begin(), Check.end()));
+  EXPECT_EQ(RunCommand("python3 " + Dir.File("check.py") + " " + Json + " 2>&1", &Out), 0) << Out;
+}

@@ -7,7 +7,7 @@ build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             fonts-dejavu-core)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
-           libjpeg-turbo-progs libpng-tools python3)
+           libjpeg-turbo-progs libpng-tools python3 man-db groff-base)
 bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev)
 
 want=()

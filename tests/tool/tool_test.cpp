@@ -523,3 +523,22 @@ TEST_F(ToolTest, InfoJsonIsStrictOnEveryFile) {
   WriteFileBytes(Dir.File("check.py"), std::vector<uint8_t>(Check.begin(), Check.end()));
   EXPECT_EQ(RunCommand("python3 " + Dir.File("check.py") + " " + Json + " 2>&1", &Out), 0) << Out;
 }
+
+TEST_F(ToolTest, HelpAliasAndManualPage) {
+  std::string Help, Alias;
+  for (const char* Cmd : {"info", "convert", "join"}) {
+    ASSERT_EQ(Tool(std::string(Cmd) + " --help", &Help), 0);
+    ASSERT_EQ(Tool(std::string("help ") + Cmd, &Alias), 0);
+    EXPECT_EQ(Help, Alias);
+  }
+  // The page built beside the tool renders, with every command's usage in it.
+  const std::string Page = kTool + ".1";
+  ASSERT_TRUE(std::filesystem::exists(Page));
+  if (!HaveProgram("man")) GTEST_SKIP() << "man is missing";
+  std::string Text;
+  ASSERT_EQ(RunCommand("MANWIDTH=100 man -l " + Page + " 2>&1 | col -b", &Text), 0);
+  EXPECT_NE(Text.find("COMMANDS"), std::string::npos) << Text;
+  for (const char* Usage :
+       {"quillo convert IN OUT", "quillo info [--json] FILE...", "quillo frames IN OUTPATTERN"})
+    EXPECT_NE(Text.find(Usage), std::string::npos) << Usage << "\n" << Text;
+}

@@ -218,7 +218,10 @@ int32_t CountColours(const TBitmap& B, int32_t Limit, bool& AllGrey) {
 void ReportLosses(const TSourceInfo& Source, const TBitmap& Bitmap, int32_t Type,
                   const TIOParamsVals& P, const std::string& OutName) {
   const std::string& In = Source.Name;
-  if (Source.Alpha) Warn(In + ": the alpha channel was composited onto the background");
+  // The PNG reader composes transparency onto the background; the others leave it out.
+  if (Source.Alpha)
+    Warn(In + (Source.FileType == ioPNG ? ": the alpha channel was composited onto the background"
+                                        : ": the alpha channel was dropped"));
   if (Source.Deep) Warn(In + ": 16-bit samples were reduced to 8 bits");
   const bool KeepsCmyk =
       (Type == ioJPEG && (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK)) ||

@@ -337,7 +337,7 @@ TEST_F(ToolTest, ConvertKeepsEveryFrameAndPage) {
          "-draw 'rectangle " + std::to_string(I * 5) + ",5 " + std::to_string(I * 5 + 10) +
          ",20' -depth 8 " + Dir.File("f" + std::to_string(I) + ".png"));
   Peer("convert -delay 12 " + Dir.File("f0.png") + " -delay 30 " + Dir.File("f1.png") +
-       " -delay 50 " + Dir.File("f2.png") + " -loop 0 " + Dir.File("anim.gif"));
+       " -delay 50 " + Dir.File("f2.png") + " -loop 3 " + Dir.File("anim.gif"));
   const char* Codings[] = {"lzw", "rle", "none"};
   for (int I = 0; I < 3; ++I)
     Peer("convert " + Dir.File("f" + std::to_string(I) + ".png") + " -compress " + Codings[I] +
@@ -355,8 +355,16 @@ TEST_F(ToolTest, ConvertKeepsEveryFrameAndPage) {
       const bool Exact = std::string(Dst) == "o.tif";
       for (int K = 0; K < 3; ++K)
         EXPECT_LE(PeerMaxDiff(In, K, O, K), Exact ? 0.0 : 0.04) << Src << " " << Dst << " " << K;
-      if (std::string(Src) == "anim.gif" && std::string(Dst) == "o.gif")
+      if (std::string(Src) == "anim.gif" && std::string(Dst) == "o.gif") {
         EXPECT_EQ(Peer("identify -format '%T ' " + O), "12 30 50 ");
+        // The loop count as stored, whatever the writer's convention for it.
+        std::string A, B;
+        ASSERT_EQ(Tool("info --json " + In, &A), 0);
+        ASSERT_EQ(Tool("info --json " + O, &B), 0);
+        const auto Loop = [](const std::string& J) { return J.substr(J.find("\"loop\"")); };
+        EXPECT_EQ(Loop(A), Loop(B));
+        EXPECT_EQ(Loop(A).find("\"loop\": 0"), std::string::npos) << A;
+      }
       if (std::string(Src) == "multi.tif" && std::string(Dst) == "o.tif") {
         const std::string Info = Peer("tiffinfo " + O);
         EXPECT_EQ(Count(Info, "Compression Scheme: LZW"), 1u) << Info;
@@ -498,6 +506,16 @@ TEST_F(ToolTest, InfoJsonIsStrictOnEveryFile) {
   const std::string Json = Dir.File("info.json");
   ASSERT_EQ(RunCommand(kTool + " --quiet info --json " + Dir.File("demo") + "/* > " + Json +
                        " 2>/dev/null"),
+            0);
+  // The saved crashers and other test files: damaged ones give error objects, still JSON.
+  std::string Files;
+  for (const auto& E : std::filesystem::recursive_directory_iterator(QUILLO_TEST_DATA_DIR))
+    if (E.is_regular_file()) Files += " '" + E.path().string() + "'";
+  RunCommand(kTool + " --quiet info --json" + Files + " > " + Dir.File("data.json") +
+             " 2>/dev/null");
+  EXPECT_EQ(RunCommand("python3 -c \"import json,sys; json.loads(open(sys.argv[1], "
+                       "encoding='utf-8', errors='strict').read(), strict=True)\" " +
+                       Dir.File("data.json")),
             0);
   const std::string Check =
       "import json, sys\n"

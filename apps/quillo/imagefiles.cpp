@@ -293,9 +293,12 @@ void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
   {
     TInterruptGuard Guard(IO.Aborting);
     try {
-      if (FCount == 0)
-        IO.SaveToFile(FOut.Path());
-      else if (FType == ioGIF)
+      if (FCount == 0) {
+        // By type, not by name: --format may name a format the extension does not.
+        TFileStream S(FOut.Path(), fmCreate);
+        IO.SaveToStream(S, FType);
+        S.Flush();
+      } else if (FType == ioGIF)
         IO.InsertToFileGif(FOut.Path());
       else
         IO.InsertToFileTIFF(FOut.Path());

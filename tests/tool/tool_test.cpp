@@ -372,6 +372,10 @@ TEST_F(ToolTest, ConvertKeepsEveryFrameAndPage) {
         EXPECT_EQ(Count(Info, "Compression Scheme: None"), 1u) << Info;
       }
     }
+  // --format names the kind whatever the name.
+  ASSERT_EQ(Tool("convert --format tif " + Dir.File("anim.gif") + " " + Dir.File("noext"), &Out), 0)
+      << Out;
+  EXPECT_EQ(Peer("identify -format '%p ' tiff:" + Dir.File("noext")), "0 1 2 ");
   // --page still picks one; a one-image target gets the first and says so, once.
   ASSERT_EQ(Tool("convert --page 2 " + Dir.File("multi.tif") + " " + Dir.File("p2.tif"), &Out), 0);
   EXPECT_EQ(Peer("identify -format '%p ' " + Dir.File("p2.tif")), "0 ");

@@ -22,6 +22,23 @@ std::runtime_error FileError(const std::string& File, const std::string& What) {
   return std::runtime_error(File + ": " + What);
 }
 
+// True when the PNG file carries a tRNS chunk before its image data: transparency that the
+// channel count does not show (a palette or a single colour).
+bool PngHasTransparencyChunk(const std::string& Path) {
+  TFileStream F(Path, fmOpenRead | fmShareDenyWrite);
+  F.Seek(8, soFromBeginning);
+  uint8_t H[8];
+  while (F.Read(H, 8) == 8) {
+    const uint32_t Length =
+        uint32_t{H[0]} << 24 | uint32_t{H[1]} << 16 | uint32_t{H[2]} << 8 | H[3];
+    const std::string Type(reinterpret_cast<const char*>(H + 4), 4);
+    if (Type == "tRNS") return true;
+    if (Type == "IDAT" || Type == "IEND") return false;
+    F.Seek(int64_t{Length} + 4, soFromCurrent);
+  }
+  return false;
+}
+
 }  // namespace
 
 TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
@@ -69,6 +86,8 @@ TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
   // Alpha is the sample beyond grey (2) or colour (4, 5 for CMYK); a JPEG has none.
   S.Alpha = P.FileType != ioJPEG && (P.SamplesPerPixel == 2 || P.SamplesPerPixel >= 5 ||
                                      (P.SamplesPerPixel == 4 && !TiffCmyk));
+  if (P.FileType == ioPNG && !S.Alpha) S.Alpha = PngHasTransparencyChunk(In.Path());
+  S.TransparentColour = P.FileType == ioGIF && P.GifTransparent;
   S.Deep = P.BitsPerSample > 8;
   S.Cmyk = TiffCmyk || (P.FileType == ioJPEG &&
                         (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK));
@@ -222,6 +241,10 @@ void ReportLosses(const TSourceInfo& Source, const TBitmap& Bitmap, int32_t Type
   if (Source.Alpha)
     Warn(In + (Source.FileType == ioPNG ? ": the alpha channel was composited onto the background"
                                         : ": the alpha channel was dropped"));
+  // The GIF writer alone stores a transparent colour; the reader gives those pixels the
+  // colour stored for them.
+  if (Source.TransparentColour && Type != ioGIF)
+    Warn(In + ": the transparent colour was dropped; its pixels keep the colour stored for them");
   if (Source.Deep) Warn(In + ": 16-bit samples were reduced to 8 bits");
   const bool KeepsCmyk =
       (Type == ioJPEG && (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK)) ||

@@ -16,6 +16,8 @@ struct TSourceInfo {
   int32_t FileType = ioUnknown;
   int32_t Images = 1;  // frames of a GIF, pages of a TIFF
   bool Alpha = false, Deep = false, Cmyk = false, Lab = false;
+  // A GIF frame with a transparent colour.
+  bool TransparentColour = false;
   // Estimated from the tables of a JPEG source; 0 for other sources.
   int32_t JpegQuality = 0;
 };

@@ -422,6 +422,12 @@ TEST_F(ToolTest, SaysOnceWhatItCannotKeep) {
   Peer("convert -size 24x16 gradient:red-blue -depth 8 -colorspace CMYK " + Dir.File("cmyk.tif"));
   Peer("convert -size 24x16 gradient:red-blue -depth 8 -colorspace Lab " + Dir.File("lab.tif"));
   Peer("convert -size 64x64 plasma:fractal -depth 8 " + Dir.File("many.png"));
+  Peer(
+      "convert -size 24x16 xc:white -fill red -draw 'rectangle 4,4 12,12' -transparent white "
+      "PNG8:" +
+      Dir.File("trns.png"));
+  Peer("convert -size 24x16 xc:white -fill red -draw 'rectangle 4,4 12,12' -transparent white " +
+       Dir.File("transparent.gif"));
   // Three 16-bit pages: one warning for the whole conversion.
   Peer("convert -size 24x16 gradient:red-blue gradient:blue-green gradient:green-red -depth 16 " +
        Dir.File("deep3.tif"));
@@ -436,6 +442,8 @@ TEST_F(ToolTest, SaysOnceWhatItCannotKeep) {
       {"lab.tif", "o.png", "Lab"},
       {"many.png", "o.gif", "quantized to 256"},
       {"deep3.tif", "o.gif", "16-bit"},
+      {"trns.png", "o.tga", "alpha channel"},
+      {"transparent.gif", "o.png", "transparent colour was dropped"},
   };
   std::string Err;
   for (const auto& C : Cases) {

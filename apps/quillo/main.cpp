@@ -32,7 +32,7 @@ const std::vector<TCommand>& Commands() {
        "markers, IPTC records, comments, GIF frames and loop, TIFF pages). --json prints one\n"
        "array of objects for scripts: UTF-8 strings, numbers as numbers.",
        CmdInfo},
-      {"convert", "convert an image from one format to another",
+      {"convert", "convert an image, or every frame or page of one, to another format",
        "quillo convert IN OUT [--frame N | --page N] [--format EXT] [--params FILE]\n"
        "               [--set FIELD=VALUE]...\n\n"
        "The input format is found from the content (or the extension); the output format from\n"

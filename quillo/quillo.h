@@ -33,6 +33,7 @@
 #include "quillo/codecs/fax.h"
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/jpeg.h"
+#include "quillo/codecs/jpeg_quality.h"
 #include "quillo/codecs/pcx.h"
 #include "quillo/codecs/png.h"
 #include "quillo/codecs/pxm.h"

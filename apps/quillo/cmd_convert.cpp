@@ -1,4 +1,4 @@
-// quillo convert IN OUT: one image from one format to another.
+// quillo convert IN OUT: an image, or every frame or page of one, from one format to another.
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -6,14 +6,42 @@
 #include "apps/quillo/commands.h"
 #include "apps/quillo/imagefiles.h"
 #include "apps/quillo/session.h"
+#include "quillo/codecs/gif.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo::tool {
+
+namespace {
+
+// Parameters for the output: a saved parameters file, then single fields.
+void OutputParams(TQuilloIO& IO, const std::string& ParamsFile,
+                  const std::vector<std::string>& Sets) {
+  if (!ParamsFile.empty()) {
+    try {
+      IO.IOParams().LoadFromFile(ParamsFile);
+    } catch (const std::exception&) {
+      throw std::runtime_error(ParamsFile + ": not a parameters file");
+    }
+  }
+  ApplySets(IO.IOParams(), Sets);
+}
+
+// The loop count of a GIF animation to keep; 0 (forever) for other sources and for a GIF
+// without one (an inserted frame makes a looping animation).
+int32_t SourceLoop(const std::string& Path, int32_t Type) {
+  if (Type != ioGIF) return 0;
+  TFileStream S(Path, fmOpenRead | fmShareDenyWrite);
+  const int32_t Loop = QLGifLoopCount(S);
+  return Loop < 0 ? 0 : Loop;
+}
+
+}  // namespace
 
 int CmdConvert(const TArgs& Args) {
   std::vector<std::string> Files, Sets;
   std::string Format, ParamsFile;
   int32_t Frame = 0;
+  bool FramePicked = false;
   for (size_t I = 0; I < Args.size(); ++I) {
     auto Value = [&](const char* What) {
       if (++I >= Args.size()) throw TUsageError{Args[I - 1] + " needs " + What};
@@ -21,6 +49,7 @@ int CmdConvert(const TArgs& Args) {
     };
     if (Args[I] == "--frame" || Args[I] == "--page") {
       Frame = ParseFrame(Value("a number"));
+      FramePicked = true;
     } else if (Args[I] == "--format")
       Format = Value("an extension");
     else if (Args[I] == "--set")
@@ -33,23 +62,38 @@ int CmdConvert(const TArgs& Args) {
       Files.push_back(Args[I]);
   }
   if (Files.size() != 2) throw TUsageError{"convert needs an input and an output file"};
-  const std::string& In = Files[0];
-  const std::string& Out = Files[1];
-  if (!Format.empty()) OutputType(Out, Format);  // a bad --format is a usage error before any work
+  std::string Out = Files[1];
+  SplitFormatPrefix(Out, Format);
+  // A bad output format is a usage error before any work.
+  const int32_t OutType = OutputType(Out, Format);
+  const TInputFile In(Files[0]);
   TBitmap Image;
   TQuilloIO IO;
   IO.SetAttachedBitmap(&Image);
-  LoadImage(IO, In, Frame);
-  // Parameters for the output: a saved parameters file, then single fields.
-  if (!ParamsFile.empty()) {
-    try {
-      IO.IOParams().LoadFromFile(ParamsFile);
-    } catch (const std::exception&) {
-      throw std::runtime_error(ParamsFile + ": not a parameters file");
+  const TSourceInfo Source = LoadImage(IO, In, Frame);
+  if (Source.Images > 1 && !FramePicked && HoldsManyImages(OutType)) {
+    // Every frame or page, each with its own parameters.
+    TMultiImageWriter Writer(Out, OutType);
+    for (int32_t I = 0; I < Source.Images; ++I) {
+      TBitmap Next;
+      TQuilloIO Each;
+      Each.SetAttachedBitmap(&Next);
+      const TSourceInfo S = I == 0 ? Source : LoadImage(Each, In, I);
+      TQuilloIO& Use = I == 0 ? IO : Each;
+      OutputParams(Use, ParamsFile, Sets);
+      Writer.Add(Use, &S);
     }
+    Writer.Finish(SourceLoop(In.Path(), Source.FileType));
+    return 0;
   }
-  ApplySets(IO.IOParams(), Sets);
-  SaveImage(IO, Out, Format);
+  OutputParams(IO, ParamsFile, Sets);
+  SaveImage(IO, Out, Format, &Source);
+  if (Source.Images > 1 && !FramePicked) {
+    const bool Gif = Source.FileType == ioGIF;
+    Warn(Source.Name + " holds " + std::to_string(Source.Images) + (Gif ? " frames" : " pages") +
+         "; only the first was written (--" + (Gif ? "frame" : "page") +
+         " N picks another; quillo frames writes each to its own file)");
+  }
   return 0;
 }
 

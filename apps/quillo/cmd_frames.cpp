@@ -33,19 +33,16 @@ std::string NameFor(const std::string& Pattern, int32_t N) {
 
 int CmdFrames(const TArgs& Args) {
   if (Args.size() != 2) throw TUsageError{"frames needs an input file and an output pattern"};
-  const std::string& In = Args[0];
   OutputType(NameFor(Args[1], 0), "");
-  const int32_t Type = FindFileFormat(In, false);
-  int32_t Count = 1;
-  if (Type == ioGIF) Count = EnumGifIm(In);
-  if (Type == ioTIFF) Count = EnumTIFFIm(In);
-  if (Count == 0) throw std::runtime_error(In + ": damaged or truncated image");
+  const TInputFile In(Args[0]);
+  const int32_t Count = ImageCount(In.Path(), FindFileFormat(In.Path(), false));
+  if (Count == 0) throw std::runtime_error(In.Name() + ": damaged or truncated image");
   for (int32_t I = 0; I < Count; ++I) {
     TBitmap Image;
     TQuilloIO IO;
     IO.SetAttachedBitmap(&Image);
-    LoadImage(IO, In, I);
-    SaveImage(IO, NameFor(Args[1], I));
+    const TSourceInfo Source = LoadImage(IO, In, I);
+    SaveImage(IO, NameFor(Args[1], I), "", &Source);
   }
   std::printf("%d images\n", Count);
   return 0;
@@ -75,37 +72,24 @@ int CmdJoin(const TArgs& Args) {
     }
   }
   if (Files.size() < 2) throw TUsageError{"join needs an output file and at least one input"};
-  const std::string Ext = QLExtractExt(Files[0]);
-  if (Ext != "gif" && Ext != "tif" && Ext != "tiff")
+  std::string Out = Files[0], Format;
+  SplitFormatPrefix(Out, Format);
+  const int32_t Type = OutputType(Out, Format);
+  if (!HoldsManyImages(Type))
     throw TUsageError{"join writes GIF animations and TIFF pages (.gif, .tif, .tiff)"};
-  // Pages are added to a temporary file that takes the final name once complete.
-  TOutputFile Out(Files[0]);
-  TQuilloIO IO;
-  TBitmap Image;
-  IO.SetAttachedBitmap(&Image);
+  TMultiImageWriter Writer(Out, Type);
   for (size_t I = 1; I < Files.size(); ++I) {
     // A GIF or TIFF input gives its first image.
-    LoadImage(IO, Files[I], 0);
+    const TInputFile In(Files[I]);
+    TQuilloIO IO;
+    TBitmap Image;
+    IO.SetAttachedBitmap(&Image);
+    const TSourceInfo Source = LoadImage(IO, In, 0);
     ApplySets(IO.IOParams(), Sets);
-    const int32_t Index = static_cast<int32_t>(I - 1);
-    IO.IOParams().GifImageIndex = Index;
-    // Each page goes after the ones already there.
-    IO.IOParams().TiffImageIndex = Index;
-    if (I == 1) {
-      FitParams(IO.IOParams(), Ext == "gif" ? ioGIF : ioTIFF, Out.Path());
-      IO.SaveToFile(Out.Path());
-    } else if (Ext == "gif") {
-      IO.InsertToFileGif(Out.Path());
-    } else {
-      IO.InsertToFileTIFF(Out.Path());
-    }
-    if (IO.Aborting) throw std::runtime_error(Files[0] + ": cannot add " + Files[I]);
+    Writer.Add(IO, &Source);
   }
   // A GIF of several frames loops: forever, or --loop times.
-  if (Ext == "gif" && Files.size() > 2)
-    _GifMakeAnimate(Out.Path(), static_cast<uint16_t>(Loop), IO.IOParams().GifWinWidth,
-                    IO.IOParams().GifWinHeight);
-  if (!Out.Commit()) throw std::runtime_error(Files[0] + ": cannot rename into place");
+  Writer.Finish(Loop);
   return 0;
 }
 

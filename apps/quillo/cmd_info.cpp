@@ -6,7 +6,9 @@
 #include "apps/quillo/commands.h"
 #include "apps/quillo/json.h"
 #include "apps/quillo/paramtable.h"
+#include "apps/quillo/session.h"
 #include "quillo/codecs/gif.h"
+#include "quillo/codecs/jpeg_quality.h"
 #include "quillo/io/quilloio.h"
 #include "quillo/platform/metafile.h"
 
@@ -40,15 +42,16 @@ const char* OwnPrefix(int32_t Type) {
   }
 }
 
-// A field's text as JSON: numbers and booleans bare, the rest as strings.
-std::string JsonValue(const TParamField& F, const std::string& Text) {
-  if (F.Values.empty()) {
-    if (Text == "true" || Text == "false") return Text;
-    char* End = nullptr;
-    std::strtod(Text.c_str(), &End);
-    if (!Text.empty() && !*End) return Text;
+// A field as JSON: numbers and booleans bare, the rest as strings.
+std::string JsonValue(const TParamField& F, const TIOParamsVals& P) {
+  switch (F.Kind) {
+    case TFieldKind::Number:
+      return TJson::Number(F.Number(P));
+    case TFieldKind::Boolean:
+      return F.Get(P);
+    default:
+      return JsonString(F.Get(P));
   }
-  return JsonString(Text);
 }
 
 std::string MarkerName(uint8_t M) {
@@ -80,8 +83,9 @@ struct TInfo {
   std::vector<TFrame> Frames;
 };
 
-void Describe(const std::string& File, TInfo& I) {
-  I.File = File;
+void Describe(const TInputFile& In, TInfo& I) {
+  I.File = In.Name();
+  const std::string& File = In.Path();
   std::error_code Ec;
   if (!std::filesystem::is_regular_file(File, Ec)) {
     I.Error = std::filesystem::exists(File, Ec) ? "not a regular file" : "no such file";
@@ -121,6 +125,11 @@ void Describe(const std::string& File, TInfo& I) {
   I.P.Assign(IO.IOParams());
   I.Type = I.P.FileType;
   I.Format = I.P.GetFileTypeStr();
+  if (I.Type == ioJPEG) {
+    // The quality estimated from the tables, the one convert keeps.
+    TFileStream S(File, fmOpenRead | fmShareDenyWrite);
+    I.P.JpegQuality = QLJpegEstimateQuality(S);
+  }
   if (I.Type == ioGIF || I.Type == ioTIFF) {
     I.Images = I.Type == ioGIF ? EnumGifIm(File) : EnumTIFFIm(File);
     for (int32_t K = 0; K < I.Images; ++K) {
@@ -157,7 +166,7 @@ std::string Json(const TInfo& I) {
   if (const char* Pre = OwnPrefix(I.Type)) {
     TJson Params = TJson::Object();
     for (const TParamField& F : ParamFields())
-      if (std::string(F.Name).starts_with(Pre)) Params.Raw(F.Name, JsonValue(F, F.Get(P)));
+      if (std::string(F.Name).starts_with(Pre)) Params.Raw(F.Name, JsonValue(F, P));
     O.Raw("parameters", Params.Text());
   }
   if (P.JpegMarkerList.GetCount()) {
@@ -215,7 +224,8 @@ void PrintText(const TInfo& I) {
   if (const char* Pre = OwnPrefix(I.Type))
     for (const TParamField& F : ParamFields())
       if (std::string(F.Name).starts_with(Pre))
-        std::printf("  %-22s %s\n", F.Name, F.Get(P).c_str());
+        std::printf("  %-22s %s%s\n", F.Name, F.Get(P).c_str(),
+                    std::string(F.Name) == "JpegQuality" ? " (estimated from the tables)" : "");
   for (int32_t K = 0; K < P.JpegMarkerList.GetCount(); ++K)
     std::printf("  %-22s %s, %d bytes\n", "marker",
                 MarkerName(P.JpegMarkerList.GetMarkerType(K)).c_str(),
@@ -263,7 +273,10 @@ int CmdInfo(const TArgs& Args) {
   TJson All = TJson::Array();
   for (const std::string& File : Files) {
     TInfo I;
-    Describe(File, I);
+    {
+      const TInputFile In(File);
+      Describe(In, I);
+    }
     if (!I.Error.empty()) {
       std::fprintf(stderr, "quillo info: %s: %s\n", File.c_str(), I.Error.c_str());
       Status = 1;

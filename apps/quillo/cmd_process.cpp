@@ -434,11 +434,14 @@ int CmdProcess(const TArgs& Args) {
   if (Files.size() < 2) throw TUsageError{"process needs an input and an output file"};
   if (Words.empty()) throw TUsageError{"process needs at least one operation"};
   const std::vector<TStep> Steps = ParseSteps(Words);
-  OutputType(Files[1], Format);
+  std::string Out = Files[1];
+  SplitFormatPrefix(Out, Format);
+  OutputType(Out, Format);
+  const TInputFile In(Files[0]);
   TBitmap Image;
   TQuilloIO IO;
   IO.SetAttachedBitmap(&Image);
-  LoadImage(IO, Files[0], Frame);
+  const TSourceInfo Source = LoadImage(IO, In, Frame);
   ApplySets(IO.IOParams(), Sets);
   TQuilloProc Proc;
   Proc.SetAttachedBitmap(&Image);
@@ -460,7 +463,7 @@ int CmdProcess(const TArgs& Args) {
     P.BitsPerSample = 1, P.SamplesPerPixel = 1;
   else if (P.BitsPerSample == 1)
     P.BitsPerSample = 8, P.SamplesPerPixel = 3;
-  SaveImage(IO, Files[1], Format);
+  SaveImage(IO, Out, Format, &Source);
   return 0;
 }
 

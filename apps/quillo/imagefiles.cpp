@@ -1,5 +1,7 @@
 #include "apps/quillo/imagefiles.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,8 @@
 #include "apps/quillo/commands.h"
 #include "apps/quillo/paramtable.h"
 #include "apps/quillo/session.h"
+#include "quillo/codecs/gif.h"
+#include "quillo/codecs/jpeg_quality.h"
 
 namespace quillo::tool {
 
@@ -18,24 +22,47 @@ std::runtime_error FileError(const std::string& File, const std::string& What) {
   return std::runtime_error(File + ": " + What);
 }
 
+// True when the PNG file carries a tRNS chunk before its image data: transparency that the
+// channel count does not show (a palette or a single colour).
+bool PngHasTransparencyChunk(const std::string& Path) {
+  TFileStream F(Path, fmOpenRead | fmShareDenyWrite);
+  F.Seek(8, soFromBeginning);
+  uint8_t H[8];
+  while (F.Read(H, 8) == 8) {
+    const uint32_t Length =
+        uint32_t{H[0]} << 24 | uint32_t{H[1]} << 16 | uint32_t{H[2]} << 8 | H[3];
+    const std::string Type(reinterpret_cast<const char*>(H + 4), 4);
+    if (Type == "tRNS") return true;
+    if (Type == "IDAT" || Type == "IEND") return false;
+    F.Seek(int64_t{Length} + 4, soFromCurrent);
+  }
+  return false;
+}
+
 }  // namespace
 
-void LoadImage(TQuilloIO& IO, const std::string& FileName, int32_t Frame) {
+TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
+  const std::string& FileName = In.Name();
   std::error_code Ec;
-  if (!std::filesystem::exists(FileName, Ec)) throw FileError(FileName, "no such file");
-  if (!std::filesystem::is_regular_file(FileName, Ec))
+  if (!std::filesystem::exists(In.Path(), Ec)) throw FileError(FileName, "no such file");
+  if (!std::filesystem::is_regular_file(In.Path(), Ec))
     throw FileError(FileName, "not a regular file");
-  const int32_t Type = FindFileFormat(FileName, false);
+  const int32_t Type = FindFileFormat(In.Path(), false);
   IO.IOParams().GifImageIndex = Frame;
   IO.IOParams().TiffImageIndex = Frame;
-  IO.OnProgress = ProgressBar("reading " + std::filesystem::path(FileName).filename().string());
+  // A page whose compression has no writer (deflate) keeps this one rather than the last
+  // page's.
+  if (Type == ioTIFF) IO.IOParams().TiffCompression = ioTIFF_LZW;
+  const std::string Shown =
+      FileName == "-" ? "standard input" : std::filesystem::path(FileName).filename().string();
+  IO.OnProgress = ProgressBar("reading " + Shown);
   {
     TInterruptGuard Guard(IO.Aborting);
     try {
       if (Type != ioUnknown)
-        IO.LoadFromFileFormat(FileName, Type);
+        IO.LoadFromFileFormat(In.Path(), Type);
       else
-        IO.LoadFromFile(FileName);
+        IO.LoadFromFile(In.Path());
     } catch (const EFOpenError&) {
       throw FileError(FileName, std::string("cannot open: ") + std::strerror(errno));
     }
@@ -50,9 +77,54 @@ void LoadImage(TQuilloIO& IO, const std::string& FileName, int32_t Frame) {
       throw FileError(FileName, "damaged, truncated, or has no image " + std::to_string(Frame));
     throw FileError(FileName, "damaged or truncated image");
   }
+  TIOParamsVals& P = IO.IOParams();
+  TSourceInfo S;
+  S.Name = FileName == "-" ? "standard input" : FileName;
+  S.FileType = P.FileType;
+  S.Images = ImageCount(In.Path(), P.FileType);
+  const bool TiffCmyk = P.FileType == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CMYK;
+  // Alpha is the sample beyond grey (2) or colour (4, 5 for CMYK); a JPEG has none.
+  S.Alpha = P.FileType != ioJPEG && (P.SamplesPerPixel == 2 || P.SamplesPerPixel >= 5 ||
+                                     (P.SamplesPerPixel == 4 && !TiffCmyk));
+  if (P.FileType == ioPNG && !S.Alpha) S.Alpha = PngHasTransparencyChunk(In.Path());
+  S.TransparentColour = P.FileType == ioGIF && P.GifTransparent;
+  S.Deep = P.BitsPerSample > 8;
+  S.Cmyk = TiffCmyk || (P.FileType == ioJPEG &&
+                        (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK));
+  S.Lab = P.FileType == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CIELAB;
+  if (P.FileType == ioJPEG) {
+    TFileStream F(In.Path(), fmOpenRead | fmShareDenyWrite);
+    S.JpegQuality = QLJpegEstimateQuality(F);
+  }
+  P.JpegQuality = S.JpegQuality > 0 ? S.JpegQuality : kToolJpegQuality;
+  return S;
+}
+
+int32_t ImageCount(const std::string& Path, int32_t Type) {
+  if (Type == ioGIF) return EnumGifIm(Path);
+  if (Type == ioTIFF) return EnumTIFFIm(Path);
+  return 1;
+}
+
+void SplitFormatPrefix(std::string& Name, std::string& Format) {
+  const size_t Colon = Name.find(':');
+  if (!Format.empty() || Colon == std::string::npos || Colon < 2) return;
+  const std::string Prefix = Name.substr(0, Colon);
+  std::string Lower;
+  for (const char C : Prefix)
+    Lower += static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  if (!QLFileFormatGetInfo2(Lower)) return;
+  Format = Lower;
+  Name.erase(0, Colon + 1);
+}
+
+bool HoldsManyImages(int32_t Type) {
+  return Type == ioGIF || Type == ioTIFF;
 }
 
 int32_t OutputType(const std::string& FileName, const std::string& Format) {
+  if (FileName == "-" && Format.empty())
+    throw TUsageError{"standard output needs the format: --format EXT or EXT:-"};
   const std::string Ext = Format.empty() ? QLExtractExt(FileName) : Format;
   const TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Ext[0] == '.' ? Ext.substr(1) : Ext);
   // The built-in formats are written by the component itself, registered ones through their row.
@@ -87,6 +159,11 @@ void FitParams(TIOParamsVals& P, int32_t Type, const std::string& FileName) {
       // One-bit targa files are our own extension; others read 8-bit grey.
       if (P.BitsPerSample == 1) P.BitsPerSample = 8, P.SamplesPerPixel = 1;
       break;
+    case ioTIFF:
+      // JPEG-compressed pages are read, not written: the lossless coding that compresses.
+      if (P.TiffCompression == ioTIFF_OLDJPEG || P.TiffCompression == ioTIFF_JPEG)
+        P.TiffCompression = ioTIFF_LZW;
+      break;
     default:
       break;
   }
@@ -95,11 +172,108 @@ void FitParams(TIOParamsVals& P, int32_t Type, const std::string& FileName) {
   if (P.SamplesPerPixel > 3 || P.SamplesPerPixel < 1) P.SamplesPerPixel = 3;
 }
 
-void SaveImage(TQuilloIO& IO, const std::string& FileName, const std::string& Format) {
+namespace {
+
+// The number of colours the writer of Type stores with P (0: as many as there are), and
+// whether it stores grey levels only; mirrors the writers' choice of layout.
+int32_t ColourCapacity(int32_t Type, const TIOParamsVals& P, const TBitmap& B, bool& Grey) {
+  Grey = false;
+  const int32_t Bits = P.BitsPerSample, Spp = P.SamplesPerPixel;
+  switch (Type) {
+    case ioGIF:
+      return 1 << std::clamp(Bits, 1, 8);
+    case ioBMP:
+      return Bits == 1 ? 2 : Bits == 4 ? 16 : Spp == 1 ? 256 : 0;
+    case ioPCX: {
+      int32_t Depth = Bits == 1 ? 1 : Bits * Spp;
+      if (Depth != 1 && Depth != 4 && Depth != 8 && Depth != 24) Depth = Spp >= 3 ? 24 : 8;
+      return Depth == 24 ? 0 : 1 << Depth;
+    }
+    case ioTGA:
+      if (Spp != 1) return 0;
+      if (Bits == 1 || Bits == 4) return 1 << Bits;
+      Grey = P.TgaGrayLevel;
+      return Grey ? 0 : 256;
+    case ioPNG:
+      return Spp != 1 ? 0 : Bits == 1 ? 2 : 256;
+    case ioTIFF:
+      if (Bits == 1 && Spp == 1) return 2;
+      Grey = Bits == 8 && Spp == 1 &&
+             (P.TiffPhotometInterpret == ioTIFF_WHITEISZERO ||
+              P.TiffPhotometInterpret == ioTIFF_BLACKISZERO);
+      return 0;
+    case ioPXM:
+      if ((Bits == 1 && Spp == 1) || B.GetPixelFormat() == pf1bit) return 2;
+      Grey = Bits == 8 && Spp == 1;
+      return 0;
+    case ioJPEG:
+      Grey = P.JpegColorSpace == ioJPEG_GRAYLEV;
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+// Distinct colours of a 24-bit bitmap, counted up to Limit + 1; Grey set when every pixel is.
+int32_t CountColours(const TBitmap& B, int32_t Limit, bool& AllGrey) {
+  AllGrey = true;
+  if (B.GetPixelFormat() != pf24bit) return 2;
+  std::vector<bool> Seen(size_t{1} << 24);
+  int32_t N = 0;
+  for (int32_t Y = 0; Y < B.GetHeight(); ++Y) {
+    const uint8_t* Row = B.ScanLine(Y);
+    for (int32_t X = 0; X < B.GetWidth(); ++X, Row += 3) {
+      if (Row[0] != Row[1] || Row[1] != Row[2]) AllGrey = false;
+      const size_t Key = size_t{Row[0]} | size_t{Row[1]} << 8 | size_t{Row[2]} << 16;
+      if (N <= Limit && !Seen[Key]) Seen[Key] = true, ++N;
+      if (N > Limit && !AllGrey) return N;
+    }
+  }
+  return N;
+}
+
+}  // namespace
+
+void ReportLosses(const TSourceInfo& Source, const TBitmap& Bitmap, int32_t Type,
+                  const TIOParamsVals& P, const std::string& OutName) {
+  const std::string& In = Source.Name;
+  // The PNG reader composes transparency onto the background; the others leave it out.
+  if (Source.Alpha)
+    Warn(In + (Source.FileType == ioPNG ? ": the alpha channel was composited onto the background"
+                                        : ": the alpha channel was dropped"));
+  // The GIF writer alone stores a transparent colour; the reader gives those pixels the
+  // colour stored for them.
+  if (Source.TransparentColour && Type != ioGIF)
+    Warn(In + ": the transparent colour was dropped; its pixels keep the colour stored for them");
+  if (Source.Deep) Warn(In + ": 16-bit samples were reduced to 8 bits");
+  const bool KeepsCmyk =
+      (Type == ioJPEG && (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK)) ||
+      (Type == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CMYK);
+  if (Source.Cmyk && !KeepsCmyk) Warn(In + ": CMYK colours were converted to RGB");
+  if (Source.Lab) Warn(In + ": Lab colours were converted to RGB");
+  bool Grey = false;
+  const int32_t Capacity = ColourCapacity(Type, P, Bitmap, Grey);
+  if (Capacity == 0 && !Grey) return;
+  bool AllGrey = true;
+  const int32_t Colours = CountColours(Bitmap, Capacity > 0 ? Capacity : 0, AllGrey);
+  const std::string Out = OutName == "-" ? "standard output" : OutName;
+  if (Capacity > 0 && Colours > Capacity)
+    Warn(Out + ": colours were quantized to " + std::to_string(Capacity) +
+         " (what this format holds here)");
+  else if (Grey && !AllGrey)
+    Warn(Out + ": colours were converted to grey levels");
+}
+
+void SaveImage(TQuilloIO& IO, const std::string& FileName, const std::string& Format,
+               const TSourceInfo* Source) {
   const int32_t Type = OutputType(FileName, Format);
   FitParams(IO.IOParams(), Type, FileName);
-  TOutputFile Out(FileName);
-  IO.OnProgress = ProgressBar("writing " + std::filesystem::path(FileName).filename().string());
+  if (Source) ReportLosses(*Source, *IO.GetAttachedBitmap(), Type, IO.IOParams(), FileName);
+  const bool ToStdout = FileName == "-";
+  TOutputFile Out(FileName, QLFileFormatGetExt(Type, 0));
+  IO.OnProgress =
+      ProgressBar("writing " + (ToStdout ? std::string("standard output")
+                                         : std::filesystem::path(FileName).filename().string()));
   {
     TInterruptGuard Guard(IO.Aborting);
     try {
@@ -121,7 +295,60 @@ void SaveImage(TQuilloIO& IO, const std::string& FileName, const std::string& Fo
   if (Interrupted()) throw TInterrupted{};
   if (IO.Aborting) throw FileError(FileName, "cannot write this image in this format");
   if (!Out.Commit())
-    throw FileError(FileName, std::string("cannot rename into place: ") + std::strerror(errno));
+    throw FileError(FileName,
+                    std::string(ToStdout ? "cannot write: " : "cannot rename into place: ") +
+                        std::strerror(errno));
+}
+
+TMultiImageWriter::TMultiImageWriter(const std::string& FileName, int32_t Type)
+    : FName(FileName), FType(Type), FOut(FileName, Type == ioGIF ? "gif" : "tif") {}
+
+void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
+  TIOParamsVals& P = IO.IOParams();
+  const TBitmap& B = *IO.GetAttachedBitmap();
+  FitParams(P, FType, FOut.Path());
+  if (Source) ReportLosses(*Source, B, FType, P, FName);
+  // Each image goes after the ones already there.
+  P.GifImageIndex = FCount;
+  P.TiffImageIndex = FCount;
+  IO.OnProgress = ProgressBar("writing " + std::string(FType == ioGIF ? "frame " : "page ") +
+                              std::to_string(FCount));
+  {
+    TInterruptGuard Guard(IO.Aborting);
+    try {
+      if (FCount == 0) {
+        // By type, not by name: --format may name a format the extension does not.
+        TFileStream S(FOut.Path(), fmCreate);
+        IO.SaveToStream(S, FType);
+        S.Flush();
+      } else if (FType == ioGIF)
+        IO.InsertToFileGif(FOut.Path());
+      else
+        IO.InsertToFileTIFF(FOut.Path());
+    } catch (const EFCreateError&) {
+      throw FileError(FName, std::string("cannot create: ") + std::strerror(errno));
+    } catch (const EStreamError&) {
+      throw FileError(FName, std::string("cannot write: ") + std::strerror(errno));
+    }
+  }
+  IO.OnProgress = nullptr;
+  FinishProgress();
+  if (Interrupted()) throw TInterrupted{};
+  if (IO.Aborting)
+    throw FileError(FName, "cannot add " + std::string(FType == ioGIF ? "frame " : "page ") +
+                               std::to_string(FCount));
+  FWinWidth = std::max({FWinWidth, P.GifWinWidth, B.GetWidth() + P.GifXPos});
+  FWinHeight = std::max({FWinHeight, P.GifWinHeight, B.GetHeight() + P.GifYPos});
+  ++FCount;
+}
+
+void TMultiImageWriter::Finish(int32_t Loop) {
+  if (FType == ioGIF && FCount > 1)
+    _GifMakeAnimate(FOut.Path(), static_cast<uint16_t>(Loop), FWinWidth, FWinHeight);
+  if (!FOut.Commit())
+    throw FileError(FName,
+                    std::string(FName == "-" ? "cannot write: " : "cannot rename into place: ") +
+                        std::strerror(errno));
 }
 
 int32_t ParseFrame(const std::string& Text) {

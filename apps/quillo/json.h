@@ -6,7 +6,9 @@
 
 namespace quillo::tool {
 
-// Text as a JSON string literal; bytes that are not UTF-8 are read as Latin-1.
+// Text as a JSON string literal: line ends and tabs escaped, other control characters (NUL
+// terminators, padding) dropped, and every byte that does not belong to a valid UTF-8 sequence
+// replaced by U+FFFD, as the common JSON writers do.
 std::string JsonString(const std::string& Text);
 
 // Builds one object or array, member by member.
@@ -14,6 +16,8 @@ class TJson {
  public:
   static TJson Object() { return TJson('{', '}'); }
   static TJson Array() { return TJson('[', ']'); }
+  // A number as JSON (null when it is not finite, which JSON cannot spell).
+  static std::string Number(double Value);
   // Object members; Raw takes an already encoded value (a nested object, a number).
   TJson& Raw(const std::string& Key, const std::string& Encoded);
   TJson& Str(const std::string& Key, const std::string& Text) { return Raw(Key, JsonString(Text)); }

@@ -1,4 +1,6 @@
 // quillo: the command-line face of the library.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -26,15 +28,22 @@ const std::vector<TCommand>& Commands() {
       {"info", "describe image files: format, size, depth, resolution, parameters",
        "quillo info [--json] FILE...\n\n"
        "Prints the format, size, depth, resolution, palette, image or page count, the format's\n"
-       "own parameters and its metadata (JPEG markers, IPTC records, comments, GIF frames and\n"
-       "loop, TIFF pages). --json prints one array of objects for scripts.",
+       "own parameters (a JPEG's quality as estimated from its tables) and its metadata (JPEG\n"
+       "markers, IPTC records, comments, GIF frames and loop, TIFF pages). --json prints one\n"
+       "array of objects for scripts: UTF-8 strings, numbers as numbers.",
        CmdInfo},
-      {"convert", "convert an image from one format to another",
-       "quillo convert IN OUT [--format EXT] [--params FILE] [--set FIELD=VALUE]...\n\n"
+      {"convert", "convert an image, or every frame or page of one, to another format",
+       "quillo convert IN OUT [--frame N | --page N] [--format EXT] [--params FILE]\n"
+       "               [--set FIELD=VALUE]...\n\n"
        "The input format is found from the content (or the extension); the output format from\n"
        "OUT's extension, or from --format. The parameters read from IN are used for OUT; a saved\n"
        "parameters file and --set (any parameter by name, enumerations by full or short name,\n"
-       "e.g. --set BmpCompression=rle --set BitsPerSample=8) change them.",
+       "e.g. --set BmpCompression=rle --set BitsPerSample=8) change them.\n"
+       "Every frame of a GIF and page of a TIFF is kept when OUT holds several (GIF, TIFF), with\n"
+       "its delay, position and compression; --frame or --page picks one. A JPEG keeps its\n"
+       "quality (estimated from its tables), other images are written as JPEG at quality 90.\n"
+       "What OUT cannot keep (other frames, alpha, 16-bit samples, CMYK or Lab, colours) is\n"
+       "said on standard error.",
        CmdConvert},
       {"process", "run a chain of processing operations on an image", ProcessUsage(), CmdProcess},
       {"frames", "write every frame of a GIF (page of a TIFF) to its own file",
@@ -54,22 +63,83 @@ const std::vector<TCommand>& Commands() {
   return List;
 }
 
+const char* const kSynopsis =
+    "quillo [OPTIONS] COMMAND [ARGS...]\n"
+    "quillo help COMMAND   (or quillo COMMAND --help)\n"
+    "quillo --version";
+
+std::string Options() {
+  return "  --progress        show a progress bar (on standard error) even when it is not a "
+         "terminal\n"
+         "  --quiet           no progress bar and no warnings\n"
+         "  --max-pixels N    refuse images of more than N pixels (default " +
+         std::to_string(QLGetMaxPixels()) + ")\n";
+}
+
+const char* const kStreams =
+    "A file name \"-\" is standard input (info, convert, process; the format is found from the\n"
+    "content) or standard output (convert, process, join; the format from --format EXT or an\n"
+    "EXT: prefix, as in png:-). Example: cat in.tif | quillo convert - png:- | quillo info -";
+
+const char* const kExitStatus =
+    "0 done, 1 a file could not be read or written, 2 bad command line, 130 interrupted,\n"
+    "141 standard output closed by its reader.";
+
 void PrintHelp() {
-  std::printf(
-      "quillo %s: load, process and save raster images\n\n"
-      "usage: quillo [OPTIONS] COMMAND [ARGS...]\n"
-      "       quillo COMMAND --help\n"
-      "       quillo --version\n\ncommands:\n",
-      QuilloVersionString);
+  std::printf("quillo %s: load, process and save raster images\n\n", QuilloVersionString);
+  const std::string Synopsis = kSynopsis;
+  for (size_t From = 0, Line = 0; From < Synopsis.size(); ++Line) {
+    const size_t To = std::min(Synopsis.find('\n', From), Synopsis.size());
+    std::printf("%s%s\n", Line ? "       " : "usage: ", Synopsis.substr(From, To - From).c_str());
+    From = To + 1;
+  }
+  std::printf("\ncommands:\n");
   for (const TCommand& C : Commands()) std::printf("  %-10s %s\n", C.Name, C.Summary);
-  std::printf(
-      "\noptions (anywhere on the line):\n"
-      "  --progress        show a progress bar even when standard error is not a terminal\n"
-      "  --quiet           no progress bar\n"
-      "  --max-pixels N    refuse images of more than N pixels (default %lld)\n"
-      "\nExit status: 0 done, 1 a file could not be read or written, 2 bad command line,\n"
-      "130 interrupted.\n",
-      static_cast<long long>(QLGetMaxPixels()));
+  std::printf("\noptions (anywhere on the line):\n%s\n%s\n\nExit status: %s\n", Options().c_str(),
+              kStreams, kExitStatus);
+}
+
+// Text for a roff document: backslashes and hyphens escaped, no line read as a request.
+std::string Roff(const std::string& Text) {
+  std::string Out;
+  bool LineStart = true;
+  for (const char C : Text) {
+    if (LineStart && (C == '.' || C == '\'')) Out += "\\&";
+    if (C == '\\')
+      Out += "\\e";
+    else if (C == '-')
+      Out += "\\-";
+    else
+      Out += C;
+    LineStart = C == '\n';
+  }
+  return Out;
+}
+
+// The manual page, made from the same texts as --help and each command's --help.
+void PrintManual() {
+  std::string M = ".TH QUILLO 1 \"\" \"quillo " + std::string(QuilloVersionString) +
+                  "\" \"User Commands\"\n"
+                  ".SH NAME\nquillo \\- load, process and save raster images\n"
+                  ".SH SYNOPSIS\n.nf\n" +
+                  Roff(kSynopsis) + "\n.fi\n.SH DESCRIPTION\n" + Roff(kStreams) +
+                  "\n.SH COMMANDS\n";
+  for (const TCommand& C : Commands())
+    M += ".SS " + std::string(C.Name) + "\n" + Roff(C.Summary) + "\n.PP\n.nf\n" + Roff(C.Usage) +
+         "\n.fi\n";
+  M += ".SH OPTIONS\nAnywhere on the line.\n.PP\n.nf\n" + Roff(Options()) +
+       ".fi\n.SH EXIT STATUS\n" + Roff(kExitStatus) + "\n";
+  std::fputs(M.c_str(), stdout);
+}
+
+// Exit status of a process ended by SIGPIPE, as the shell reports it.
+constexpr int kBrokenPipeStatus = 141;
+
+// The status to end with once output has been printed: a reader of standard output that went
+// away ends the tool quietly.
+int Finish(int Status) {
+  if (std::fflush(stdout) != 0 && errno == EPIPE) return kBrokenPipeStatus;
+  return Status;
 }
 
 // Takes the global options out of Args; false (after a message) when one is malformed.
@@ -80,6 +150,7 @@ bool TakeGlobalOptions(std::vector<std::string>& Args) {
       SetProgressMode(TProgressMode::Always);
     } else if (Args[I] == "--quiet" || Args[I] == "-q") {
       SetProgressMode(TProgressMode::Never);
+      SetQuiet(true);
     } else if (Args[I] == "--max-pixels") {
       char* End = nullptr;
       const long long N = I + 1 < Args.size() ? std::strtoll(Args[I + 1].c_str(), &End, 10) : 0;
@@ -108,13 +179,19 @@ int main(int argc, char** argv) {
     PrintHelp();
     return 2;
   }
+  // "help COMMAND" is "COMMAND --help".
+  if (Args[0] == "help" && Args.size() > 1) Args = {Args[1], "--help"};
   if (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help") {
     PrintHelp();
-    return 0;
+    return Finish(0);
   }
   if (Args[0] == "--version") {
     std::printf("quillo %s\n", QuilloVersionString);
-    return 0;
+    return Finish(0);
+  }
+  if (Args[0] == "--manual") {
+    PrintManual();
+    return Finish(0);
   }
   for (const TCommand& C : Commands()) {
     if (Args[0] != C.Name) continue;
@@ -122,12 +199,15 @@ int main(int argc, char** argv) {
     for (const std::string& A : Rest)
       if (A == "--help" || A == "-h") {
         std::printf("usage: %s\n\n%s\n", C.Usage, C.Summary);
-        return 0;
+        return Finish(0);
       }
     try {
       const int Status = C.Run(Rest);
       FinishProgress();
-      return Status;
+      return Finish(Status);
+    } catch (const TBrokenPipe&) {
+      FinishProgress();
+      return kBrokenPipeStatus;
     } catch (const TInterrupted&) {
       FinishProgress();
       std::fprintf(stderr, "quillo %s: interrupted\n", C.Name);

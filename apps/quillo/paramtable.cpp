@@ -58,6 +58,7 @@ bool ParseColor(const std::string& S, TRGB& C) {
 template <typename T>
 TParamField IntField(const char* Name, T TIOParamsVals::*M) {
   return {Name,
+          TFieldKind::Number,
           [M](const TIOParamsVals& P) { return std::to_string(P.*M); },
           [M](TIOParamsVals& P, const std::string& S) {
             int32_t V;
@@ -65,11 +66,13 @@ TParamField IntField(const char* Name, T TIOParamsVals::*M) {
             P.*M = V;
             return true;
           },
-          {}};
+          {},
+          [M](const TIOParamsVals& P) { return static_cast<double>(P.*M); }};
 }
 
 TParamField BoolField(const char* Name, bool TIOParamsVals::*M) {
   return {Name,
+          TFieldKind::Boolean,
           [M](const TIOParamsVals& P) { return std::string(P.*M ? "true" : "false"); },
           [M](TIOParamsVals& P, const std::string& S) { return ParseBool(S, P.*M); },
           {}};
@@ -77,18 +80,24 @@ TParamField BoolField(const char* Name, bool TIOParamsVals::*M) {
 
 TParamField DoubleField(const char* Name, double TIOParamsVals::*M) {
   return {Name,
+          TFieldKind::Number,
           [M](const TIOParamsVals& P) {
             char Buf[32];
             std::snprintf(Buf, sizeof(Buf), "%g", P.*M);
             return std::string(Buf);
           },
           [M](TIOParamsVals& P, const std::string& S) { return ParseDouble(S, P.*M); },
-          {}};
+          {},
+          [M](const TIOParamsVals& P) { return P.*M; }};
 }
 
 TParamField StringField(const char* Name, std::string TIOParamsVals::*M) {
   return {Name,
-          [M](const TIOParamsVals& P) { return P.*M; },
+          TFieldKind::Text,
+          [M](const TIOParamsVals& P) {
+            const std::string& S = P.*M;
+            return S.substr(0, S.find('\0'));
+          },
           [M](TIOParamsVals& P, const std::string& S) {
             P.*M = S;
             return true;
@@ -98,6 +107,7 @@ TParamField StringField(const char* Name, std::string TIOParamsVals::*M) {
 
 TParamField ColorField(const char* Name, TRGB TIOParamsVals::*M) {
   return {Name,
+          TFieldKind::Text,
           [M](const TIOParamsVals& P) { return ColorText(P.*M); },
           [M](TIOParamsVals& P, const std::string& S) { return !S.empty() && ParseColor(S, P.*M); },
           {}};
@@ -109,7 +119,7 @@ template <typename E>
 TParamField EnumField(const char* Name, E TIOParamsVals::*M, const char* Prefix,
                       std::vector<std::string> Names) {
   const std::string Pre = Prefix;
-  return {Name,
+  return {Name, TFieldKind::Text,
           [M, Names](const TIOParamsVals& P) {
             size_t V = static_cast<size_t>(P.*M);
             return V < Names.size() ? Names[V] : std::to_string(V);

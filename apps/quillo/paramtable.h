@@ -9,16 +9,24 @@
 
 namespace quillo::tool {
 
+enum class TFieldKind { Number, Boolean, Text };
+
 struct TParamField {
   const char* Name;
+  // How the value is written in JSON: numbers and booleans bare, the rest (enumerations and
+  // colours too) as strings.
+  TFieldKind Kind;
   // The value as text (numbers in decimal, colours as #RRGGBB, booleans as true/false,
-  // enumerations by their full name).
+  // enumerations by their full name, strings up to their first NUL: the fixed-size fields of
+  // some formats keep their terminator or padding).
   std::function<std::string(const TIOParamsVals&)> Get;
   // Sets the value from text; enumerations take their full or short name (the part after the
   // prefix, e.g. "g4" or "ioTIFF_G4FAX"); false when the text is not a value of the field.
   std::function<bool(TIOParamsVals&, const std::string&)> Set;
   // For enumerations, the names of the values in order; empty otherwise.
   std::vector<std::string> Values;
+  // The value of a Number field.
+  std::function<double(const TIOParamsVals&)> Number = nullptr;
 };
 
 const std::vector<TParamField>& ParamFields();

@@ -3,9 +3,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
+#include <stdexcept>
+#include <vector>
 
 #include "quillo/io/quilloio.h"
 
@@ -14,6 +18,9 @@ namespace quillo::tool {
 namespace {
 
 TProgressMode gMode = TProgressMode::Auto;
+bool gQuiet = false;
+std::set<std::string> gWarned;
+int gTempCount = 0;
 bool gBarShown = false;
 int gLastPercent = -1;
 
@@ -42,6 +49,46 @@ void OnSigInt(int) {
 void SetProgressMode(TProgressMode Mode) {
   gMode = Mode;
 }
+
+void SetQuiet(bool Quiet) {
+  gQuiet = Quiet;
+}
+
+void Warn(const std::string& Text) {
+  if (gQuiet || !gWarned.insert(Text).second) return;
+  FinishProgress();
+  std::fprintf(stderr, "quillo: warning: %s\n", Text.c_str());
+}
+
+std::string TempFolder() {
+  std::error_code Ec;
+  const std::filesystem::path P = std::filesystem::temp_directory_path(Ec);
+  return Ec ? std::string(".") : P.string();
+}
+
+namespace {
+
+// A fresh name in the temporary folder, ending in Ext (".png", or empty).
+std::string TempName(const std::string& Ext) {
+  return (std::filesystem::path(TempFolder()) /
+          ("quillo-" + std::to_string(getpid()) + "-" + std::to_string(++gTempCount) + Ext))
+      .string();
+}
+
+// Writes all of Data to a descriptor; TBrokenPipe when its reader has gone.
+bool WriteAll(int Fd, const char* Data, size_t Size) {
+  while (Size > 0) {
+    const ssize_t N = write(Fd, Data, Size);
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0 && errno == EPIPE) throw TBrokenPipe{};
+    if (N <= 0) return false;
+    Data += N;
+    Size -= static_cast<size_t>(N);
+  }
+  return true;
+}
+
+}  // namespace
 
 void FinishProgress() {
   if (gBarShown) std::fputs("\r\033[K", stderr);
@@ -84,9 +131,17 @@ void InstallInterruptHandler() {
   sigemptyset(&Sa.sa_mask);
   sigaction(SIGINT, &Sa, nullptr);
   sigaction(SIGTERM, &Sa, nullptr);
+  // A reader of standard output that goes away shows as EPIPE, so that temporary files are
+  // still removed before the tool ends.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
-TOutputFile::TOutputFile(std::string FinalName) : FFinal(std::move(FinalName)) {
+TOutputFile::TOutputFile(std::string FinalName, const std::string& Ext)
+    : FFinal(std::move(FinalName)) {
+  if (FFinal == "-") {
+    FTemp = TempName(Ext.empty() ? "" : "." + Ext);
+    return;
+  }
   const std::filesystem::path P(FFinal);
   std::string Name = ".";
   Name += P.stem().string();
@@ -103,9 +158,53 @@ TOutputFile::~TOutputFile() {
 }
 
 bool TOutputFile::Commit() {
+  if (FFinal == "-") {
+    // Copied out, then removed by the destructor.
+    std::FILE* F = std::fopen(FTemp.c_str(), "rb");
+    if (!F) return false;
+    std::vector<char> Buf(1 << 16);
+    bool Ok = true;
+    try {
+      for (size_t N; Ok && (N = std::fread(Buf.data(), 1, Buf.size(), F)) > 0;)
+        Ok = WriteAll(STDOUT_FILENO, Buf.data(), N);
+    } catch (...) {
+      std::fclose(F);
+      throw;
+    }
+    Ok = Ok && !std::ferror(F);
+    std::fclose(F);
+    return Ok;
+  }
   if (std::rename(FTemp.c_str(), FFinal.c_str()) != 0) return false;
   FDone = true;
   return true;
+}
+
+TInputFile::TInputFile(const std::string& Name) : FName(Name), FPath(Name) {
+  if (Name != "-") return;
+  FPath = TempName("");
+  std::FILE* F = std::fopen(FPath.c_str(), "wb");
+  if (!F) throw std::runtime_error("cannot create a temporary file for standard input");
+  FSpooled = true;
+  std::vector<char> Buf(1 << 16);
+  bool Ok = true;
+  for (;;) {
+    const ssize_t N = read(STDIN_FILENO, Buf.data(), Buf.size());
+    if (gInterrupted.load()) throw TInterrupted{};
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0) Ok = false;
+    if (N <= 0) break;
+    Ok = std::fwrite(Buf.data(), 1, static_cast<size_t>(N), F) == static_cast<size_t>(N);
+    if (!Ok) break;
+  }
+  Ok = std::fclose(F) == 0 && Ok;
+  if (!Ok) throw std::runtime_error("-: cannot read standard input");
+}
+
+TInputFile::~TInputFile() {
+  if (!FSpooled) return;
+  std::error_code Ec;
+  std::filesystem::remove(FPath, Ec);
 }
 
 }  // namespace quillo::tool

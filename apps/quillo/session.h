@@ -12,6 +12,12 @@ enum class TProgressMode { Auto, Always, Never };
 
 // Set from the global options before a command runs.
 void SetProgressMode(TProgressMode Mode);
+// --quiet: no progress bar and no warnings.
+void SetQuiet(bool Quiet);
+
+// One line "quillo: warning: Text" on standard error, unless --quiet; a text already shown in
+// this run is not shown again (a conversion of many frames warns once).
+void Warn(const std::string& Text);
 
 // A progress handler drawing "Label [####....]  42%" on standard error (when it is a terminal,
 // or always with --progress; never with --quiet). The bar is cleared when the next one starts
@@ -39,16 +45,19 @@ void InstallInterruptHandler();
 // An output file written under a temporary name beside its final one (with the same
 // extension, so that the extension still picks the format) and renamed into place by Commit;
 // dropped without Commit, it removes what was written. No half-written image ever carries the
-// final name, and an existing file of that name survives a failed write.
+// final name, and an existing file of that name survives a failed write. The final name "-" is
+// standard output: the image is written to a temporary file named with Ext (when the caller
+// knows the format) and copied out by Commit.
 class TOutputFile {
  public:
-  explicit TOutputFile(std::string FinalName);
+  explicit TOutputFile(std::string FinalName, const std::string& Ext = "");
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
   const std::string& Path() const { return FTemp; }
   const std::string& FinalName() const { return FFinal; }
-  // Renames the file into place; false (with errno) when that fails.
+  // Renames the file into place (or copies it to standard output); false (with errno) when
+  // that fails. Throws TBrokenPipe when standard output was closed by its reader.
   bool Commit();
 
  private:
@@ -58,5 +67,30 @@ class TOutputFile {
 
 // Thrown when a command stops because of Ctrl-C; the tool exits with status 130.
 struct TInterrupted {};
+
+// Thrown when the reader of standard output has gone; the tool ends quietly with the status of
+// a process killed by SIGPIPE (141).
+struct TBrokenPipe {};
+
+// Standard input for the name "-": the bytes are spooled to a temporary file (the readers and
+// the frame counters seek), removed again when this goes. Other names are used as they are.
+class TInputFile {
+ public:
+  explicit TInputFile(const std::string& Name);
+  ~TInputFile();
+  TInputFile(const TInputFile&) = delete;
+  TInputFile& operator=(const TInputFile&) = delete;
+  // The file to read.
+  const std::string& Path() const { return FPath; }
+  // The name to show in messages ("-" stays "-").
+  const std::string& Name() const { return FName; }
+
+ private:
+  std::string FName, FPath;
+  bool FSpooled = false;
+};
+
+// The system's folder for temporary files (TMPDIR when set).
+std::string TempFolder();
 
 }  // namespace quillo::tool

@@ -20,3 +20,9 @@ export PKG_CONFIG_PATH="$libdir"
 # shellcheck disable=SC2046
 "$cxx" -std=c++20 $flags "$here/main.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs --static quillo)
 "$work/consumer-pc"
+# The tool's manual page is installed and renders.
+page="$work/prefix/share/man/man1/quillo.1"
+test -f "$page"
+if command -v man >/dev/null; then
+  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "COMMANDS"
+fi

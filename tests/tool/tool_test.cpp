@@ -13,6 +13,7 @@
 #include "quillo/codecs/bmp.h"
 #include "quillo/core/pixels.h"
 #include "quillo/io/quilloio.h"
+#include "quillo/lzw/lzw.h"
 #include "tests/support/testutil.h"
 
 using namespace quillo;
@@ -288,4 +289,286 @@ TEST_F(ToolTest, DemoRunsOnItsOwnSample) {
   ASSERT_EQ(Tool("demo " + Dir.File("demo"), &Out), 0) << Out;
   EXPECT_NE(Out.find("exact"), std::string::npos) << Out;
   EXPECT_GT(FilesIn(Dir.File("demo")).size(), 20u);
+}
+
+namespace {
+
+// Runs the tool without --quiet; returns the status, standard error in Err.
+int ToolErr(const std::string& Args, std::string& Err) {
+  Err.clear();
+  return RunCommand(kTool + " " + Args + " 2>&1 >/dev/null", &Err);
+}
+
+size_t Count(const std::string& Text, const std::string& What) {
+  size_t N = 0;
+  for (size_t P = Text.find(What); P != std::string::npos; P = Text.find(What, P + 1)) ++N;
+  return N;
+}
+
+std::string Peer(const std::string& Command) {
+  std::string Out;
+  EXPECT_EQ(RunCommand(Command + " 2>/dev/null", &Out), 0) << Command;
+  return Out;
+}
+
+bool HaveImagePeers() {
+  return HaveProgram("convert") && HaveProgram("identify") && HaveProgram("compare") &&
+         HaveProgram("tiffcp") && HaveProgram("tiffinfo") && HaveProgram("cjpeg");
+}
+
+// The largest difference of one channel between image A[I] and B[J], as a fraction of full
+// scale, measured by ImageMagick.
+double PeerMaxDiff(const std::string& A, int I, const std::string& B, int J) {
+  std::string Out;
+  RunCommand("compare -metric PAE '" + A + "[" + std::to_string(I) + "]' '" + B + "[" +
+                 std::to_string(J) + "]' null: 2>&1",
+             &Out);
+  const size_t Open = Out.find('(');
+  return Open == std::string::npos ? 1.0 : std::strtod(Out.c_str() + Open + 1, nullptr);
+}
+
+}  // namespace
+
+TEST_F(ToolTest, ConvertKeepsEveryFrameAndPage) {
+  if (!HaveImagePeers()) GTEST_SKIP() << "ImageMagick or libtiff's tools are missing";
+  // Three frames of a few flat colours, and three pages with three compressions.
+  for (int I = 0; I < 3; ++I)
+    Peer("convert -size 40x30 xc:'rgb(" + std::to_string(I * 100) + ",50,200)' -fill yellow " +
+         "-draw 'rectangle " + std::to_string(I * 5) + ",5 " + std::to_string(I * 5 + 10) +
+         ",20' -depth 8 " + Dir.File("f" + std::to_string(I) + ".png"));
+  Peer("convert -delay 12 " + Dir.File("f0.png") + " -delay 30 " + Dir.File("f1.png") +
+       " -delay 50 " + Dir.File("f2.png") + " -loop 3 " + Dir.File("anim.gif"));
+  const char* Codings[] = {"lzw", "rle", "none"};
+  for (int I = 0; I < 3; ++I)
+    Peer("convert " + Dir.File("f" + std::to_string(I) + ".png") + " -compress " + Codings[I] +
+         " " + Dir.File("p" + std::to_string(I) + ".tif"));
+  Peer("tiffcp " + Dir.File("p0.tif") + " " + Dir.File("p1.tif") + " " + Dir.File("p2.tif") + " " +
+       Dir.File("multi.tif"));
+  std::string Out;
+  for (const char* Src : {"anim.gif", "multi.tif"})
+    for (const char* Dst : {"o.gif", "o.tif"}) {
+      const std::string In = Dir.File(Src), O = Dir.File(std::string(Src) + "-" + Dst);
+      ASSERT_EQ(Tool("convert " + In + " " + O, &Out), 0) << Src << " " << Dst << Out;
+      EXPECT_EQ(Peer("identify -format '%p ' " + O), "0 1 2 ") << Src << " " << Dst;
+      // The palette writers may round colours by a few levels; a frame lost, doubled or
+      // swapped differs by far more.
+      const bool Exact = std::string(Dst) == "o.tif";
+      for (int K = 0; K < 3; ++K)
+        EXPECT_LE(PeerMaxDiff(In, K, O, K), Exact ? 0.0 : 0.04) << Src << " " << Dst << " " << K;
+      if (std::string(Src) == "anim.gif" && std::string(Dst) == "o.gif") {
+        EXPECT_EQ(Peer("identify -format '%T ' " + O), "12 30 50 ");
+        // The loop count as stored, whatever the writer's convention for it.
+        std::string A, B;
+        ASSERT_EQ(Tool("info --json " + In, &A), 0);
+        ASSERT_EQ(Tool("info --json " + O, &B), 0);
+        const auto Loop = [](const std::string& J) { return J.substr(J.find("\"loop\"")); };
+        EXPECT_EQ(Loop(A), Loop(B));
+        EXPECT_EQ(Loop(A).find("\"loop\": 0"), std::string::npos) << A;
+      }
+      if (std::string(Src) == "multi.tif" && std::string(Dst) == "o.tif") {
+        const std::string Info = Peer("tiffinfo " + O);
+        EXPECT_EQ(Count(Info, "Compression Scheme: LZW"), 1u) << Info;
+        EXPECT_EQ(Count(Info, "Compression Scheme: PackBits"), 1u) << Info;
+        EXPECT_EQ(Count(Info, "Compression Scheme: None"), 1u) << Info;
+      }
+    }
+  // --format names the kind whatever the name.
+  ASSERT_EQ(Tool("convert --format tif " + Dir.File("anim.gif") + " " + Dir.File("noext"), &Out), 0)
+      << Out;
+  EXPECT_EQ(Peer("identify -format '%p ' tiff:" + Dir.File("noext")), "0 1 2 ");
+  // --page still picks one; a one-image target gets the first and says so, once.
+  ASSERT_EQ(Tool("convert --page 2 " + Dir.File("multi.tif") + " " + Dir.File("p2.tif"), &Out), 0);
+  EXPECT_EQ(Peer("identify -format '%p ' " + Dir.File("p2.tif")), "0 ");
+  EXPECT_LE(PeerMaxDiff(Dir.File("multi.tif"), 2, Dir.File("p2.tif"), 0), 0.0);
+  std::string Err;
+  ASSERT_EQ(ToolErr("convert " + Dir.File("anim.gif") + " " + Dir.File("first.png"), Err), 0);
+  EXPECT_EQ(Count(Err, "holds 3 frames"), 1u) << Err;
+  EXPECT_NE(Err.find("quillo frames"), std::string::npos) << Err;
+  ASSERT_EQ(
+      ToolErr("convert --frame 1 " + Dir.File("anim.gif") + " " + Dir.File("second.png"), Err), 0);
+  EXPECT_EQ(Err, "");
+  ASSERT_EQ(ToolErr("--quiet convert " + Dir.File("anim.gif") + " " + Dir.File("first.png"), Err),
+            0);
+  EXPECT_EQ(Err, "");
+}
+
+TEST_F(ToolTest, JpegKeepsItsQualityOthersGetNinety) {
+  if (!HaveImagePeers()) GTEST_SKIP() << "ImageMagick or cjpeg is missing";
+  WriteReferencePPM(RandomBitmap24(48, 32, 4), Dir.File("in.ppm"));
+  std::string Out;
+  for (const int Q : {30, 50, 75, 85, 95}) {
+    const std::string Src = Dir.File("q" + std::to_string(Q) + ".jpg");
+    Peer("cjpeg -quality " + std::to_string(Q) + " -outfile " + Src + " " + Dir.File("in.ppm"));
+    ASSERT_EQ(Tool("convert " + Src + " " + Dir.File("copy.jpg"), &Out), 0) << Out;
+    EXPECT_EQ(Peer("identify -format %Q " + Dir.File("copy.jpg")), std::to_string(Q));
+    ASSERT_EQ(Tool("info --json " + Src, &Out), 0);
+    EXPECT_NE(Out.find("\"JpegQuality\": " + std::to_string(Q) + ","), std::string::npos) << Out;
+  }
+  ASSERT_EQ(
+      Tool("convert " + Dir.File("q30.jpg") + " " + Dir.File("set.jpg") + " --set JpegQuality=60",
+           &Out),
+      0);
+  EXPECT_EQ(Peer("identify -format %Q " + Dir.File("set.jpg")), "60");
+  ASSERT_EQ(Tool("convert " + Dir.File("in.ppm") + " " + Dir.File("png.png"), &Out), 0);
+  ASSERT_EQ(Tool("convert " + Dir.File("png.png") + " " + Dir.File("from-png.jpg"), &Out), 0);
+  EXPECT_EQ(Peer("identify -format %Q " + Dir.File("from-png.jpg")), "90");
+}
+
+TEST_F(ToolTest, SaysOnceWhatItCannotKeep) {
+  if (!HaveImagePeers()) GTEST_SKIP() << "ImageMagick is missing";
+  Peer("convert -size 24x16 gradient:red-blue -alpha set -channel A -evaluate set 50% PNG32:" +
+       Dir.File("alpha.png"));
+  Peer("convert -size 24x16 gradient:red-blue -depth 16 PNG48:" + Dir.File("deep.png"));
+  Peer("convert -size 24x16 gradient:red-blue -depth 8 -colorspace CMYK " + Dir.File("cmyk.tif"));
+  Peer("convert -size 24x16 gradient:red-blue -depth 8 -colorspace Lab " + Dir.File("lab.tif"));
+  Peer("convert -size 64x64 plasma:fractal -depth 8 " + Dir.File("many.png"));
+  Peer(
+      "convert -size 24x16 xc:white -fill red -draw 'rectangle 4,4 12,12' -transparent white "
+      "PNG8:" +
+      Dir.File("trns.png"));
+  Peer("convert -size 24x16 xc:white -fill red -draw 'rectangle 4,4 12,12' -transparent white " +
+       Dir.File("transparent.gif"));
+  // Three 16-bit pages: one warning for the whole conversion.
+  Peer("convert -size 24x16 gradient:red-blue gradient:blue-green gradient:green-red -depth 16 " +
+       Dir.File("deep3.tif"));
+  const struct {
+    const char* In;
+    const char* Out;
+    const char* Says;
+  } Cases[] = {
+      {"alpha.png", "o.bmp", "alpha channel"},
+      {"deep.png", "o.png", "16-bit"},
+      {"cmyk.tif", "o.png", "CMYK"},
+      {"lab.tif", "o.png", "Lab"},
+      {"many.png", "o.gif", "quantized to 256"},
+      {"deep3.tif", "o.gif", "16-bit"},
+      {"trns.png", "o.tga", "alpha channel"},
+      {"transparent.gif", "o.png", "transparent colour was dropped"},
+  };
+  std::string Err;
+  for (const auto& C : Cases) {
+    ASSERT_EQ(ToolErr("convert " + Dir.File(C.In) + " " + Dir.File(C.Out), Err), 0) << C.In << Err;
+    EXPECT_EQ(Count(Err, C.Says), 1u) << C.In << ": " << Err;
+    EXPECT_EQ(Count(Err, "\n"), 1u) << C.In << ": " << Err;
+    ASSERT_EQ(ToolErr("--quiet convert " + Dir.File(C.In) + " " + Dir.File(C.Out), Err), 0);
+    EXPECT_EQ(Err, "") << C.In;
+  }
+  // A copy that keeps everything says nothing.
+  ASSERT_EQ(ToolErr("convert " + Dir.File("many.png") + " " + Dir.File("o.tif"), Err), 0);
+  EXPECT_EQ(Err, "");
+}
+
+TEST_F(ToolTest, PipesThroughStandardStreams) {
+  if (!HaveProgram("bash")) GTEST_SKIP() << "bash is missing";
+  QLInstallLZWCoders();
+  const TBitmap B = RandomBitmap24(37, 21, 6);
+  const std::string Q = kTool + " --quiet ";
+  std::string Out;
+  for (const char* Ext : {"bmp", "png", "jpg", "gif", "tif", "pcx", "tga", "ppm"}) {
+    const std::string In = Dir.File(std::string("f.") + Ext);
+    WriteImage(B, In);
+    ASSERT_EQ(
+        RunCommand("cat " + In + " | " + Q + "convert - --format png - | " + Q + "info -", &Out), 0)
+        << Ext;
+    EXPECT_NE(Out.find("-: Portable Network Graphics"), std::string::npos) << Ext << Out;
+    EXPECT_NE(Out.find("37 x 21"), std::string::npos) << Ext << Out;
+  }
+  // With a progress bar, standard output still carries the image alone.
+  ASSERT_EQ(RunCommand(kTool + " --progress convert " + Dir.File("f.bmp") + " png:- > " +
+                           Dir.File("o.png") + " 2>" + Dir.File("err"),
+                       &Out),
+            0);
+  TBitmap Got;
+  ASSERT_TRUE(ReadImage(Dir.File("o.png"), Got));
+  EXPECT_TRUE(SamePixels(Got, B));
+  const auto Err = ReadFileBytes(Dir.File("err"));
+  EXPECT_NE(std::string(Err.begin(), Err.end()).find("writing"), std::string::npos);
+  // process and join write there too.
+  ASSERT_EQ(
+      RunCommand(Q + "process " + Dir.File("f.png") + " bmp:- negative | " + Q + "info -", &Out),
+      0);
+  EXPECT_NE(Out.find("37 x 21"), std::string::npos) << Out;
+  ASSERT_EQ(RunCommand(Q + "join gif:- " + Dir.File("f.png") + " " + Dir.File("f.bmp") + " | " + Q +
+                           "info -",
+                       &Out),
+            0);
+  EXPECT_NE(Out.find("frame 1"), std::string::npos) << Out;
+  // A reader that stops early ends the tool quietly with SIGPIPE's status and no file left in
+  // the temporary folder.
+  WriteImage(RandomBitmap24(1500, 1500, 2), Dir.File("big.bmp"));
+  std::filesystem::create_directory(Dir.File("tmp"));
+  ASSERT_EQ(RunCommand("bash -c 'TMPDIR=" + Dir.File("tmp") + " " + kTool + " convert " +
+                       Dir.File("big.bmp") + " bmp:- 2>" + Dir.File("err") +
+                       " | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}'"),
+            141);
+  EXPECT_TRUE(ReadFileBytes(Dir.File("err")).empty());
+  EXPECT_TRUE(FilesIn(Dir.File("tmp")).empty());
+  // Standard output needs a format.
+  EXPECT_EQ(Tool("convert " + Dir.File("f.bmp") + " -", &Out), 2);
+  EXPECT_NE(Out.find("--format"), std::string::npos) << Out;
+}
+
+TEST_F(ToolTest, InfoJsonIsStrictOnEveryFile) {
+  if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is missing";
+  std::string Out;
+  ASSERT_EQ(Tool("demo " + Dir.File("demo"), &Out), 0) << Out;
+  // A comment that is not UTF-8 and holds a control character.
+  const std::string Pgm = "P5\n# caf\xe9 \x01 \xff\xfe ok\n2 1\n255\n\x10\x20";
+  WriteFileBytes(Dir.File("demo/comment.pgm"), std::vector<uint8_t>(Pgm.begin(), Pgm.end()));
+  const std::string Json = Dir.File("info.json");
+  ASSERT_EQ(RunCommand(kTool + " --quiet info --json " + Dir.File("demo") + "/* > " + Json +
+                       " 2>/dev/null"),
+            0);
+  // The saved crashers and other test files: damaged ones give error objects, still JSON.
+  std::string Files;
+  for (const auto& E : std::filesystem::recursive_directory_iterator(QUILLO_TEST_DATA_DIR))
+    if (E.is_regular_file()) Files += " '" + E.path().string() + "'";
+  RunCommand(kTool + " --quiet info --json" + Files + " > " + Dir.File("data.json") +
+             " 2>/dev/null");
+  EXPECT_EQ(RunCommand("python3 -c \"import json,sys; json.loads(open(sys.argv[1], "
+                       "encoding='utf-8', errors='strict').read(), strict=True)\" " +
+                       Dir.File("data.json")),
+            0);
+  const std::string Check =
+      "import json, sys\n"
+      "def walk(v):\n"
+      "    if isinstance(v, str):\n"
+      "        assert not any(ord(c) < 32 and c not in '\\t\\n\\r' for c in v), repr(v)\n"
+      "    elif isinstance(v, dict):\n"
+      "        for k, x in v.items(): walk(k); walk(x)\n"
+      "    elif isinstance(v, list):\n"
+      "        for x in v: walk(x)\n"
+      "raw = open(sys.argv[1], 'rb').read()\n"
+      "d = json.loads(raw.decode('utf-8', 'strict'), strict=True)\n"
+      "walk(d)\n"
+      "assert len(d) > 20\n"
+      "for o in d:\n"
+      "    assert 'error' not in o, o\n"
+      "    assert type(o['width']) is int and type(o['dpiX']) is int, o\n"
+      "    p = o.get('parameters', {})\n"
+      "    if 'GifVersion' in p: assert p['GifVersion'] in ('GIF87a', 'GIF89a'), p\n"
+      "    if 'TgaGamma' in p: assert type(p['TgaGamma']) in (int, float), p\n"
+      "c = [o for o in d if o['file'].endswith('comment.pgm')][0]['comments'][0]\n"
+      "assert c == 'caf\\ufffd  \\ufffd\\ufffd ok', repr(c)\n";
+  WriteFileBytes(Dir.File("check.py"), std::vector<uint8_t>(Check.begin(), Check.end()));
+  EXPECT_EQ(RunCommand("python3 " + Dir.File("check.py") + " " + Json + " 2>&1", &Out), 0) << Out;
+}
+
+TEST_F(ToolTest, HelpAliasAndManualPage) {
+  std::string Help, Alias;
+  for (const char* Cmd : {"info", "convert", "join"}) {
+    ASSERT_EQ(Tool(std::string(Cmd) + " --help", &Help), 0);
+    ASSERT_EQ(Tool(std::string("help ") + Cmd, &Alias), 0);
+    EXPECT_EQ(Help, Alias);
+  }
+  // The page built beside the tool renders, with every command's usage in it.
+  const std::string Page = kTool + ".1";
+  ASSERT_TRUE(std::filesystem::exists(Page));
+  if (!HaveProgram("man")) GTEST_SKIP() << "man is missing";
+  std::string Text;
+  ASSERT_EQ(RunCommand("MANWIDTH=100 man -l " + Page + " 2>&1 | col -b", &Text), 0);
+  EXPECT_NE(Text.find("COMMANDS"), std::string::npos) << Text;
+  for (const char* Usage :
+       {"quillo convert IN OUT", "quillo info [--json] FILE...", "quillo frames IN OUTPATTERN"})
+    EXPECT_NE(Text.find(Usage), std::string::npos) << Usage << "\n" << Text;
 }

@@ -720,6 +720,7 @@ void TControlHost::SetFocused(TWinControl* C) {
 }
 
 void TControlHost::Forget(TControl* C) {
+  ControlGone(*C);
   if (FFocused && IsAncestorOf(C, FFocused)) FFocused = nullptr;
   if (FCaptured && IsAncestorOf(C, FCaptured)) {
     FCaptured = nullptr;

@@ -418,6 +418,8 @@ class TControlHost {
   virtual void ShowCursor(int32_t /*Cursor*/) {}
   virtual void ShowScrollBar(TWinControl& /*Control*/, TScrollBarKind /*Kind*/) {}
   virtual void ShowInvalid(TWinControl& /*Control*/, const TRect& /*Rect*/) {}
+  // A control left the tree or is being destroyed: drop what shows it.
+  virtual void ControlGone(TControl& /*Control*/) {}
 
  private:
   friend class TControl;

@@ -14,11 +14,19 @@ TApplication& Application() {
 }
 
 void TApplication::Post(std::function<void()> Method) {
+  std::function<void()> Wake;
   {
     std::lock_guard<std::mutex> L(FLock);
     FQueue.push_back(std::move(Method));
+    Wake = FWakeHook;
   }
   FQueued.notify_all();
+  if (Wake) Wake();
+}
+
+void TApplication::SetWakeHook(std::function<void()> Hook) {
+  std::lock_guard<std::mutex> L(FLock);
+  FWakeHook = std::move(Hook);
 }
 
 void TApplication::Send(const std::function<void()>& Method) {
@@ -101,6 +109,12 @@ TApplication::TTimerHandle TApplication::AddTimer(int32_t Interval,
                                                   std::function<void()> Callback) {
   const int32_t I = std::max(Interval, 1);
   FTimers.push_back({FNextTimer, I, Now() + I, std::move(Callback)});
+  std::function<void()> Wake;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    Wake = FWakeHook;
+  }
+  if (Wake) Wake();
   return FNextTimer++;
 }
 

@@ -57,6 +57,10 @@ class TApplication : public TObject {
   // Milliseconds until the next timer is due (0 when one is due), -1 when there is none.
   int64_t NextTimerDue() const;
 
+  // A window backend's loop installs this: it is called (on any thread) when a method is
+  // queued or a timer is added, so that the loop wakes and calls ProcessMessages in time.
+  void SetWakeHook(std::function<void()> Hook);
+
   // Frees Object once no input handler, queued method or timer is running: a control can
   // release itself from inside its own handler and be freed after the handler returns.
   void ReleaseLater(std::unique_ptr<TObject> Object);
@@ -80,6 +84,7 @@ class TApplication : public TObject {
   std::mutex FLock;
   std::condition_variable FQueued;
   std::deque<std::function<void()>> FQueue;
+  std::function<void()> FWakeHook;
   std::vector<TTimerEntry> FTimers;
   TTimerHandle FNextTimer = 1;
   bool FVirtual = false;

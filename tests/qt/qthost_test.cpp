@@ -1,0 +1,200 @@
+// The Qt backend on Qt's offscreen screen: the hosted widget shows the surfaces' pixels,
+// Qt's events reach the handlers, scroll bars stay in step both ways, the framework's timers
+// and queued calls run on Qt's loop, and the clipboard speaks DIB.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <thread>
+
+#include "quillo/backends/qt/qthost.h"
+#include "quillo/platform/clipboard.h"
+#include "quillo/platform/screen.h"
+#include "quillo/platform/threads.h"
+#include "quillo/proc/dib.h"
+#include "tests/support/testutil.h"
+
+using namespace quillo;
+
+namespace {
+
+// The application object main made.
+void App() {
+  ASSERT_NE(QApplication::instance(), nullptr);
+}
+
+void Pump(int Ms) {
+  QElapsedTimer T;
+  T.start();
+  while (T.elapsed() < Ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// A control that paints a pattern and records its input.
+class TPattern : public TCustomControl {
+ public:
+  std::vector<std::string> Log;
+  int Ticks = 0;
+  void Paint() override {
+    for (int32_t Y = 0; Y < GetClientHeight(); ++Y) {
+      uint8_t* P = Surface().ScanLine(Y);
+      for (int32_t X = 0; X < GetClientWidth(); ++X) {
+        P[3 * X] = static_cast<uint8_t>(X * 7);
+        P[3 * X + 1] = static_cast<uint8_t>(Y * 5);
+        P[3 * X + 2] = static_cast<uint8_t>(X ^ Y);
+      }
+    }
+  }
+  void MouseDown(TMouseButton B, TShiftState S, int32_t X, int32_t Y) override {
+    Log.push_back("down " + std::to_string(B) + " " + std::to_string(S) + " " + std::to_string(X) +
+                  "," + std::to_string(Y));
+  }
+  void MouseUp(TMouseButton B, TShiftState, int32_t X, int32_t Y) override {
+    Log.push_back("up " + std::to_string(B) + " " + std::to_string(X) + "," + std::to_string(Y));
+  }
+  bool DoMouseWheel(TShiftState, int32_t Delta, TPoint) override {
+    Log.push_back("wheel " + std::to_string(Delta));
+    return true;
+  }
+  void KeyDown(uint16_t& K, TShiftState S) override {
+    Log.push_back("key " + std::to_string(K) + " " + std::to_string(S));
+  }
+  bool WantsKey(uint16_t) const override { return true; }
+  void KeyPress(char& C) override { Log.push_back(std::string("char ") + C); }
+  void TimerTick(int32_t) override { ++Ticks; }
+};
+
+}  // namespace
+
+TEST(QtHost, TheWidgetShowsTheSurfacePixels) {
+  App();
+  TPattern C;
+  C.SetBounds(0, 0, 120, 80);
+  C.SetBorderStyle(bsSingle);
+  TQtControlWidget W(C);
+  W.show();
+  Pump(50);
+  const QImage Shown = W.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(Shown.width(), 120);
+  ASSERT_EQ(Shown.height(), 80);
+  const TBitmap& Window = W.Host().WindowImage();
+  int Different = 0;
+  for (int Y = 0; Y < 80; ++Y)
+    for (int X = 0; X < 120; ++X) {
+      const QRgb Q = Shown.pixel(X, Y);
+      const uint8_t* P = Window.ScanLine(Y) + 3 * X;
+      Different += qRed(Q) != P[2] || qGreen(Q) != P[1] || qBlue(Q) != P[0];
+    }
+  EXPECT_EQ(Different, 0);
+  // The client starts inside the sunken edge.
+  const QRgb First = Shown.pixel(gEdgeX + 3, gEdgeY + 2);
+  EXPECT_EQ(qBlue(First), 21);
+  EXPECT_EQ(qGreen(First), 10);
+}
+
+TEST(QtHost, QtEventsReachTheHandlers) {
+  App();
+  TPattern C;
+  C.SetBounds(0, 0, 100, 100);
+  TQtControlWidget W(C);
+  W.show();
+  Pump(20);
+  QMouseEvent Press(QEvent::MouseButtonPress, QPointF(10, 20), QPointF(10, 20), Qt::LeftButton,
+                    Qt::LeftButton, Qt::ShiftModifier);
+  QApplication::sendEvent(&W, &Press);
+  QMouseEvent Release(QEvent::MouseButtonRelease, QPointF(12, 22), QPointF(12, 22), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&W, &Release);
+  QWheelEvent Wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&W, &Wheel);
+  QKeyEvent Key(QEvent::KeyPress, Qt::Key_Left, Qt::ControlModifier);
+  QApplication::sendEvent(&W, &Key);
+  QKeyEvent Letter(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, "q");
+  QApplication::sendEvent(&W, &Letter);
+  const std::vector<std::string> Want = {"down 0 " + std::to_string(ssShift | ssLeft) + " 10,20",
+                                         "up 0 12,22",
+                                         "wheel -120",
+                                         "key 37 " + std::to_string(ssCtrl),
+                                         "key 81 0",
+                                         "char q"};
+  EXPECT_EQ(C.Log, Want);
+  // Resizing the widget resizes the control.
+  W.resize(140, 60);
+  Pump(20);
+  EXPECT_EQ(C.GetWidth(), 140);
+  EXPECT_EQ(C.Surface().GetHeight(), 60);
+}
+
+TEST(QtHost, ScrollBarsStayInStepBothWays) {
+  App();
+  TWinControl C;
+  C.SetBounds(0, 0, 200, 150);
+  TQtControlWidget W(C);
+  W.show();
+  TScrollBarInfo I;
+  I.Visible = true;
+  I.Max = 999;
+  I.Page = 100;
+  I.Position = 300;
+  C.SetScrollInfo(sbVertical, I);
+  Pump(20);
+  QScrollBar* Bar = W.findChild<QScrollBar*>();
+  ASSERT_NE(Bar, nullptr);
+  EXPECT_TRUE(Bar->isVisible());
+  EXPECT_EQ(Bar->maximum(), 900);
+  EXPECT_EQ(Bar->pageStep(), 100);
+  EXPECT_EQ(Bar->value(), 300);
+  EXPECT_EQ(Bar->geometry(), QRect(200 - gScrollBarSize, 0, gScrollBarSize, 150));
+  // The real bar's actions arrive as scroll codes.
+  Bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(C.GetScrollInfo(sbVertical).Position, 400);
+  Bar->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(C.GetScrollInfo(sbVertical).Position, 900);
+  EXPECT_EQ(Bar->value(), 900);
+  C.SetScrollPos(sbVertical, 10);
+  EXPECT_EQ(Bar->value(), 10);
+  C.ShowScrollBar(sbVertical, false);
+  EXPECT_FALSE(Bar->isVisible());
+}
+
+TEST(QtHost, TimersAndQueuedCallsRunOnQtsLoop) {
+  App();
+  TPattern C;
+  C.SetTimer(1, 10);
+  bool Posted = false;
+  std::thread T([&] { Application().Post([&] { Posted = true; }); });
+  T.join();
+  Pump(150);
+  EXPECT_TRUE(Posted);
+  EXPECT_GE(C.Ticks, 3);
+  C.KillTimer(1);
+}
+
+TEST(QtHost, TheClipboardCarriesDIBs) {
+  App();
+  TBitmap B = test::RandomBitmap24(13, 7, 4);
+  {
+    TClipboardLock L(Clipboard());
+    ASSERT_TRUE(L.Opened());
+    ASSERT_TRUE(Clipboard().SetAsHandle(CF_DIB, _CopyBitmaptoDIB(B, 0, 0, 0, 0)));
+    // A damaged block is refused.
+    EXPECT_FALSE(Clipboard().SetAsHandle(CF_DIB, std::vector<uint8_t>(10, 0xFF)));
+  }
+  EXPECT_TRUE(Clipboard().HasFormat(CF_DIB));
+  TClipboardLock L(Clipboard());
+  const std::vector<uint8_t> Back = Clipboard().GetAsHandle(CF_DIB);
+  TBitmap R;
+  ASSERT_EQ(_CopyDIB2Bitmap(Back.data(), Back.size(), R), 24);
+  EXPECT_TRUE(test::SamePixels(R, B));
+}
+
+int main(int Argc, char** Argv) {
+  testing::InitGoogleTest(&Argc, Argv);
+  QApplication A(Argc, Argv);
+  QuilloQtInstall();
+  return RUN_ALL_TESTS();
+}

@@ -194,6 +194,8 @@ TEST(QtHost, TheClipboardCarriesDIBs) {
 
 int main(int Argc, char** Argv) {
   testing::InitGoogleTest(&Argc, Argv);
+  // No display is needed: Qt's offscreen screen, unless the caller chose another.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication A(Argc, Argv);
   QuilloQtInstall();
   return RUN_ALL_TESTS();

@@ -27,7 +27,7 @@ for name in "${targets[@]}"; do
     [ -d "$d" ] && extra+=("$d")
   done
   log="$artifacts/$name.campaign.log"
-  "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 "${FUZZ_LIMITS[@]}" \
+  "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=30 "${FUZZ_LIMITS[@]}" \
     -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$corpus" "${extra[@]}" >"$log" 2>&1
   rc=$?
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)

@@ -28,6 +28,7 @@ int CmdFormats(const TArgs& Args);
 int CmdFrames(const TArgs& Args);
 int CmdJoin(const TArgs& Args);
 int CmdProcess(const TArgs& Args);
+int CmdPrint(const TArgs& Args);
 // The process command's usage: its operations and their arguments.
 std::string ProcessHelp();
 

@@ -56,6 +56,19 @@ const std::vector<TCommand>& Commands() {
        "OUT's extension (.gif, .tif) picks the kind; --set applies to every frame or page\n"
        "(e.g. --set TiffCompression=lzw).",
        CmdJoin},
+      {"print", "print an image, or every frame or page of one, to a PDF file or a printer",
+       "quillo print IN (--pdf OUT.pdf | --printer NAME) [--paper A4|A3|A5|Letter|Legal|W,H]\n"
+       "             [--landscape] [--dpi N] [--fit | --stretch | --size W,H]\n"
+       "             [--margins L,T,R,B] [--position left|center|right,top|center|bottom]\n"
+       "             [--gamma G] [--frame N | --page N]\n"
+       "quillo print --list\n\n"
+       "Lengths are in inches, or in mm or cm with that suffix. Without --fit, --stretch or\n"
+       "--size the image is printed at its own resolution; it is centred inside margins of half\n"
+       "an inch unless --position says otherwise. Every frame of a GIF and page of a TIFF gets\n"
+       "a page of its own; --frame or --page picks one. The PDF printer (300 dpi by default)\n"
+       "embeds each page losslessly, and the file appears only when complete. --list names the\n"
+       "printers there are.",
+       CmdPrint},
       {"demo", "write the built-in sample in every format and variant, read each back, report",
        "quillo demo [FOLDER]   (default ./quillo-demo)", CmdDemo},
       {"formats", "list the file-format table", "quillo formats", CmdFormats},

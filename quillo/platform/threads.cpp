@@ -86,7 +86,21 @@ int32_t TApplication::WaitAndProcess(int32_t Milliseconds) {
 
 void TApplication::Run() {
   FTerminated = false;
+  if (FRunHook) {
+    FRunHook();
+    return;
+  }
   while (!FTerminated) WaitAndProcess(50);
+}
+
+void TApplication::Terminate() {
+  FTerminated = true;
+  if (FQuitHook) FQuitHook();
+}
+
+void TApplication::SetLoopHooks(std::function<void()> RunLoop, std::function<void()> QuitLoop) {
+  FRunHook = std::move(RunLoop);
+  FQuitHook = std::move(QuitLoop);
 }
 
 int64_t TApplication::Now() const {

@@ -37,9 +37,11 @@ class TApplication : public TObject {
   bool IsMainThread() const { return std::this_thread::get_id() == FMainThread; }
 
   // Runs the loop until Terminate: queued methods and timers as they come. A window backend
-  // runs its own loop instead and calls ProcessMessages from it.
+  // installs its own loop (SetLoopHooks), which then runs here and calls ProcessMessages.
   void Run();
-  void Terminate() { FTerminated = true; }
+  void Terminate();
+  // The backend's loop and the way to end it; unset, Run and Terminate use the built-in loop.
+  void SetLoopHooks(std::function<void()> RunLoop, std::function<void()> QuitLoop);
   bool GetTerminated() const { return FTerminated; }
 
   // Timers: Callback runs on the main thread every Interval milliseconds (at least 1) until
@@ -84,7 +86,7 @@ class TApplication : public TObject {
   std::mutex FLock;
   std::condition_variable FQueued;
   std::deque<std::function<void()>> FQueue;
-  std::function<void()> FWakeHook;
+  std::function<void()> FWakeHook, FRunHook, FQuitHook;
   std::vector<TTimerEntry> FTimers;
   TTimerHandle FNextTimer = 1;
   bool FVirtual = false;

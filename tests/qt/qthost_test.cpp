@@ -172,6 +172,12 @@ TEST(QtHost, TimersAndQueuedCallsRunOnQtsLoop) {
   EXPECT_TRUE(Posted);
   EXPECT_GE(C.Ticks, 3);
   C.KillTimer(1);
+  // The framework's own loop is Qt's: Run returns when a timer calls Terminate.
+  TTimer Stop;
+  Stop.SetInterval(30);
+  Stop.OnTimer = [&](TObject*) { Application().Terminate(); };
+  Application().Run();
+  EXPECT_TRUE(Application().GetTerminated());
 }
 
 TEST(QtHost, TheClipboardCarriesDIBs) {

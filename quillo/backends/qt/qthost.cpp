@@ -501,9 +501,12 @@ void QuilloQtInstall() {
   if (Pump || !QCoreApplication::instance()) return;
   Pump = std::make_unique<TPump>();
   Application().SetWakeHook([] { Pump->Wake(); });
+  // Applications built on the framework alone run Qt's loop through Application().Run().
+  Application().SetLoopHooks([] { QApplication::exec(); }, [] { QCoreApplication::quit(); });
   // The pump goes with the application object: nothing of Qt's outlives its loop.
   QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [] {
     Application().SetWakeHook(nullptr);
+    Application().SetLoopHooks(nullptr, nullptr);
     Pump.reset();
   });
   Pump->Wake();

@@ -1,5 +1,6 @@
 #include "quillo/core/pixels.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -278,6 +279,37 @@ void QLWriteDoubleLE(TStream& Stream, double V) {
   uint8_t B[8];
   for (int I = 0; I < 8; ++I) B[I] = static_cast<uint8_t>(U >> (8 * I));
   Stream.WriteBuffer(B, 8);
+}
+
+void _SubResample1bitFilteredDIB(const uint8_t* Rows, int64_t Stride, int32_t SrcWidth,
+                                 int32_t SrcHeight, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
+                                 TBitmap& Destination) {
+  const int32_t DW = Destination.GetWidth(), DH = Destination.GetHeight();
+  if (SrcWidth == 0 || SrcHeight == 0 || DW == 0 || DH == 0) return;
+  Destination.SetPixelFormat(pf24bit);
+  const int32_t AW = X2 - X1 + 1, AH = Y2 - Y1 + 1;
+  const double GX = static_cast<double>(AW) / DW, GY = static_cast<double>(AH) / DH;
+  const int32_t KX = QLTrunc(GX), KY = QLTrunc(GY);
+  for (int32_t J = 0; J < DH; ++J) {
+    const int32_t R0 = QLTrunc(GY * J), R1 = std::max(QLTrunc(GY * J + KY - 1), R0);
+    TRGB* Out = reinterpret_cast<TRGB*>(Destination.ScanLine(J));
+    for (int32_t I = 0; I < DW; ++I) {
+      const int32_t C0 = X1 + QLTrunc(GX * I), C1 = std::max(X1 + QLTrunc(GX * I + KX - 1), C0);
+      int64_t Set = 0, All = 0;
+      for (int32_t Y = Y1 + R0; Y <= Y1 + R1; ++Y) {
+        if (Y < 0 || Y >= SrcHeight) continue;
+        const uint8_t* Row = Rows + Y * Stride;
+        for (int32_t X = C0; X <= C1; ++X) {
+          if (X < 0 || X >= SrcWidth) continue;
+          Set += _GetPixelbw(Row, X);
+          ++All;
+        }
+      }
+      const uint8_t V = All ? static_cast<uint8_t>(255 * Set / All) : 0;
+      Out[I] = TRGB{V, V, V};
+    }
+  }
+  Destination.Modified();
 }
 
 }  // namespace quillo

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "quillo/core/pixels.h"
 #include "quillo/core/types.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/types.h"
@@ -55,24 +56,8 @@ bool _rotate1bit(TBitmap& Bitmap, double Angle, int32_t BackgroundBit, TProgress
 // Mirrors left-right or top-bottom (24-bit and 1-bit).
 void _Flip(TBitmap& Bitmap, TFlipDir Direction);
 
-// Bit X of a 1-bit row, most significant bit first.
-inline int32_t _GetPixelbw(const uint8_t* Row, int32_t X) {
-  return (Row[X >> 3] >> (7 - (X & 7))) & 1;
-}
-inline void _SetPixelbw(uint8_t* Row, int32_t X, int32_t Value) {
-  const uint8_t Mask = static_cast<uint8_t>(0x80 >> (X & 7));
-  Row[X >> 3] =
-      Value ? static_cast<uint8_t>(Row[X >> 3] | Mask) : static_cast<uint8_t>(Row[X >> 3] & ~Mask);
-}
-
 // Reduces the inclusive area (X1, Y1)-(X2, Y2) of a 1-bit source to a 24-bit grey destination
 // of its current size: each destination pixel is the share of white in its box.
 void _SubResample1bitFiltered(const TBitmap& Source, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
                               TBitmap& Destination);
-// The same over raw 1-bit rows: Rows points at row 0 and rows are Stride bytes apart (negative
-// for bottom-up storage); the source is SrcWidth x SrcHeight.
-void _SubResample1bitFilteredDIB(const uint8_t* Rows, int64_t Stride, int32_t SrcWidth,
-                                 int32_t SrcHeight, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
-                                 TBitmap& Destination);
-
 }  // namespace quillo

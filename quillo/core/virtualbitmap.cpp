@@ -30,19 +30,6 @@ bool QLGreater64(uint32_t ALow, uint32_t AHigh, uint32_t BLow, uint32_t BHigh) {
 
 namespace {
 
-int32_t BitsOf(const TBitmap& B) {
-  switch (B.GetPixelFormat()) {
-    case pf1bit:
-      return 1;
-    case pf8bit:
-      return 8;
-    case pf24bit:
-      return 24;
-    default:
-      return 0;
-  }
-}
-
 inline int32_t GetBit(const uint8_t* Row, int32_t X) {
   return (Row[X >> 3] >> (7 - (X & 7))) & 1;
 }
@@ -53,10 +40,19 @@ inline void PutBit(uint8_t* Row, int32_t X, int32_t V) {
 
 }  // namespace
 
+int32_t QLTileDepth(const TBitmap& B) {
+  switch (B.GetPixelFormat()) {
+    case pf1bit: return 1;
+    case pf8bit: return 8;
+    case pf24bit: return 24;
+    default: return 0;
+  }
+}
+
 void QLBitmapMapXCopy(uint8_t* Tile, int32_t TileRowLength, int32_t BitCount, TBitmap& Bitmap,
                       int32_t TileColumn, int32_t TileRow, int32_t BitmapX, int32_t BitmapY,
                       int32_t Columns, int32_t Rows, int32_t Direction) {
-  const int32_t BB = BitsOf(Bitmap);
+  const int32_t BB = QLTileDepth(Bitmap);
   const bool Same = BB == BitCount;
   const bool Widen = BB == 1 && BitCount == 24 && Direction == 1;
   if (!Same && !Widen) return;
@@ -241,7 +237,7 @@ void TQLVirtualBitmap::CopyBlock(const TBlock& B, uint8_t* Tile, TBitmap& Bitmap
 
 void TQLVirtualBitmap::CopyFromBitmap(const TBitmap& Source, int32_t X, int32_t Y, int32_t W,
                                       int32_t H) {
-  if (BitsOf(Source) != static_cast<int32_t>(FBitCount)) return;
+  if (QLTileDepth(Source) != static_cast<int32_t>(FBitCount)) return;
   W = std::min(W, Source.GetWidth());
   H = std::min(H, Source.GetHeight());
   const int32_t SX = X, SY = Y;
@@ -280,7 +276,7 @@ void TQLVirtualBitmap::ReleaseBitmap(TBitmap* Bitmap) {
   TLoan L = std::move(*It);
   FLoans.erase(It);
   // A loan whose pixel format was changed by its borrower cannot be written back.
-  if (BitsOf(*L.Bitmap) == static_cast<int32_t>(FBitCount) && L.Bitmap->GetWidth() >= L.W &&
+  if (QLTileDepth(*L.Bitmap) == static_cast<int32_t>(FBitCount) && L.Bitmap->GetWidth() >= L.W &&
       L.Bitmap->GetHeight() >= L.H)
     CopyFromBitmap(*L.Bitmap, L.X, L.Y, L.W, L.H);
 }

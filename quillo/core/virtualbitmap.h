@@ -36,6 +36,9 @@ void QLBitmapMapXCopy(uint8_t* Tile, int32_t TileRowLength, int32_t BitCount, TB
                       int32_t TileColumn, int32_t TileRow, int32_t BitmapX, int32_t BitmapY,
                       int32_t Columns, int32_t Rows, int32_t Direction);
 
+// The depth a tile or a stored DIB keeps for a bitmap: 1, 8 or 24, or 0 for other formats.
+int32_t QLTileDepth(const TBitmap& Bitmap);
+
 // A device-independent bitmap's header as drawing needs it.
 struct TQLDIBHeader {
   int32_t Width = 0;

@@ -20,19 +20,6 @@ uint32_t LE32(const uint8_t* P) {
   return P[0] | P[1] << 8 | P[2] << 16 | static_cast<uint32_t>(P[3]) << 24;
 }
 
-int32_t DepthOf(const TBitmap& B) {
-  switch (B.GetPixelFormat()) {
-    case pf1bit:
-      return 1;
-    case pf8bit:
-      return 8;
-    case pf24bit:
-      return 24;
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
 TQLVirtualDIBList::TQLVirtualDIBList(std::string TempDir) : FTempDir(std::move(TempDir)) {
@@ -131,7 +118,7 @@ TQLVirtualImageInfo* TQLVirtualDIBList::AddBitmap(const TBitmap& Bitmap) {
 
 TQLVirtualImageInfo* TQLVirtualDIBList::AddBitmapRect(const TBitmap& Bitmap, int32_t X, int32_t Y,
                                                       int32_t Width, int32_t Height) {
-  const int32_t D = DepthOf(Bitmap);
+  const int32_t D = QLTileDepth(Bitmap);
   if (D == 0 || X < 0 || Y < 0 || Width <= 0 || Height <= 0 || X + Width > Bitmap.GetWidth() ||
       Y + Height > Bitmap.GetHeight())
     return nullptr;
@@ -149,7 +136,7 @@ void TQLVirtualDIBList::CopyToBitmap(TQLVirtualImageInfo* Info, TBitmap& Bitmap)
                 D = H[14];
   if (D == 1) Bitmap.SetPixelFormat(pf1bit);
   if (D == 24) Bitmap.SetPixelFormat(pf24bit);
-  if (D == 8 && DepthOf(Bitmap) != 8) Bitmap.SetPixelFormat(pf8bit);
+  if (D == 8 && QLTileDepth(Bitmap) != 8) Bitmap.SetPixelFormat(pf8bit);
   Bitmap.SetSize(W, Ht);
   QLBitmapMapXCopy(Info->Mapped() + kHeaderSize, _BitmapRowLen(W, D), D, Bitmap, 0, 0, 0, 0, W, Ht,
                    0);
@@ -157,7 +144,7 @@ void TQLVirtualDIBList::CopyToBitmap(TQLVirtualImageInfo* Info, TBitmap& Bitmap)
 
 void TQLVirtualDIBList::CopyFromBitmap(TQLVirtualImageInfo* Info, const TBitmap& Bitmap) {
   if (!MapImage(Info)) return;
-  const int32_t D = DepthOf(Bitmap);
+  const int32_t D = QLTileDepth(Bitmap);
   if (D == 0) return;
   const uint8_t* H = Info->Mapped();
   if (static_cast<int32_t>(LE32(H + 4)) != Bitmap.GetWidth() ||
@@ -237,7 +224,7 @@ TQLDIBHeader TQLVirtualDIBList::GetImageInfoHeader(TQLVirtualImageInfo* Info) {
   const int32_t L = BmpToReleaseIndexOf(Info);
   if (L >= 0) {
     const TBitmap& B = *FLoans[static_cast<size_t>(L)].Bitmap;
-    return TQLDIBHeader{B.GetWidth(), B.GetHeight(), DepthOf(B)};
+    return TQLDIBHeader{B.GetWidth(), B.GetHeight(), QLTileDepth(B)};
   }
   if (!MapImage(Info)) return H;
   const uint8_t* P = Info->Mapped();

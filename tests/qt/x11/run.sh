@@ -34,10 +34,14 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$work/display")"
 export QT_QPA_PLATFORM=xcb
+# No step may hang the test: each X client gets a time limit.
+xdotool_bin=$(command -v xdotool)
+xdotool() { timeout 30 "$xdotool_bin" "$@"; }
 
 "$probe" >"$work/log" 2>"$work/err" &
 ppid=$!
-for _ in $(seq 200); do grep -q ready "$work/log" && break; sleep 0.05; done
+for _ in $(seq 600); do grep -q ready "$work/log" && break; sleep 0.05; done
+grep -q ready "$work/log" || fail "the probe did not start"
 wid=$(xdotool search --sync --onlyvisible --name quillo-probe | head -1)
 [ -n "$wid" ] || fail "no window"
 xdotool windowmove --sync "$wid" 0 0 windowfocus --sync "$wid" 2>/dev/null

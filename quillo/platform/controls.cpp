@@ -935,6 +935,11 @@ void UpdateTree(TWinControl& W) {
 }
 }  // namespace
 
+void TControlHost::UpdateAll() {
+  TDispatch D;
+  if (FRoot) UpdateTree(*FRoot);
+}
+
 void TControlHost::PaintAll() {
   TDispatch D;
   if (!FRoot) return;

@@ -412,6 +412,8 @@ class TControlHost {
 
   // Brings every invalid control up to date and composes the window image.
   void PaintAll();
+  // Brings every invalid control up to date (their surfaces), without composing.
+  void UpdateAll();
   const TBitmap& WindowImage() const { return FWindow; }
 
   // Window backends override these to reflect changes in the real window.

@@ -38,11 +38,12 @@ class TPattern : public TCustomControl {
  public:
   std::vector<std::string> Log;
   int Ticks = 0;
+  uint8_t Shift = 0;
   void Paint() override {
     for (int32_t Y = 0; Y < GetClientHeight(); ++Y) {
       uint8_t* P = Surface().ScanLine(Y);
       for (int32_t X = 0; X < GetClientWidth(); ++X) {
-        P[3 * X] = static_cast<uint8_t>(X * 7);
+        P[3 * X] = static_cast<uint8_t>(X * 7 + Shift);
         P[3 * X + 1] = static_cast<uint8_t>(Y * 5);
         P[3 * X + 2] = static_cast<uint8_t>(X ^ Y);
       }
@@ -69,26 +70,42 @@ class TPattern : public TCustomControl {
 
 }  // namespace
 
-TEST(QtHost, TheWidgetShowsTheSurfacePixels) {
-  App();
-  TPattern C;
-  C.SetBounds(0, 0, 120, 80);
-  C.SetBorderStyle(bsSingle);
-  TQtControlWidget W(C);
-  W.show();
-  Pump(50);
+namespace {
+// Pixels where the widget on screen and the headless window image differ.
+int Differences(TQtControlWidget& W) {
   const QImage Shown = W.grab().toImage().convertToFormat(QImage::Format_RGB32);
-  ASSERT_EQ(Shown.width(), 120);
-  ASSERT_EQ(Shown.height(), 80);
+  W.Host().PaintAll();
   const TBitmap& Window = W.Host().WindowImage();
+  if (Shown.width() != Window.GetWidth() || Shown.height() != Window.GetHeight()) return -1;
   int Different = 0;
-  for (int Y = 0; Y < 80; ++Y)
-    for (int X = 0; X < 120; ++X) {
+  for (int Y = 0; Y < Shown.height(); ++Y)
+    for (int X = 0; X < Shown.width(); ++X) {
       const QRgb Q = Shown.pixel(X, Y);
       const uint8_t* P = Window.ScanLine(Y) + 3 * X;
       Different += qRed(Q) != P[2] || qGreen(Q) != P[1] || qBlue(Q) != P[0];
     }
-  EXPECT_EQ(Different, 0);
+  return Different;
+}
+}  // namespace
+
+TEST(QtHost, TheWidgetShowsTheSurfacePixels) {
+  App();
+  TPattern C, Child;
+  C.SetBounds(0, 0, 120, 80);
+  C.SetBorderStyle(bsSingle);
+  Child.SetParent(&C);
+  Child.SetBounds(30, 20, 50, 40);
+  Child.SetBorderStyle(bsSingle);
+  Child.SetCtl3D(false);
+  TQtControlWidget W(C);
+  W.show();
+  Pump(50);
+  EXPECT_EQ(Differences(W), 0);
+  // A surface repainted later is shown as it is now, its frame and its neighbours unchanged.
+  Child.Shift = 100;
+  Child.Invalidate();
+  EXPECT_EQ(Differences(W), 0);
+  const QImage Shown = W.grab().toImage();
   // The client starts inside the sunken edge.
   const QRgb First = Shown.pixel(gEdgeX + 3, gEdgeY + 2);
   EXPECT_EQ(qBlue(First), 21);

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
@@ -308,11 +309,67 @@ void TQtControlWidget::PlaceScrollBars() {
   }
 }
 
-void TQtControlWidget::paintEvent(QPaintEvent*) {
-  FHost->PaintAll();
-  ToImage(FHost->WindowImage(), FImage);
+namespace {
+
+// What the window's frame (borders, places of scroll bars, the background of plain containers)
+// depends on; the frame is composed again only when this changes.
+void LayoutKey(const TWinControl& C, std::vector<int64_t>& K) {
+  K.insert(K.end(), {static_cast<int64_t>(reinterpret_cast<intptr_t>(&C)), C.GetLeft(), C.GetTop(),
+                     C.GetWidth(), C.GetHeight(), C.GetBorderStyle(), C.GetCtl3D(),
+                     C.GetScrollInfo(sbHorizontal).Visible, C.GetScrollInfo(sbVertical).Visible});
+  for (int32_t I = 0; I < C.GetControlCount(); ++I)
+    if (auto* W = dynamic_cast<const TWinControl*>(C.GetControl(I)); W && W->GetVisible())
+      LayoutKey(*W, K);
+  K.push_back(-1);
+}
+
+}  // namespace
+
+void TQtControlWidget::PaintControl(QPainter& P, const TWinControl& C, QPoint Origin,
+                                    const QRegion& Clip) {
+  const QRect Outer(Origin.x(), Origin.y(), C.GetWidth(), C.GetHeight());
+  const QRegion Here = Clip & Outer;
+  if (Here.isEmpty()) return;
+  const TPoint CO = C.GetClientOrigin();
+  const TRect CR = C.GetClientRect();
+  const QRect Client(Origin.x() + CO.X, Origin.y() + CO.Y, CR.Right, CR.Bottom);
+  const auto* Custom = dynamic_cast<const TCustomControl*>(&C);
+  const bool HasSurface = Custom && !Custom->Surface().Empty();
+  // The frame's pixels where no surface lies: borders, bar places, plain containers.
+  const QRegion Frame = HasSurface ? Here - Client : Here;
+  if (!Frame.isEmpty()) {
+    P.setClipRegion(Frame);
+    P.drawImage(0, 0, FImage);
+  }
+  const QRegion Inside = Here & Client;
+  if (HasSurface && !Inside.isEmpty()) {
+    // The surface's rows are bottom-up: wrapped as they are, upside down, and flipped by the
+    // painter, so that no copy or conversion of ours comes between the surface and the screen.
+    const TBitmap& S = Custom->Surface();
+    const QImage Wrap(S.ScanLine(S.GetHeight() - 1), S.GetWidth(), S.GetHeight(), S.RowLen(),
+                      QImage::Format_BGR888);
+    P.setClipRegion(Inside);
+    P.setTransform(QTransform(1, 0, 0, -1, Client.x(), Client.y() + S.GetHeight()));
+    P.drawImage(0, 0, Wrap);
+    P.resetTransform();
+  }
+  for (int32_t I = 0; I < C.GetControlCount(); ++I)
+    if (auto* W = dynamic_cast<const TWinControl*>(C.GetControl(I)); W && W->GetVisible())
+      PaintControl(P, *W, QPoint(Client.x() + W->GetLeft(), Client.y() + W->GetTop()), Inside);
+}
+
+void TQtControlWidget::paintEvent(QPaintEvent* E) {
+  std::vector<int64_t> Key;
+  LayoutKey(*FControl, Key);
+  if (Key != FLayoutKey || FImage.size() != size()) {
+    FHost->PaintAll();
+    ToImage(FHost->WindowImage(), FImage);
+    FLayoutKey = std::move(Key);
+  } else {
+    FHost->UpdateAll();
+  }
   QPainter P(this);
-  P.drawImage(0, 0, FImage);
+  PaintControl(P, *FControl, QPoint(0, 0), E->region());
 }
 
 void TQtControlWidget::resizeEvent(QResizeEvent*) {

@@ -15,9 +15,12 @@
 #include <QImage>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "quillo/platform/controls.h"
 
+class QPainter;
+class QRegion;
 class QScrollBar;
 
 namespace quillo {
@@ -30,8 +33,7 @@ class TQtControlWidget : public QWidget {
 
   TWinControl& Control() const { return *FControl; }
   TControlHost& Host() const;
-  // The hosted control's window image as last shown.
-  QImage Image() const { return FImage; }
+
   QSize sizeHint() const override;
 
  protected:
@@ -53,10 +55,15 @@ class TQtControlWidget : public QWidget {
   class THost;
   friend class THost;
   void SyncScrollBar(TWinControl& C, TScrollBarKind Kind);
+  // Paints a control and its windowed children within Clip: the composed frame where no
+  // surface lies, the surfaces themselves straight from their rows.
+  void PaintControl(QPainter& P, const TWinControl& C, QPoint Origin, const QRegion& Clip);
   void PlaceScrollBars();
   TWinControl* FControl;
   std::unique_ptr<THost> FHost;
+  // The window's frame as last composed, and what it was composed for.
   QImage FImage;
+  std::vector<int64_t> FLayoutKey;
   QScrollBar* FBars[2] = {nullptr, nullptr};
   bool FSyncing = false;
 };

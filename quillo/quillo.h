@@ -65,3 +65,5 @@
 #include "quillo/io/params.h"
 #include "quillo/io/quilloio.h"
 
+
+#include "quillo/view/quilloview.h"

@@ -1,11 +1,13 @@
 #include "quillo/view/quilloview.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
 #include "quillo/core/blit.h"
 #include "quillo/platform/cursors.h"
+#include "quillo/platform/region.h"
 #include "quillo/platform/screen.h"
 #include "quillo/platform/sysutils.h"
 #include "quillo/proc/magicwand.h"
@@ -110,6 +112,77 @@ void QLBottomShadow(TCanvas& C, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
         }
       break;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Polygon copies
+
+namespace {
+
+// The box of a selection polygon's points (separators left out); false when it has fewer than 3.
+bool PolygonBox(const TPoint* Polygon, int32_t Count, TRect& Box) {
+  int32_t N = 0;
+  Box = TRect{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+  for (int32_t I = 0; Polygon && I < Count; ++I) {
+    const TPoint& P = Polygon[I];
+    if (P.X == QLPolyBreak) continue;
+    ++N;
+    Box.Left = std::min(Box.Left, P.X);
+    Box.Top = std::min(Box.Top, P.Y);
+    Box.Right = std::max(Box.Right, P.X);
+    Box.Bottom = std::max(Box.Bottom, P.Y);
+  }
+  return N >= 3;
+}
+
+TRegion ShiftedPolygons(const TPoint* Polygon, int32_t Count, int32_t DX, int32_t DY) {
+  TRegion All;
+  std::vector<TPoint> Pts;
+  for (const TQLSubPolygon& S : QLSubPolygons(Polygon, Count)) {
+    Pts.assign(Polygon + S.First, Polygon + S.First + S.Count);
+    for (TPoint& P : Pts) P.X += DX, P.Y += DY;
+    All |= TRegion::FromPolygon(Pts.data(), S.Count, pfmAlternate);
+  }
+  return All;
+}
+
+void GrowTo(TBitmap& B, int32_t W, int32_t H, TPixelFormat PF) {
+  if (B.Empty() && B.GetPixelFormat() != PF) B.SetPixelFormat(PF);
+  if (B.GetWidth() < W || B.GetHeight() < H)
+    B.SetSize(std::max(B.GetWidth(), W), std::max(B.GetHeight(), H));
+}
+
+// Draws Source's SrcRect at Dest's top-left through the clip of the (shifted) polygons; drawing
+// once through their union sets what drawing once per sub-polygon sets.
+void DrawClipped(TBitmap& Target, const TBitmap& Source, const TRect& SrcRect, TPoint At,
+                 const TRegion& Clip) {
+  TCanvas C(&Target);
+  C.SetClipRegion(Clip);
+  const TRect Dest = Bounds(At.X, At.Y, SrcRect.Right - SrcRect.Left, SrcRect.Bottom - SrcRect.Top);
+  C.StretchBlt(Dest, Source, SrcRect, cmSrcCopy);
+  Target.Modified();
+}
+
+}  // namespace
+
+void _CopyPolygonToPoint(const TBitmap& Source, const TPoint* Polygon, int32_t Count,
+                         TBitmap& Target, TPoint Position) {
+  TRect Box;
+  if (!PolygonBox(Polygon, Count, Box) || Source.Empty()) return;
+  const int32_t W = Box.Right - Box.Left, H = Box.Bottom - Box.Top;
+  GrowTo(Target, Position.X + W + 1, Position.Y + H + 1, Source.GetPixelFormat());
+  DrawClipped(Target, Source, Box, Position,
+              ShiftedPolygons(Polygon, Count, Position.X - Box.Left, Position.Y - Box.Top));
+}
+
+void _CopyPointToPolygon(const TBitmap& Source, TPoint Position, TBitmap& Target,
+                         const TPoint* Polygon, int32_t Count) {
+  TRect Box;
+  if (!PolygonBox(Polygon, Count, Box) || Source.Empty()) return;
+  const int32_t W = Box.Right - Box.Left, H = Box.Bottom - Box.Top;
+  GrowTo(Target, Box.Right, Box.Bottom, Source.GetPixelFormat());
+  DrawClipped(Target, Source, Bounds(Position.X, Position.Y, W, H), Point(Box.Left, Box.Top),
+              ShiftedPolygons(Polygon, Count, 0, 0));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1102,6 +1175,17 @@ void TQuilloView::AssignSelTo(TBitmap& Target) {
   _CopyBitmapPoly(FBitmap, Target, FSel->SelX1, FSel->SelY1, FSel->SelX2, FSel->SelY2,
                   GetPolySelArray(), FSel->Count());
   Target.Modified();
+}
+
+void TQuilloView::CopyFromPolygon(const TBitmap& Source, const TPoint* Polygon, int32_t Count,
+                                  TPoint Position) {
+  _CopyPolygonToPoint(Source, Polygon, Count, FBitmap, Position);
+  Update();
+}
+
+void TQuilloView::CopyToPolygon(TBitmap& Target, const TPoint* Polygon, int32_t Count,
+                                TPoint Position) {
+  _CopyPointToPolygon(FBitmap, Position, Target, Polygon, Count);
 }
 
 int32_t TQuilloView::GetResizingGrip(int32_t X, int32_t Y) const {

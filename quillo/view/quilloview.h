@@ -58,6 +58,16 @@ void QLRightShadow(TCanvas& Canvas, int32_t X1, int32_t Y1, int32_t X2, int32_t 
 void QLBottomShadow(TCanvas& Canvas, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
                     TQLShadowType Kind);
 
+// Copies the area of Source inside Polygon (Source coordinates, sub-polygons split at QLPolyBreak
+// points) into Target so that the polygon's box lands with its top-left corner at Position;
+// Target grows to hold the box and one more column and row. Nothing for fewer than 3 points.
+void _CopyPolygonToPoint(const TBitmap& Source, const TPoint* Polygon, int32_t Count,
+                         TBitmap& Target, TPoint Position);
+// Copies the rectangle of Source at Position, of the polygon's box size, into the area of Target
+// inside Polygon (Target coordinates); Target grows to reach the box's right and bottom edge.
+void _CopyPointToPolygon(const TBitmap& Source, TPoint Position, TBitmap& Target,
+                         const TPoint* Polygon, int32_t Count);
+
 // How the scroll bars step: LineStep and PageStep in bitmap pixels (-1: one zoomed pixel, one
 // client size), and whether dragging the thumb scrolls at once.
 struct TQLScrollBarParams {
@@ -252,6 +262,11 @@ class TQuilloView : public TQLView {
   // or into a bitmap.
   void AssignSelTo(TQuilloView& Target);
   void AssignSelTo(TBitmap& Target);
+  // Copies Source's area inside Polygon into this bitmap with the polygon's box at Position.
+  void CopyFromPolygon(const TBitmap& Source, const TPoint* Polygon, int32_t Count,
+                       TPoint Position);
+  // Copies this bitmap's rectangle at Position into Target's area inside Polygon.
+  void CopyToPolygon(TBitmap& Target, const TPoint* Polygon, int32_t Count, TPoint Position);
   // The grip under client (X, Y): 0 .. 3 corners, 4 .. 7 left, right, top, bottom; -1 none.
   int32_t GetResizingGrip(int32_t X, int32_t Y) const;
   // 0 when client (X, Y) is inside the selection, else -1.

@@ -316,3 +316,66 @@ TEST(Selection, ProcessingChangesExactlyTheSelectedPixels) {
       }
   }
 }
+
+TEST(Selection, FilledSelectionShowsInverted) {
+  auto V = MakeView(80, 60, 40, 30);
+  V->SetSelectionBase(qlsbBitmap);
+  V->SetZoom(200);
+  V->SetSelectionOptions(qlsoFilled);
+  V->SelectEllipse(20, 15, 12, 9, qlspReplace);
+  V->HideSelectionEx(false);
+  V->ShowSelectionEx(false);
+  V->Update();
+  // Drawn without the outline, every image pixel is inverted exactly where the mask is set.
+  V->SelectionPolygon().Visible = true;
+  V->PaintTo(*std::make_unique<TCanvas>(&V->Surface()));
+  for (int32_t Y = 0; Y < 60; ++Y)
+    for (int32_t X = 0; X < 80; ++X) {
+      const uint8_t* S = V->Surface().ScanLine(Y) + X * 3;
+      const uint8_t* B = V->Bitmap().ScanLine(Y / 2) + (X / 2) * 3;
+      const bool Inverted =
+          S[0] == static_cast<uint8_t>(~B[0]) && S[1] == static_cast<uint8_t>(~B[1]);
+      ASSERT_EQ(Inverted, V->Mask().IsPointInside(X / 2, Y / 2)) << X << "," << Y;
+    }
+}
+
+TEST(Selection, PolygonCopiesBetweenBitmaps) {
+  const TBitmap Src = RandomBitmap24(40, 30, 3);
+  const TPoint Tri[3] = {{5, 5}, {25, 5}, {5, 25}};
+  TBitmap Out;
+  _CopyPolygonToPoint(Src, Tri, 3, Out, Point(2, 3));
+  EXPECT_EQ(Out.GetWidth(), 2 + 20 + 1);
+  EXPECT_EQ(Out.GetHeight(), 3 + 20 + 1);
+  // Inside the triangle the pixels arrive shifted; outside the fresh bitmap stays black.
+  EXPECT_EQ(std::memcmp(Out.ScanLine(3 + 1) + (2 + 1) * 3, Src.ScanLine(6) + 6 * 3, 3), 0);
+  const uint8_t* Far = Out.ScanLine(3 + 19) + (2 + 19) * 3;
+  EXPECT_EQ(Far[0] | Far[1] | Far[2], 0);
+  TBitmap Back(10, 10, pf24bit);
+  _CopyPointToPolygon(Src, Point(0, 0), Back, Tri, 3);
+  EXPECT_EQ(Back.GetWidth(), 25);
+  EXPECT_EQ(std::memcmp(Back.ScanLine(6) + 6 * 3, Src.ScanLine(1) + 1 * 3, 3), 0);
+  const TPoint Two[2] = {{0, 0}, {5, 5}};
+  TBitmap None;
+  _CopyPolygonToPoint(Src, Two, 2, None, Point(0, 0));
+  EXPECT_TRUE(None.Empty());
+}
+
+TEST(Selection, ZoomSelectionFramesTheBox) {
+  auto V = MakeView(100, 100, 200, 200);
+  V->SetSelectionBase(qlsbBitmap);
+  V->ZoomSelection();
+  EXPECT_EQ(V->GetZoom(), 100);
+  V->Select(40, 60, 59, 79, qlspReplace);
+  V->ZoomSelection();
+  EXPECT_FALSE(V->GetSelected());
+  // The box 40 .. 59 counts 59 - 40 + 1 = 20 pixels: 100 / 0.2.
+  EXPECT_DOUBLE_EQ(V->GetZoom(), 500);
+  EXPECT_EQ(V->GetViewX(), 200);
+  V->Select(40, 60, 69, 79, qlspReplace);
+  V->SetZoom(100);
+  V->ZoomSelection();
+  // 30 x 20: the width decides, the height is centred.
+  EXPECT_NEAR(V->GetZoom(), 100 / 0.30, 1e-9);
+  const double C = V->GetZoom() / 100;
+  EXPECT_EQ(V->GetViewY(), static_cast<int32_t>(60 * C) - (100 - static_cast<int32_t>(20 * C)) / 2);
+}

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "quillo/platform/cursors.h"
 #include "quillo/quillo.h"
 #include "tests/support/testutil.h"
 
@@ -416,4 +417,61 @@ TEST(ViewBasics, ClearBlankAssignAndListeners) {
     EXPECT_EQ(B, 1);
   }
   EXPECT_EQ(B, 11);
+}
+
+TEST(ViewHosted, WindowShowsTheSurfaceAndInputReachesTheView) {
+  TQuilloView V;
+  V.SetBounds(0, 0, 160, 120);
+  V.SetScrollBars(ssBoth);
+  const TBitmap B = RandomBitmap24(300, 200, 9);
+  V.Assign(&B);
+  TControlHost Host(V);
+  Host.PaintAll();
+  const TBitmap& Win = Host.WindowImage();
+  const TPoint O = V.GetClientOrigin();
+  auto Same = [&] {
+    for (int32_t Y = 0; Y < V.GetClientHeight(); ++Y)
+      for (int32_t X = 0; X < V.GetClientWidth(); ++X)
+        if (PixelAt(Win, O.X + X, O.Y + Y) != PixelAt(V.Surface(), X, Y)) return false;
+    return true;
+  };
+  EXPECT_TRUE(Same());
+  EXPECT_TRUE(SamePixels(V.Surface(), ReferencePaint(V, V.GetBackground())));
+  // A wheel notch over the window zooms out; the next composition shows it.
+  Host.MouseMove(20, 20);
+  EXPECT_EQ(Host.GetShownCursor(), crQLCross2);
+  Host.Wheel(20, 20, WHEEL_DELTA);
+  EXPECT_EQ(V.GetZoom(), 92);
+  Host.PaintAll();
+  EXPECT_TRUE(Same());
+  EXPECT_TRUE(SamePixels(V.Surface(), ReferencePaint(V, V.GetBackground())));
+  V.SendScroll(sbVertical, scPageDown, 0);
+  Host.PaintAll();
+  int32_t MX, MY;
+  V.GetMaxViewXY(MX, MY);
+  EXPECT_EQ(V.GetViewY(), std::min(MY, V.GetClientHeight()));
+  EXPECT_GT(V.GetViewY(), 0);
+  EXPECT_TRUE(Same());
+}
+
+TEST(ViewAttached, LoadingThroughTheIOComponentShowsTheImage) {
+  const TBitmap B = RandomBitmap24(70, 50, 12);
+  const std::string Path = testing::TempDir() + "view_attached.bmp";
+  {
+    TBitmap Copy;
+    Copy.Assign(B);
+    TQuilloIO Writer;
+    Writer.SetAttachedBitmap(&Copy);
+    Writer.SaveToFile(Path);
+  }
+  TViewFixture F(100, 80, 10, 10);
+  TQuilloIO IO;
+  IO.SetAttachedQuillo(&F.View);
+  IO.LoadFromFile(Path);
+  ASSERT_FALSE(IO.Aborting);
+  EXPECT_TRUE(SamePixels(F.View.Bitmap(), B));
+  EXPECT_EQ(F.View.GetExtentX(), 70);
+  F.View.Paint();
+  EXPECT_TRUE(SamePixels(F.View.Surface(), ReferencePaint(F.View, F.View.GetBackground())));
+  std::remove(Path.c_str());
 }

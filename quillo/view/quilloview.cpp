@@ -44,6 +44,30 @@ void StretchOnto(TCanvas& C, const TRect& Dest, const TBitmap& Source, const TRe
   C.StretchBlt(Dest, Source, SrcRect, cmSrcCopy);
 }
 
+// Fills a 24-bit bitmap with one colour outside the rectangle Hole: rows are filled by doubling
+// copies of the first pixel, the cheap path of the solid background painted at every repaint.
+void FillOutside(TBitmap& B, const TRect& Hole, TColor Color) {
+  const int32_t W = B.GetWidth(), H = B.GetHeight();
+  if (W == 0 || H == 0) return;
+  std::vector<uint8_t> Line(static_cast<size_t>(W) * 3);
+  Line[0] = static_cast<uint8_t>(Color >> 16);
+  Line[1] = static_cast<uint8_t>(Color >> 8);
+  Line[2] = static_cast<uint8_t>(Color);
+  for (size_t Done = 3; Done < Line.size(); Done *= 2)
+    std::memcpy(Line.data() + Done, Line.data(), std::min(Done, Line.size() - Done));
+  const int32_t L = std::clamp(Hole.Left, 0, W), R = std::clamp(Hole.Right, L, W);
+  for (int32_t Y = 0; Y < H; ++Y) {
+    uint8_t* D = B.ScanLine(Y);
+    if (Y < Hole.Top || Y >= Hole.Bottom || L == R) {
+      std::memcpy(D, Line.data(), Line.size());
+      continue;
+    }
+    std::memcpy(D, Line.data(), static_cast<size_t>(L) * 3);
+    std::memcpy(D + int64_t(R) * 3, Line.data(), static_cast<size_t>(W - R) * 3);
+  }
+  B.Modified();
+}
+
 int32_t ShadowGrey(int32_t I, int32_t N) {
   return QLTrunc(std::exp(static_cast<double>(I) / N) / std::exp(1.0) * 255);
 }
@@ -620,9 +644,15 @@ void TQuilloView::PaintTo(TCanvas& C) {
   const TRect Img = Rect(FOffsetX, FOffsetY, FOffsetX + FDstWidth, FOffsetY + FDstHeight);
   const TRect Src = Rect(FSrcX, FSrcY, FSrcX + FSrcWidth, FSrcY + FSrcHeight);
   if (FCenter || FDstWidth < CW || FDstHeight < CH) {
-    C.ExcludeClipRect(Img);
-    PaintBackground(C, Img, CW, CH);
-    C.ClearClipRegion();
+    TBitmap* T = C.GetBitmap();
+    if (FBackgroundStyle == qlbsSolid && T && T->GetPixelFormat() == pf24bit &&
+        T->GetWidth() == CW && T->GetHeight() == CH) {
+      FillOutside(*T, Img, ColorToRGB(GetBackground()));
+    } else {
+      C.ExcludeClipRect(Img);
+      PaintBackground(C, Img, CW, CH);
+      C.ClearClipRegion();
+    }
   }
 
   bool Drawn = false;
@@ -630,12 +660,15 @@ void TQuilloView::PaintTo(TCanvas& C) {
       FSrcWidth > 0 && FSrcHeight > 0) {
     TBitmap Out;
     if (FZoom > 100 || FBitmap.GetPixelFormat() == pf24bit) {
+      // The whole of a 24-bit bitmap in view is resampled in place, not copied out first.
+      const bool Whole = FSrcX == 0 && FSrcY == 0 && FSrcWidth == BW && FSrcHeight == BH &&
+                         FBitmap.GetPixelFormat() == pf24bit;
       TBitmap Part;
-      CopyOut24(FBitmap, FSrcX, FSrcY, FSrcWidth, FSrcHeight, Part);
+      if (!Whole) CopyOut24(FBitmap, FSrcX, FSrcY, FSrcWidth, FSrcHeight, Part);
       Out.Recreate(FDrawWidth, FDrawHeight, pf24bit);
       // The resampler leaves sources below 2 x 2 alone; those are drawn unfiltered.
       if (FSrcWidth >= 2 && FSrcHeight >= 2) {
-        _Resample(Part, Out, FZoomFilter, nullptr, this);
+        _Resample(Whole ? FBitmap : Part, Out, FZoomFilter, nullptr, this);
         Drawn = true;
       }
     } else {

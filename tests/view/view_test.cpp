@@ -475,3 +475,22 @@ TEST(ViewAttached, LoadingThroughTheIOComponentShowsTheImage) {
   EXPECT_TRUE(SamePixels(F.View.Surface(), ReferencePaint(F.View, F.View.GetBackground())));
   std::remove(Path.c_str());
 }
+
+TEST(ViewPaint, DrawToAndUnbufferedPaintShowTheSamePicture) {
+  TViewFixture F(150, 100, 400, 300, 21);
+  TQuilloView& V = F.View;
+  V.SetZoom(75);
+  V.SetViewXY(40, 30);
+  V.Paint();
+  const TBitmap Buffered = As24(V.Surface());
+  V.SetDoubleBuffer(false);
+  V.Paint();
+  EXPECT_TRUE(SamePixels(V.Surface(), Buffered));
+  // DrawTo puts the visible part at (0, 0): the same pixels where the image is shown.
+  TBitmap Out(V.GetDrawWidth(), V.GetDrawHeight(), pf24bit);
+  TCanvas C(&Out);
+  V.DrawTo(C);
+  for (int32_t Y = 0; Y < Out.GetHeight(); ++Y)
+    for (int32_t X = 0; X < Out.GetWidth(); ++X)
+      ASSERT_EQ(PixelAt(Out, X, Y), PixelAt(Buffered, X, Y)) << X << "," << Y;
+}

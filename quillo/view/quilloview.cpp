@@ -660,15 +660,17 @@ void TQuilloView::PaintTo(TCanvas& C) {
       FSrcWidth > 0 && FSrcHeight > 0) {
     TBitmap Out;
     if (FZoom > 100 || FBitmap.GetPixelFormat() == pf24bit) {
-      // The whole of a 24-bit bitmap in view is resampled in place, not copied out first.
-      const bool Whole = FSrcX == 0 && FSrcY == 0 && FSrcWidth == BW && FSrcHeight == BH &&
-                         FBitmap.GetPixelFormat() == pf24bit;
-      TBitmap Part;
-      if (!Whole) CopyOut24(FBitmap, FSrcX, FSrcY, FSrcWidth, FSrcHeight, Part);
       Out.Recreate(FDrawWidth, FDrawHeight, pf24bit);
-      // The resampler leaves sources below 2 x 2 alone; those are drawn unfiltered.
+      // The resampler leaves sources below 2 x 2 alone; those are drawn unfiltered. A 24-bit
+      // bitmap is resampled in place; a 1-bit one is widened first.
       if (FSrcWidth >= 2 && FSrcHeight >= 2) {
-        _Resample(Whole ? FBitmap : Part, Out, FZoomFilter, nullptr, this);
+        if (FBitmap.GetPixelFormat() == pf24bit) {
+          _ResampleRect(FBitmap, Src, Out, FZoomFilter);
+        } else {
+          TBitmap Part;
+          CopyOut24(FBitmap, FSrcX, FSrcY, FSrcWidth, FSrcHeight, Part);
+          _Resample(Part, Out, FZoomFilter, nullptr, this);
+        }
         Drawn = true;
       }
     } else {

@@ -17,6 +17,7 @@
 #include "quillo/platform/types.h"
 #include "quillo/platform/clipboard.h"
 
+#include "quillo/core/blit.h"
 #include "quillo/core/colors.h"
 #include "quillo/core/hooks.h"
 #include "quillo/core/lists.h"
@@ -63,3 +64,6 @@
 #include "quillo/io/fileformats.h"
 #include "quillo/io/params.h"
 #include "quillo/io/quilloio.h"
+
+
+#include "quillo/view/quilloview.h"

@@ -654,7 +654,7 @@ void TCustomControl::InvalidateRect(const TRect& R) {
   if (TControlHost* H = GetHost()) H->ShowInvalid(*this, C);
 }
 
-void TCustomControl::Update() {
+void TCustomControl::UpdateSurface() {
   if (!FInvalid) return;
   if (FSurface.GetWidth() != GetClientWidth() || FSurface.GetHeight() != GetClientHeight())
     FSurface.SetSize(GetClientWidth(), GetClientHeight());
@@ -929,7 +929,7 @@ void TControlHost::Type(const std::string& Text) {
 
 namespace {
 void UpdateTree(TWinControl& W) {
-  W.Update();
+  W.UpdateSurface();
   for (int32_t I = 0; I < W.GetControlCount(); ++I)
     if (auto* C = dynamic_cast<TWinControl*>(W.GetControl(I)); C && C->GetVisible()) UpdateTree(*C);
 }

@@ -291,6 +291,9 @@ class TWinControl : public TControl {
 
   // Lays the aligned children out in the client area and applies anchors.
   void Realign();
+  // Brings the surface up to date (paints when invalid); the host calls it before composing
+  // the window. Controls whose Update does more than that keep this as the plain repaint.
+  virtual void UpdateSurface() { Update(); }
 
   // Composes this control's window image: border, the surfaces of this control and its
   // windowed descendants, placeholders for scroll bars. For screenshots and headless checks.
@@ -330,7 +333,8 @@ class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* AOwner = nullptr);
   // Brings the control's surface up to date: paints when invalid.
-  void Update() override;
+  void Update() override { TCustomControl::UpdateSurface(); }
+  void UpdateSurface() override;
   void Invalidate() override;
   // Marks a part of the client for repainting (the whole surface is repainted; the rectangle
   // tells the host how much to show again).

@@ -168,10 +168,13 @@ void Report(const TQLProgressEvent& OnProgress, TObject* Sender, int32_t Per) {
   if (OnProgress) OnProgress(Sender, Per);
 }
 
-void ResampleImpl(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
-                  const TQLProgressEvent& OnProgress, TObject* Sender, bool Quick) {
+// Resamples the rectangle of Source at (X0, Y0) of SW x SH pixels; the quick reduction's
+// nearest-neighbour passes take the whole source, so Quick is only given the whole of it.
+void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int32_t SH,
+                  TBitmap& Destination, TResampleFilter Filter, const TQLProgressEvent& OnProgress,
+                  TObject* Sender, bool Quick) {
   if (Source.GetPixelFormat() != pf24bit || Filter == rfNone) return;
-  const int32_t SW = Source.GetWidth(), SH = Source.GetHeight();
+  auto SrcRow = [&](int32_t J) { return Source.ScanLine(Y0 + J) + int64_t(X0) * 3; };
   const int32_t TW = Destination.GetWidth(), TH = Destination.GetHeight();
   if (SW == 0 || SH == 0 || (SW < 2 && SH < 2) || TW <= 0 || TH <= 0) return;
   Destination.SetPixelFormat(pf24bit);
@@ -183,9 +186,7 @@ void ResampleImpl(const TBitmap& Source, TBitmap& Destination, TResampleFilter F
     const TContribList V = Contributors(SH, TH, Filter, Quick);
     std::vector<double> Wide(static_cast<size_t>(SW) * 3), Acc(static_cast<size_t>(TW) * 3);
     TRowRing Ring(V, static_cast<size_t>(TW) * 3);
-    auto Make = [&](int32_t J, uint8_t* Row) {
-      HorizontalRow(Source.ScanLine(J), SW, Row, H, Wide);
-    };
+    auto Make = [&](int32_t J, uint8_t* Row) { HorizontalRow(SrcRow(J), SW, Row, H, Wide); };
     for (int32_t Y = 0; Y < TH; ++Y) {
       VerticalRow([&](int32_t J) { return Ring.Get(J, Make); }, Destination.ScanLine(Y), V, Y, Acc);
       // The source rows made and the target columns done so far.
@@ -204,7 +205,7 @@ void ResampleImpl(const TBitmap& Source, TBitmap& Destination, TResampleFilter F
     const TContribList H = Contributors(SW, TW, Filter, Quick);
     std::vector<double> Wide(static_cast<size_t>(SW) * 3);
     for (int32_t Y = 0; Y < SH; ++Y) {
-      HorizontalRow(Source.ScanLine(Y), SW, Scratch.ScanLine(Y), H, Wide);
+      HorizontalRow(SrcRow(Y), SW, Scratch.ScanLine(Y), H, Wide);
       Report(OnProgress, Sender, QLTrunc((Y + 1) * U));
     }
   }
@@ -271,12 +272,22 @@ double QLFilterKernel(TResampleFilter Filter, double X) {
 
 void _Resample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
                const TQLProgressEvent& OnProgress, TObject* Sender) {
-  ResampleImpl(Source, Destination, Filter, OnProgress, Sender, false);
+  ResampleImpl(Source, 0, 0, Source.GetWidth(), Source.GetHeight(), Destination, Filter, OnProgress,
+               Sender, false);
+}
+
+void _ResampleRect(const TBitmap& Source, const TRect& Rect, TBitmap& Destination,
+                   TResampleFilter Filter) {
+  TRect R;
+  if (!IntersectRect(R, Rect, TRect{0, 0, Source.GetWidth(), Source.GetHeight()})) return;
+  ResampleImpl(Source, R.Left, R.Top, R.Right - R.Left, R.Bottom - R.Top, Destination, Filter,
+               nullptr, nullptr, false);
 }
 
 void _QuickResample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
                     const TQLProgressEvent& OnProgress, TObject* Sender) {
-  ResampleImpl(Source, Destination, Filter, OnProgress, Sender, true);
+  ResampleImpl(Source, 0, 0, Source.GetWidth(), Source.GetHeight(), Destination, Filter, OnProgress,
+               Sender, true);
 }
 
 void _QLBmpStretch(const TBitmap& Source, TBitmap& Destination) {

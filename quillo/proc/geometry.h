@@ -33,6 +33,9 @@ double QLFilterSupport(TResampleFilter Filter);
 // below 2 x 2, rfNone or another pixel format.
 void _Resample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
                const TQLProgressEvent& OnProgress, TObject* Sender);
+// _Resample of the rectangle Rect of Source (clipped to it), without copying it out first.
+void _ResampleRect(const TBitmap& Source, const TRect& Rect, TBitmap& Destination,
+                   TResampleFilter Filter);
 // The same with a fixed room of 13 contributors per position, for enlarging; a pass that
 // reduces is a nearest-neighbour stretch instead.
 void _QuickResample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,

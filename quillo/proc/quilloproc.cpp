@@ -299,7 +299,13 @@ void TQuilloProc::Process(const std::function<void(TBitmap&, const TRect&)>& Op,
       TBitmap Copy;
       _CopyBitmapRect(*FBitmap, Copy, R.Left, R.Top, R.Right, R.Bottom);
       Op(Copy, TRect{0, 0, Copy.GetWidth(), Copy.GetHeight()});
-      _CopyPolygonBitmap(*FBitmap, Copy, R.Left, R.Top, S.Polygon, S.Count);
+      // A view's mask is the selection as it shows it and as the copy commands take it; the
+      // polygon clip may round edge pixels the other way.
+      if (S.Mask && S.Mask->GetBitsPerPixel() == 1 && S.Mask->GetWidth() >= FBitmap->GetWidth() &&
+          S.Mask->GetHeight() >= FBitmap->GetHeight())
+        S.Mask->PasteBitmap(*FBitmap, Copy, R.Left, R.Top);
+      else
+        _CopyPolygonBitmap(*FBitmap, Copy, R.Left, R.Top, S.Polygon, S.Count);
     }
   }
   Update();

@@ -5,6 +5,7 @@
 
 #include "quillo/core/pixels.h"
 #include "quillo/proc/geometry.h"
+#include "quillo/proc/quilloproc.h"
 #include "tests/support/testutil.h"
 
 using namespace quillo;
@@ -301,4 +302,17 @@ TEST(Geometry, OneBitToGrey) {
   TBitmap Half(1, 1, pf24bit);
   _SubResample1bitFiltered(One, 2, 0, 5, 3, Half);
   EXPECT_EQ(Px(Half, 0, 0), CreateRGB(127, 127, 127));
+}
+
+TEST(Geometry, ResampleOfARectangleEqualsResampleOfItsCopy) {
+  const TBitmap Src = RandomBitmap24(120, 90, 31);
+  for (TResampleFilter F : {rfTriangle, rfLanczos3, rfMitchell})
+    for (const TRect& R : {TRect{0, 0, 120, 90}, TRect{13, 7, 101, 66}, TRect{50, 40, 53, 44}}) {
+      TBitmap Part;
+      _CopyBitmapRect(Src, Part, R.Left, R.Top, R.Right, R.Bottom);
+      TBitmap Want(37, 150, pf24bit), Got(37, 150, pf24bit);
+      _Resample(Part, Want, F, nullptr, nullptr);
+      _ResampleRect(Src, R, Got, F);
+      EXPECT_TRUE(SamePixels(Want, Got)) << F << " " << R.Left;
+    }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "quillo/core/types.h"
 #include "quillo/io/params.h"
@@ -20,6 +21,13 @@ namespace quillo {
 // nothing and is no error.
 void TIFFReadStream(TBitmap& Bitmap, TStream& Stream, int32_t& PageCount, TIOParamsVals* Params,
                     TProgressRec& Progress, bool Preview);
+
+// Reads every page of the TIFF at the stream's position, walking its chain once, calling
+// OnPage(index) after each with the bitmap and parameters as TIFFReadStream with that index
+// leaves them; OnPage returns false to stop. Returns the number of pages handed over; a page
+// that cannot be read sets the abort flag and ends the walk.
+int32_t TIFFReadEachPage(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
+                         TProgressRec& Progress, const std::function<bool(int32_t)>& OnPage);
 
 // The number of pages of the TIFF at the stream's position; 0 when it is not a TIFF.
 int32_t _EnumTIFFImStream(TStream& Stream);

@@ -312,7 +312,8 @@ class TIfd {
     if (E->Type != kRATIONAL) return static_cast<double>(std::max<int64_t>(Single(Tag, 0), 0));
     uint8_t R[8];
     if (E->Count == 0) return 0;
-    if (FFile.Form.Big)
+    // The large form holds one rational in the entry itself.
+    if (FFile.Form.Big && E->Count == 1)
       std::memcpy(R, E->Field, 8);
     else if (!FFile.ReadAt(FFile.Offset(E->Field), R, 8))
       return 0;

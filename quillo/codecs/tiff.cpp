@@ -1101,7 +1101,7 @@ void ReadPage(TFile& F, const TIfd& Ifd, TBitmap& Bmp, TIOParamsVals& Prm, TProg
     if (P.Photometric == 6) P.Photometric = 2;
   }
   // Luma and chroma outside JPEG: chunky strips of units.
-  if (P.Photometric == 6 && !Jpeg && P.Planar == 1) {
+  if (P.Photometric == 6 && !Jpeg && P.Planar == 1 && P.Spp == 3 && P.Bps == 8) {
     P.YCbCr = true;
     P.Chroma.Init(Ifd);
   }

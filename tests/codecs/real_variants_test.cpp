@@ -118,6 +118,34 @@ TEST_F(RealVariants, OneBitPcxOfWhiteThenBlackAndOfAnUnsetPalette) {
   }
 }
 
+TEST_F(RealVariants, OneBitColourMappedTgaUsesItsMap) {
+  // 10 x 2, top-down, a two-entry map; row 0 alternates the indexes, row 1 is all index 1.
+  auto Tga = [](TRGB C0, TRGB C1) {
+    std::vector<uint8_t> T = {0, 1, 1, 0, 0, 2, 0, 24, 0, 0, 0, 0, 10, 0, 2, 0, 1, 0x20};
+    for (const TRGB& C : {C0, C1}) T.insert(T.end(), {C.b, C.g, C.r});
+    T.insert(T.end(), {0x55, 0x40, 0xFF, 0xC0});
+    return T;
+  };
+  const TRGB Teal = CreateRGB(0, 128, 128), Orange = CreateRGB(255, 140, 0);
+  WriteFileBytes(F("map.tga"), Tga(Teal, Orange));
+  TBitmap Ours;
+  ASSERT_TRUE(Load(F("map.tga"), Ours));
+  ASSERT_EQ(Ours.GetPixelFormat(), pf24bit);
+  const TRGB* Row0 = reinterpret_cast<const TRGB*>(Ours.ScanLine(0));
+  const TRGB* Row1 = reinterpret_cast<const TRGB*>(Ours.ScanLine(1));
+  for (int32_t X = 0; X < 10; ++X) {
+    EXPECT_EQ(Row0[X], X % 2 ? Orange : Teal) << X;
+    EXPECT_EQ(Row1[X], Orange) << X;
+  }
+  // White then black stays 1-bit, the bits turned to the working layout's meaning.
+  WriteFileBytes(F("wb.tga"), Tga(CreateRGB(255, 255, 255), CreateRGB(0, 0, 0)));
+  TBitmap Wb;
+  ASSERT_TRUE(Load(F("wb.tga"), Wb));
+  ASSERT_EQ(Wb.GetPixelFormat(), pf1bit);
+  EXPECT_EQ(Wb.ScanLine(0)[0], 0xAA);
+  EXPECT_EQ(Wb.ScanLine(1)[0], 0x00);
+}
+
 TEST_F(RealVariants, LargeTiffOfPeersReadAndOursReadByPeers) {
   const TBitmap Source = RandomBitmap24(61, 47, 7);
   WriteReferencePPM(Source, F("src.ppm"));

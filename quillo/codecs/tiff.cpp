@@ -829,7 +829,8 @@ void Report(TProgressRec& Prog, int64_t Done, int64_t Total) {
     Prog.Handler(Prog.Sender, static_cast<int32_t>(Done * 100 / Total));
 }
 
-// Strips of luma and chroma units: each row of units gives up to V rows of the bitmap.
+// Strips of luma and chroma units: each row of units gives up to V rows of the bitmap (tiles
+// are read the same way in DecodeTiles).
 void DecodeYCbCrStrips(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
   const TYCbCr& C = P.Chroma;
   const int64_t Rps = P.RowsPerStrip;
@@ -930,6 +931,7 @@ void DecodeTiles(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
   std::vector<uint8_t> Data;
   std::vector<uint8_t> Line(
       static_cast<size_t>(P.OneBit ? (P.TileWidth + 7) / 8 : P.TileWidth * 3));
+  std::vector<uint8_t> Block(P.YCbCr ? static_cast<size_t>(P.Chroma.V * P.TileWidth * 3) : 0);
   for (int64_t I = 0; I < Total; ++I) {
     if (static_cast<size_t>(I) >= P.TileOffsets.size() ||
         !LoadChunk(F, P.TileOffsets[static_cast<size_t>(I)], P.TileCounts, static_cast<size_t>(I),
@@ -938,6 +940,27 @@ void DecodeTiles(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
     const int64_t Col = (I % Across) * P.TileWidth, Row0 = (I / Across) * P.TileLength;
     const int64_t Cols = std::min(P.TileWidth, P.Width - Col);
     const int64_t Rows = std::min(P.TileLength, P.Height - Row0);
+    if (P.YCbCr) {
+      // Rows of units, each giving up to V rows of the tile.
+      const TYCbCr& C = P.Chroma;
+      TPage Bytes = P;
+      Bytes.Predictor = 1;
+      TRowSource Src(Bytes, Data, C.UnitRowBytes(P.TileWidth), 1);
+      for (int64_t R = 0; R < Rows; R += C.V) {
+        const uint8_t* Units = Src.Fetch();
+        if (!Units) return QLSetAbort(Prog);
+        const int32_t N = static_cast<int32_t>(std::min<int64_t>(C.V, Rows - R));
+        uint8_t* Dest[4];
+        for (int32_t J = 0; J < N; ++J) Dest[J] = Block.data() + J * P.TileWidth * 3;
+        C.Convert(Units, P.TileWidth, Dest, N);
+        for (int32_t J = 0; J < N; ++J)
+          std::memcpy(Bmp.ScanLine(static_cast<int32_t>(Row0 + R + J)) + Col * 3, Dest[J],
+                      static_cast<size_t>(Cols * 3));
+      }
+      Report(Prog, I + 1, Total);
+      if (QLAborted(Prog)) return;
+      continue;
+    }
     TRowSource Src(P, Data, P.TileWidth, P.Spp);
     for (int64_t R = 0; R < Rows; ++R) {
       const uint8_t* Raw = Src.Fetch();
@@ -1111,7 +1134,7 @@ void ReadPage(TFile& F, const TIfd& Ifd, TBitmap& Bmp, TIOParamsVals& Prm, TProg
   // The ranges first: the product of two 16-bit field values does not fit an int.
   if (!Known || P.Spp < 1 || P.Spp > 64 || P.Bps < 1 || P.Bps > 16 || P.Spp * P.Bps > 64 ||
       (P.Bps > 8 && P.Bps != 16) || !TConverter(P).Supported() ||
-      (P.Planar == 2 && (Tiled || (P.Bps != 8 && P.Bps != 16))) || (P.YCbCr && Tiled))
+      (P.Planar == 2 && (Tiled || (P.Bps != 8 && P.Bps != 16))))
     return QLSetAbort(Prog);
   // Tiles larger than the image by more than a tile's usual size mark a file made to exhaust
   // memory.

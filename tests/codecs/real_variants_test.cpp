@@ -288,8 +288,8 @@ std::vector<uint8_t> TinyTiff(
 }
 
 TEST_F(RealVariants, LumaChromaPagesMatchLibtiff) {
-  // ImageMagick's (no subsampling), and one built here with 2 x 2 units over a width and height
-  // that are not multiples of the unit.
+  // ImageMagick's (no subsampling), tiled by tiffcp too, and one built here with 2 x 2 units
+  // over a width and height that are not multiples of the unit.
   const TBitmap Source = RandomBitmap24(33, 21, 5);
   WriteReferencePPM(Source, F("src.ppm"));
   ASSERT_EQ(RunCommand("convert '" + F("src.ppm") + "' -colorspace YCbCr -compress none '" +
@@ -308,7 +308,8 @@ TEST_F(RealVariants, LumaChromaPagesMatchLibtiff) {
                                          {278, 3, {H}},
                                          {530, 3, {2, 2}}},
                                         Units));
-  for (const char* Name : {"im.tif", "sub.tif"}) {
+  ASSERT_EQ(RunCommand("tiffcp -t -w 16 -l 16 '" + F("im.tif") + "' '" + F("tiles.tif") + "'"), 0);
+  for (const char* Name : {"im.tif", "sub.tif", "tiles.tif"}) {
     SCOPED_TRACE(Name);
     ASSERT_EQ(RunCommand("tiff2rgba -c none '" + F(Name) + "' '" + F("rgba.tif") + "'"), 0);
     TBitmap Peer, Ours;

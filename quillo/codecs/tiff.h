@@ -1,6 +1,8 @@
-// TIFF images: one page out of a single or multi-page file (both byte orders, strips or tiles,
-// uncompressed, PackBits, CCITT fax, LZW through the TIFF hooks), counting pages, writing a
-// page as a new file or linked into an existing one, deleting a page by rebuilding the file.
+// TIFF images: one page out of a single or multi-page file (both byte orders, the classic and
+// the 64-bit large form, strips or tiles, uncompressed, PackBits, CCITT fax, LZW through the
+// TIFF hooks, deflate; JPEG and YCbCr pages read), every page in one walk, counting pages,
+// writing a page as a new file or linked into an existing one, deleting a page by rebuilding
+// the file.
 //
 // A TIFF may start anywhere in a stream: its offsets count from the position of its header.
 #pragma once

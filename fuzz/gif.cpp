@@ -1,4 +1,5 @@
-// The GIF reader (first and second image) and the frame insertion on arbitrary bytes.
+// The GIF reader (first and second image, then every image in one pass) and the frame insertion
+// on arbitrary bytes.
 #include "quillo/codecs/gif.h"
 #include "fuzz/common/codec_target.h"
 #include "quillo/lzw/lzw.h"
@@ -15,6 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                       int32_t Count = 0;
                       ReadGifStream(S, B, Count, P, R, Preview);
                     });
+  {
+    TMemoryViewStream View(Data, static_cast<int64_t>(Size));
+    TBitmap B;
+    TIOParamsVals P;
+    P.SetDefaultParams();
+    bool Abort = false;
+    TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);
+    ReadGifEach(View, B, P, R, [](int32_t I) { return I < 3; });
+  }
   TMemoryStream File;
   File.WriteBuffer(Data, static_cast<int64_t>(Size));
   File.SetPosition(0);

@@ -1,5 +1,5 @@
-// The TIFF reader (first and second page), page counting, appending a page and deleting one,
-// on arbitrary bytes.
+// The TIFF reader (first and second page, then every page in one walk), page counting,
+// appending a page and deleting one, on arbitrary bytes, in both forms of the file.
 #include "quillo/codecs/tiff.h"
 #include "fuzz/common/codec_target.h"
 #include "quillo/lzw/lzw.h"
@@ -18,6 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                     });
   TMemoryViewStream View(Data, static_cast<int64_t>(Size));
   _EnumTIFFImStream(View);
+  {
+    View.SetPosition(0);
+    TBitmap B;
+    TIOParamsVals P;
+    bool Abort = false;
+    TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);
+    TIFFReadEachPage(View, B, P, R, [](int32_t I) { return I < 3; });
+  }
+  View.SetPosition(0);
   TMemoryStream File;
   File.WriteBuffer(Data, static_cast<int64_t>(Size));
   File.SetPosition(0);
@@ -25,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TIOParamsVals P;
   P.BitsPerSample = 1;
   P.SamplesPerPixel = 1;
-  P.TiffCompression = ioTIFF_G4FAX;
+  // Appending follows the file's form (classic or large, 64-bit links); deflate or fax data.
+  P.TiffCompression = Size % 2 ? ioTIFF_DEFLATE : ioTIFF_G4FAX;
   P.TiffImageIndex = static_cast<int32_t>(Size % 3);
   bool Abort = false;
   TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);

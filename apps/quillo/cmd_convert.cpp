@@ -74,15 +74,10 @@ int CmdConvert(const TArgs& Args) {
   if (Source.Images > 1 && !FramePicked && HoldsManyImages(OutType)) {
     // Every frame or page, each with its own parameters.
     TMultiImageWriter Writer(Out, OutType);
-    for (int32_t I = 0; I < Source.Images; ++I) {
-      TBitmap Next;
-      TQuilloIO Each;
-      Each.SetAttachedBitmap(&Next);
-      const TSourceInfo S = I == 0 ? Source : LoadImage(Each, In, I);
-      TQuilloIO& Use = I == 0 ? IO : Each;
-      OutputParams(Use, ParamsFile, Sets);
-      Writer.Add(Use, &S);
-    }
+    LoadEachImage(In, [&](TQuilloIO& Each, const TSourceInfo& S) {
+      OutputParams(Each, ParamsFile, Sets);
+      Writer.Add(Each, &S);
+    });
     Writer.Finish(SourceLoop(In.Path(), Source.FileType));
     return 0;
   }

@@ -39,140 +39,152 @@ TBitmap DrawSample(int32_t W, int32_t H) {
   return B;
 }
 
+// Which sample a variant is written from and compared with: what its format is meant to hold.
+enum TSampleKind { skColour, skGrey, skBlackWhite };
+
 // One written form of the sample.
 struct TVariant {
   const char* Name;
   const char* Ext;
-  bool OneBit;  // written from the black-and-white sample
+  TSampleKind Kind;
   std::function<void(TIOParamsVals&)> Setup;
 };
 
 // Every format and variant the library writes.
 std::vector<TVariant> Variants() {
   return {
-      {"BMP 24-bit", "bmp", false,
+      {"BMP 24-bit", "bmp", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
-      {"BMP 24-bit OS/2 v1", "bmp", false,
+      {"BMP 24-bit OS/2 v1", "bmp", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.BmpVersion = ioBMP_BMOS2V1;
        }},
-      {"BMP 8-bit", "bmp", false,
+      {"BMP 8-bit", "bmp", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 1; }},
-      {"BMP 8-bit RLE", "bmp", false,
+      {"BMP 8-bit RLE", "bmp", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 1, P.BmpCompression = ioBMP_RLE;
        }},
-      {"BMP 4-bit", "bmp", false,
+      {"BMP 4-bit", "bmp", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 4, P.SamplesPerPixel = 1; }},
-      {"BMP 4-bit RLE", "bmp", false,
+      {"BMP 4-bit RLE", "bmp", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 4, P.SamplesPerPixel = 1, P.BmpCompression = ioBMP_RLE;
        }},
-      {"BMP 1-bit", "bmp", true,
+      {"BMP 1-bit", "bmp", skBlackWhite,
        [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
-      {"JPEG quality 90", "jpg", false, [](TIOParamsVals& P) { P.JpegQuality = 90; }},
-      {"JPEG quality 50", "jpg", false, [](TIOParamsVals& P) { P.JpegQuality = 50; }},
-      {"JPEG progressive", "jpg", false,
+      {"JPEG quality 90", "jpg", skColour, [](TIOParamsVals& P) { P.JpegQuality = 90; }},
+      {"JPEG quality 50", "jpg", skColour, [](TIOParamsVals& P) { P.JpegQuality = 50; }},
+      {"JPEG progressive", "jpg", skColour,
        [](TIOParamsVals& P) { P.JpegQuality = 90, P.JpegProgressive = true; }},
-      {"JPEG optimised", "jpg", false,
+      {"JPEG optimised", "jpg", skColour,
        [](TIOParamsVals& P) { P.JpegQuality = 90, P.JpegOptimalHuffman = true; }},
-      {"JPEG grey", "jpg", false,
+      {"JPEG grey", "jpg", skGrey,
        [](TIOParamsVals& P) { P.JpegQuality = 90, P.JpegColorSpace = ioJPEG_GRAYLEV; }},
-      {"JPEG CMYK", "jpg", false,
+      {"JPEG CMYK", "jpg", skColour,
        [](TIOParamsVals& P) { P.JpegQuality = 90, P.JpegColorSpace = ioJPEG_CMYK; }},
-      {"PNG RGB", "png", false, [](TIOParamsVals& P) { P.SamplesPerPixel = 3; }},
-      {"PNG RGB Paeth, level 9", "png", false,
+      {"PNG RGB", "png", skColour, [](TIOParamsVals& P) { P.SamplesPerPixel = 3; }},
+      {"PNG RGB Paeth, level 9", "png", skColour,
        [](TIOParamsVals& P) {
          P.SamplesPerPixel = 3, P.PngFilter = ioPNG_FILTER_PAETH, P.PngCompression = 9;
        }},
-      {"PNG RGB Sub, level 1", "png", false,
+      {"PNG RGB Sub, level 1", "png", skColour,
        [](TIOParamsVals& P) {
          P.SamplesPerPixel = 3, P.PngFilter = ioPNG_FILTER_SUB, P.PngCompression = 1;
        }},
-      {"PNG RGB interlaced", "png", false,
+      {"PNG RGB interlaced", "png", skColour,
        [](TIOParamsVals& P) { P.SamplesPerPixel = 3, P.PngInterlaced = true; }},
-      {"PNG 256-colour palette", "png", false,
+      {"PNG 256-colour palette", "png", skColour,
        [](TIOParamsVals& P) { P.SamplesPerPixel = 1, P.BitsPerSample = 8; }},
-      {"PNG 1-bit grey", "png", true,
+      {"PNG 1-bit grey", "png", skBlackWhite,
        [](TIOParamsVals& P) { P.SamplesPerPixel = 1, P.BitsPerSample = 1; }},
-      {"GIF 8-bit", "gif", false, [](TIOParamsVals& P) { P.BitsPerSample = 8; }},
-      {"GIF 8-bit interlaced", "gif", false,
+      {"GIF 8-bit", "gif", skColour, [](TIOParamsVals& P) { P.BitsPerSample = 8; }},
+      {"GIF 8-bit interlaced", "gif", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.GifInterlaced = true; }},
-      {"GIF 4-bit", "gif", false, [](TIOParamsVals& P) { P.BitsPerSample = 4; }},
-      {"GIF 1-bit", "gif", true, [](TIOParamsVals& P) { P.BitsPerSample = 1; }},
-      {"PCX 24-bit", "pcx", false,
+      {"GIF 4-bit", "gif", skColour, [](TIOParamsVals& P) { P.BitsPerSample = 4; }},
+      {"GIF 1-bit", "gif", skBlackWhite, [](TIOParamsVals& P) { P.BitsPerSample = 1; }},
+      {"PCX 24-bit", "pcx", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
-      {"PCX 24-bit raw", "pcx", false,
+      {"PCX 24-bit raw", "pcx", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.PcxCompression = ioPCX_UNCOMPRESSED;
        }},
-      {"PCX 8-bit", "pcx", false,
+      {"PCX 8-bit", "pcx", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 1; }},
-      {"PCX 4-bit", "pcx", false,
+      {"PCX 4-bit", "pcx", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 4, P.SamplesPerPixel = 1; }},
-      {"PCX 1-bit", "pcx", true,
+      {"PCX 1-bit", "pcx", skBlackWhite,
        [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
-      {"TGA 24-bit RLE", "tga", false,
+      {"TGA 24-bit RLE", "tga", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
-      {"TGA 24-bit raw", "tga", false,
+      {"TGA 24-bit raw", "tga", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TgaCompressed = false;
        }},
-      {"TGA 8-bit mapped RLE", "tga", false,
+      {"TGA 8-bit mapped RLE", "tga", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 1; }},
-      {"TGA 8-bit grey", "tga", false,
+      {"TGA 8-bit grey", "tga", skGrey,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 1, P.TgaGrayLevel = true; }},
-      {"TGA 4-bit mapped", "tga", false,
+      {"TGA 4-bit mapped", "tga", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 4, P.SamplesPerPixel = 1; }},
-      {"TGA 1-bit", "tga", true,
+      {"TGA 1-bit", "tga", skBlackWhite,
        [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
-      {"TIFF 24-bit", "tif", false,
+      {"TIFF 24-bit", "tif", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
-      {"TIFF PackBits", "tif", false,
+      {"TIFF PackBits", "tif", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_PACKBITS;
        }},
-      {"TIFF LZW predictor", "tif", false,
+      {"TIFF LZW predictor", "tif", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_LZW;
        }},
-      {"TIFF CMYK LZW", "tif", false,
+      {"TIFF deflate predictor", "tif", skColour,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_DEFLATE;
+       }},
+      {"TIFF large form", "tif", skColour,
+       [](TIOParamsVals& P) {
+         P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_LZW,
+         P.TiffBigTIFF = true;
+       }},
+      {"TIFF CMYK LZW", "tif", skColour,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 3, P.TiffCompression = ioTIFF_LZW,
          P.TiffPhotometInterpret = ioTIFF_CMYK;
        }},
-      {"TIFF grey LZW", "tif", false,
+      {"TIFF grey LZW", "tif", skGrey,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 8, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_LZW,
          P.TiffPhotometInterpret = ioTIFF_BLACKISZERO;
        }},
-      {"TIFF 1-bit", "tif", true,
+      {"TIFF 1-bit", "tif", skBlackWhite,
        [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
-      {"TIFF 1-bit PackBits", "tif", true,
+      {"TIFF 1-bit PackBits", "tif", skBlackWhite,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_PACKBITS;
        }},
-      {"TIFF Huffman", "tif", true,
+      {"TIFF Huffman", "tif", skBlackWhite,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_CCITT1D;
        }},
-      {"TIFF G3 1D", "tif", true,
+      {"TIFF G3 1D", "tif", skBlackWhite,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_G3FAX1D;
        }},
-      {"TIFF G3 2D", "tif", true,
+      {"TIFF G3 2D", "tif", skBlackWhite,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_G3FAX2D;
        }},
-      {"TIFF G4", "tif", true,
+      {"TIFF G4", "tif", skBlackWhite,
        [](TIOParamsVals& P) {
          P.BitsPerSample = 1, P.SamplesPerPixel = 1, P.TiffCompression = ioTIFF_G4FAX;
        }},
-      {"PPM (P6)", "ppm", false,
+      {"PPM (P6)", "ppm", skColour,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 3; }},
-      {"PGM (P5)", "pgm", false,
+      {"PGM (P5)", "pgm", skGrey,
        [](TIOParamsVals& P) { P.BitsPerSample = 8, P.SamplesPerPixel = 1; }},
-      {"PBM (P4)", "pbm", true,
+      {"PBM (P4)", "pbm", skBlackWhite,
        [](TIOParamsVals& P) { P.BitsPerSample = 1, P.SamplesPerPixel = 1; }},
   };
 }
@@ -230,6 +242,16 @@ int CmdDemo(const TArgs& Args) {
       if ((21 * S[X].r + 71 * S[X].g + 7 * S[X].b) / 100 >= 128)
         Bw.ScanLine(Y)[X >> 3] |= static_cast<uint8_t>(0x80 >> (X & 7));
   }
+  // The grey sample: what grey formats hold, each pixel at the level a grey writer stores.
+  TBitmap Grey(Sample.GetWidth(), Sample.GetHeight(), pf24bit);
+  for (int32_t Y = 0; Y < Sample.GetHeight(); ++Y) {
+    const TRGB* S = reinterpret_cast<const TRGB*>(Sample.ScanLine(Y));
+    TRGB* D = reinterpret_cast<TRGB*>(Grey.ScanLine(Y));
+    for (int32_t X = 0; X < Sample.GetWidth(); ++X) {
+      const uint8_t G = QLStoredGrey(S[X]);
+      D[X] = CreateRGB(G, G, G);
+    }
+  }
   std::printf("quillo %s demo: a %d x %d sample, written to %s\n\n", QuilloVersionString,
               Sample.GetWidth(), Sample.GetHeight(), Folder.string().c_str());
   std::printf("%-22s %-5s %9s %9s %9s  %s\n", "format", "ext", "bytes", "write ms", "read ms",
@@ -237,7 +259,7 @@ int CmdDemo(const TArgs& Args) {
   int Failures = 0, N = 0;
   for (const TVariant& V : Variants()) {
     TBitmap Source;
-    Source.Assign(V.OneBit ? Bw : Sample);
+    Source.Assign(V.Kind == skBlackWhite ? Bw : V.Kind == skGrey ? Grey : Sample);
     TQuilloIO IO;
     IO.SetAttachedBitmap(&Source);
     V.Setup(IO.IOParams());

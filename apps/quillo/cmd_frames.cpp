@@ -35,15 +35,13 @@ int CmdFrames(const TArgs& Args) {
   if (Args.size() != 2) throw TUsageError{"frames needs an input file and an output pattern"};
   OutputType(NameFor(Args[1], 0), "");
   const TInputFile In(Args[0]);
-  const int32_t Count = ImageCount(In.Path(), FindFileFormat(In.Path(), false));
-  if (Count == 0) throw std::runtime_error(In.Name() + ": damaged or truncated image");
-  for (int32_t I = 0; I < Count; ++I) {
-    TBitmap Image;
-    TQuilloIO IO;
-    IO.SetAttachedBitmap(&Image);
-    const TSourceInfo Source = LoadImage(IO, In, I);
-    SaveImage(IO, NameFor(Args[1], I), "", &Source);
-  }
+  // One pass over the input: finding each frame from the start would make the work grow with
+  // the square of the frame count.
+  int32_t Count = 0;
+  LoadEachImage(In, [&](TQuilloIO& IO, const TSourceInfo& Source) {
+    SaveImage(IO, NameFor(Args[1], Count), "", &Source);
+    ++Count;
+  });
   std::printf("%d images\n", Count);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <stdexcept>
 
@@ -41,17 +42,89 @@ bool PngHasTransparencyChunk(const std::string& Path) {
 
 }  // namespace
 
+namespace {
+
+void CheckInput(const TInputFile& In) {
+  std::error_code Ec;
+  if (!std::filesystem::exists(In.Path(), Ec)) throw FileError(In.Name(), "no such file");
+  if (!std::filesystem::is_regular_file(In.Path(), Ec))
+    throw FileError(In.Name(), "not a regular file");
+}
+
+// What a load found, for an image of a file of Images images.
+TSourceInfo Describe(TQuilloIO& IO, const TInputFile& In, int32_t Images) {
+  const std::string& FileName = In.Name();
+  TIOParamsVals& P = IO.IOParams();
+  TSourceInfo S;
+  S.Name = FileName == "-" ? "standard input" : FileName;
+  S.FileType = P.FileType;
+  S.Images = Images;
+  const bool TiffCmyk = P.FileType == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CMYK;
+  // Alpha is the sample beyond grey (2) or colour (4, 5 for CMYK); a JPEG has none.
+  S.Alpha = P.FileType != ioJPEG && (P.SamplesPerPixel == 2 || P.SamplesPerPixel >= 5 ||
+                                     (P.SamplesPerPixel == 4 && !TiffCmyk));
+  if (P.FileType == ioPNG && !S.Alpha) S.Alpha = PngHasTransparencyChunk(In.Path());
+  S.TransparentColour = P.FileType == ioGIF && P.GifTransparent;
+  S.Deep = P.BitsPerSample > 8;
+  S.Cmyk = TiffCmyk || (P.FileType == ioJPEG &&
+                        (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK));
+  S.Lab = P.FileType == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CIELAB;
+  if (P.FileType == ioJPEG) {
+    TFileStream F(In.Path(), fmOpenRead | fmShareDenyWrite);
+    S.JpegQuality = QLJpegEstimateQuality(F);
+  }
+  P.JpegQuality = S.JpegQuality > 0 ? S.JpegQuality : kToolJpegQuality;
+  return S;
+}
+
+}  // namespace
+
+void LoadEachImage(const TInputFile& In,
+                   const std::function<void(TQuilloIO&, const TSourceInfo&)>& OnImage) {
+  CheckInput(In);
+  const int32_t Type = FindFileFormat(In.Path(), false);
+  TBitmap Image;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Image);
+  if (Type != ioGIF && Type != ioTIFF) return OnImage(IO, LoadImage(IO, In, 0));
+  // As in LoadImage: a page whose compression has no writer keeps LZW.
+  if (Type == ioTIFF) IO.IOParams().TiffCompression = ioTIFF_LZW;
+  std::exception_ptr Error;
+  int32_t Count = 0;
+  {
+    TInterruptGuard Guard(IO.Aborting);
+    try {
+      Count = IO.LoadEachImage(In.Path(), Type, [&](int32_t) {
+        if (Interrupted()) return false;
+        try {
+          const TIOParamsVals& P = IO.IOParams();
+          OnImage(IO, Describe(IO, In, Type == ioGIF ? P.GifImageCount : P.TiffImageCount));
+        } catch (...) {
+          Error = std::current_exception();
+          return false;
+        }
+        return true;
+      });
+    } catch (const EFOpenError&) {
+      throw FileError(In.Name(), std::string("cannot open: ") + std::strerror(errno));
+    }
+  }
+  if (Error) std::rethrow_exception(Error);
+  if (Interrupted()) throw TInterrupted{};
+  if (IO.Aborting || Count == 0)
+    throw FileError(In.Name(),
+                    Count == 0 ? "damaged or truncated image"
+                               : "damaged or truncated after image " + std::to_string(Count - 1));
+}
+
 TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
   const std::string& FileName = In.Name();
-  std::error_code Ec;
-  if (!std::filesystem::exists(In.Path(), Ec)) throw FileError(FileName, "no such file");
-  if (!std::filesystem::is_regular_file(In.Path(), Ec))
-    throw FileError(FileName, "not a regular file");
+  CheckInput(In);
   const int32_t Type = FindFileFormat(In.Path(), false);
   IO.IOParams().GifImageIndex = Frame;
   IO.IOParams().TiffImageIndex = Frame;
-  // A page whose compression has no writer (deflate) keeps this one rather than the last
-  // page's.
+  // A page whose compression has no writer (JPEG, or a code the reader does not name) keeps
+  // this one rather than the last page's.
   if (Type == ioTIFF) IO.IOParams().TiffCompression = ioTIFF_LZW;
   const std::string Shown =
       FileName == "-" ? "standard input" : std::filesystem::path(FileName).filename().string();
@@ -77,27 +150,7 @@ TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
       throw FileError(FileName, "damaged, truncated, or has no image " + std::to_string(Frame));
     throw FileError(FileName, "damaged or truncated image");
   }
-  TIOParamsVals& P = IO.IOParams();
-  TSourceInfo S;
-  S.Name = FileName == "-" ? "standard input" : FileName;
-  S.FileType = P.FileType;
-  S.Images = ImageCount(In.Path(), P.FileType);
-  const bool TiffCmyk = P.FileType == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CMYK;
-  // Alpha is the sample beyond grey (2) or colour (4, 5 for CMYK); a JPEG has none.
-  S.Alpha = P.FileType != ioJPEG && (P.SamplesPerPixel == 2 || P.SamplesPerPixel >= 5 ||
-                                     (P.SamplesPerPixel == 4 && !TiffCmyk));
-  if (P.FileType == ioPNG && !S.Alpha) S.Alpha = PngHasTransparencyChunk(In.Path());
-  S.TransparentColour = P.FileType == ioGIF && P.GifTransparent;
-  S.Deep = P.BitsPerSample > 8;
-  S.Cmyk = TiffCmyk || (P.FileType == ioJPEG &&
-                        (P.JpegColorSpace == ioJPEG_CMYK || P.JpegColorSpace == ioJPEG_YCbCrK));
-  S.Lab = P.FileType == ioTIFF && P.TiffPhotometInterpret == ioTIFF_CIELAB;
-  if (P.FileType == ioJPEG) {
-    TFileStream F(In.Path(), fmOpenRead | fmShareDenyWrite);
-    S.JpegQuality = QLJpegEstimateQuality(F);
-  }
-  P.JpegQuality = S.JpegQuality > 0 ? S.JpegQuality : kToolJpegQuality;
-  return S;
+  return Describe(IO, In, ImageCount(In.Path(), IO.IOParams().FileType));
 }
 
 int32_t ImageCount(const std::string& Path, int32_t Type) {

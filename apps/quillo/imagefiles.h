@@ -2,6 +2,7 @@
 // progress bar, Ctrl-C and complete-or-nothing output files.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ constexpr int32_t kToolJpegQuality = 90;
 // (kToolJpegQuality, or the source's own). Throws std::runtime_error naming the file when it
 // cannot be read, TInterrupted on Ctrl-C.
 TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame = 0);
+
+// Loads every frame of a GIF or page of a TIFF in one pass over the file (any other format: its
+// one image), calling OnImage with the component holding it and what was found. Throws as
+// LoadImage does, also when an image after the first cannot be read.
+void LoadEachImage(const TInputFile& In,
+                   const std::function<void(TQuilloIO&, const TSourceInfo&)>& OnImage);
 
 // The number of frames (GIF) or pages (TIFF) of a file; 1 for other formats, 0 when a GIF or
 // TIFF holds none.

@@ -190,10 +190,10 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
   if (!Known || (Rle && TopDown)) return QLSetAbort(Prog);
   // Two colours other than black and white are read through the palette into 24 bits, as the
   // other readers do: the working 1-bit layout can only mean black and white.
-  const TRGB Black = CreateRGB(0, 0, 0), White = CreateRGB(255, 255, 255);
-  const bool Coloured1 = BitCount == 1 && P.ColorMapCount >= 2 &&
-                         !((P.ColorMap[0] == Black && P.ColorMap[1] == White) ||
-                           (P.ColorMap[0] == White && P.ColorMap[1] == Black));
+  const TQLTwoColours Two = BitCount == 1 && P.ColorMapCount >= 2
+                                ? QLTwoColours(P.ColorMap[0], P.ColorMap[1])
+                                : tcBlackWhite;
+  const bool Coloured1 = BitCount == 1 && Two == tcColoured;
   if (!QLPrepareBitmap(Bmp, Width, AbsHeight, BitCount == 1 && !Coloured1, Prog)) return;
   const int32_t W = Width, H = static_cast<int32_t>(AbsHeight);
   Prog.StepFactor = 100.0 / H;
@@ -258,8 +258,7 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
         break;
     }
   }
-  if (BitCount == 1 && !Coloured1 && P.ColorMapCount == 2 && P.ColorMap[0] == White &&
-      P.ColorMap[1] == CreateRGB(0, 0, 0)) {
+  if (BitCount == 1 && Two == tcWhiteBlack) {
     // Index 0 is white here, so the bits are the inverse of the working layout's.
     for (int32_t Y = 0; Y < H; ++Y) {
       uint8_t* Row = Bmp.ScanLine(Y);
@@ -547,7 +546,12 @@ void ReadIcon(TStream& S, TBitmap& Bmp, TIOParamsVals& P, bool Preview, TProgres
   if (Preview) return;
   if (BitCount != 1 && BitCount != 4 && BitCount != 8 && BitCount != 24 && BitCount != 32)
     return QLSetAbort(Prog);
-  if (!QLPrepareBitmap(Bmp, W, Ht, BitCount == 1, Prog)) return;
+  // A two-colour icon of other colours than black and white goes through its palette.
+  const TQLTwoColours Two = BitCount == 1 && P.ColorMapCount >= 2
+                                ? QLTwoColours(P.ColorMap[0], P.ColorMap[1])
+                                : tcBlackWhite;
+  const bool OneBit = BitCount == 1 && Two != tcColoured;
+  if (!QLPrepareBitmap(Bmp, W, Ht, OneBit, Prog)) return;
   Prog.StepFactor = 100.0 / Ht;
 
   const int64_t RowLen = ((static_cast<int64_t>(W) * BitCount + 31) / 32) * 4;
@@ -580,7 +584,14 @@ void ReadIcon(TStream& S, TBitmap& Bmp, TIOParamsVals& P, bool Preview, TProgres
     TRGB* Px = reinterpret_cast<TRGB*>(Dst);
     switch (BitCount) {
       case 1: {
-        std::memcpy(Dst, Src, static_cast<size_t>(Bmp.RowLen()));
+        if (!OneBit) {
+          for (int32_t X = 0; X < W; ++X)
+            Px[X] = Transparent(X) ? Bg : Pal[(Src[X >> 3] >> (7 - (X & 7))) & 1];
+          break;
+        }
+        const uint8_t Flip = Two == tcWhiteBlack ? 0xFF : 0;
+        for (int32_t K = 0; K < Bmp.RowLen() && K < RowLen; ++K)
+          Dst[K] = static_cast<uint8_t>(Src[K] ^ Flip);
         const bool White = Bg == CreateRGB(255, 255, 255);
         for (int32_t X = 0; X < W; ++X)
           if (Transparent(X) && White) Dst[X >> 3] ^= static_cast<uint8_t>(0x80 >> (X & 7));

@@ -56,6 +56,13 @@ std::unique_ptr<TBitmap> KeepOrder(std::unique_ptr<TBitmap> One, TRGB& Color1, T
 
 }  // namespace
 
+TQLTwoColours QLTwoColours(const TRGB& Index0, const TRGB& Index1) {
+  const TRGB Black = CreateRGB(0, 0, 0), White = CreateRGB(255, 255, 255);
+  if (Index0 == Black && Index1 == White) return tcBlackWhite;
+  if (Index0 == White && Index1 == Black) return tcWhiteBlack;
+  return tcColoured;
+}
+
 std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2,
                                             const std::vector<TRGB>* Kept) {
   Color1 = CreateRGB(0, 0, 0);

@@ -42,6 +42,12 @@ inline uint8_t QLExpand5to8(uint32_t V) {
 // leave the parameters alone.
 void QLDepthToParams(TIOParamsVals& P, int32_t BitCount, int32_t Samples32);
 
+// What a two-entry palette means to the working 1-bit layout, whose bit 1 is white: black then
+// white is that layout, white then black its inverse, any other pair (colours, or grey shades)
+// needs 24 bits.
+enum TQLTwoColours : uint8_t { tcBlackWhite, tcWhiteBlack, tcColoured };
+TQLTwoColours QLTwoColours(const TRGB& Index0, const TRGB& Index1);
+
 // Every reader: a fresh, zero-filled 1-bit or 24-bit bitmap of Width x Height. A size that is not
 // positive or exceeds the pixel limit sets the abort flag instead and returns false; nothing is
 // allocated.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -66,8 +67,10 @@ TGIFLZWCompFunc Encoder(const TIOParamsVals& P) {
   return P.GifLZWCompress ? P.GifLZWCompress : DefGIF_LZWCOMPFUNC;
 }
 
+// Reads image GifImageIndex; with Each, every image in turn, each handed to Each (which returns
+// false to stop) with the parameters that reading it by its index gives.
 void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgressRec& Prog,
-             bool Preview) {
+             bool Preview, const std::function<bool(int32_t)>* Each = nullptr) {
   Count = 0;
   QLProgress(Prog, 0);
   if (QLAborted(Prog)) return;
@@ -93,6 +96,7 @@ void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgre
   }
   if (S.GetPosition() >= S.GetSize()) QLSetAbort(Prog);
   const int32_t Wanted = P.GifImageIndex;
+  auto IsWanted = [&](int32_t I) { return Each || I == Wanted; };
   int32_t I = 0;
   while (!QLAborted(Prog)) {
     uint8_t Intro;
@@ -101,7 +105,7 @@ void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgre
     if (Intro == 0x21) {
       uint8_t Label;
       if (S.Read(&Label, 1) != 1) break;
-      if (Label == 0xF9 && I == Wanted) {
+      if (Label == 0xF9 && IsWanted(I)) {
         uint8_t Size = 0;
         S.Read(&Size, 1);
         std::vector<uint8_t> Data(Size);
@@ -123,7 +127,7 @@ void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgre
       Local = ReadTable(S, 1 << LocalBits, Ok);
       if (!Ok) break;
     }
-    if (I != Wanted) {
+    if (!IsWanted(I)) {
       S.Seek(1, soFromCurrent);  // minimum code size
       SkipSubBlocks(S);
       ++I;
@@ -181,6 +185,13 @@ void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgre
     }
     ++I;
     ++Count;
+    if (Each) {
+      // The next image has only the control values met after this one.
+      std::memset(Gce, 0, 4);
+      if (QLAborted(Prog)) break;
+      P.GifImageIndex = I - 1;
+      if (!(*Each)(I - 1)) break;
+    }
   }
   P.GifImageCount = Count;
   if (!QLAborted(Prog)) QLProgress(Prog, 100);
@@ -448,6 +459,30 @@ void ReadGifStream(TStream& Stream, TBitmap& Bitmap, int32_t& ImageCount, TIOPar
                    TProgressRec& Progress, bool Preview) {
   ImageCount = 0;
   QLGuarded(Progress, [&] { ReadGIF(Stream, Bitmap, ImageCount, Params, Progress, Preview); });
+}
+
+int32_t ReadGifEach(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+                    const std::function<bool(int32_t)>& OnImage) {
+  int32_t Total = 0, Done = 0;
+  QLGuarded(Progress, [&] {
+    // One walk that skips every image gives the count the parameters report.
+    const int64_t Start = Stream.GetPosition();
+    const int32_t Index = Params.GifImageIndex;
+    Params.GifImageIndex = -1;
+    ReadGIF(Stream, Bitmap, Total, Params, Progress, true);
+    Params.GifImageIndex = Index;
+    if (QLAborted(Progress)) return;
+    Stream.SetPosition(Start);
+    const std::function<bool(int32_t)> Each = [&](int32_t I) {
+      Params.GifImageCount = Total;
+      ++Done;
+      return OnImage(I);
+    };
+    int32_t Count = 0;
+    ReadGIF(Stream, Bitmap, Count, Params, Progress, false, &Each);
+    Params.GifImageCount = Total;
+  });
+  return Done;
 }
 
 void ReadGif(const std::string& FileName, TBitmap& Bitmap, int32_t& ImageCount,

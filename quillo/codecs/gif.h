@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "quillo/core/types.h"
@@ -16,6 +17,12 @@ namespace quillo {
 // the number of images met. With Preview only the parameters are filled.
 void ReadGifStream(TStream& Stream, TBitmap& Bitmap, int32_t& ImageCount, TIOParamsVals& Params,
                    TProgressRec& Progress, bool Preview);
+// Reads every image of the GIF at the stream's position in one pass, calling OnImage(index)
+// after each with the bitmap and parameters as ReadGifStream with that index leaves them;
+// OnImage returns false to stop. Returns the number of images handed over; a damaged image
+// sets the abort flag and ends the walk.
+int32_t ReadGifEach(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+                    const std::function<bool(int32_t)>& OnImage);
 void ReadGif(const std::string& FileName, TBitmap& Bitmap, int32_t& ImageCount,
              TIOParamsVals& Params, TProgressRec& Progress);
 // Writes a one-image GIF at BitsPerSample bits (1 to 8) at the stream's position.

@@ -128,7 +128,12 @@ void ReadPcx(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
   // A line must hold the row's samples.
   if (static_cast<int64_t>(BytesPerLine) * 8 < static_cast<int64_t>(W) * Bits)
     return QLSetAbort(Prog);
-  if (!QLPrepareBitmap(Bmp, W, Ht, Packed && Bits == 1, Prog)) return;
+  // One bit in one plane: the header's first two entries are its colours. Writers that leave a
+  // black-and-white file's palette unset store zeros there, which mean black and white too.
+  const TQLTwoColours Two =
+      HeaderPal[0] == HeaderPal[1] ? tcBlackWhite : QLTwoColours(HeaderPal[0], HeaderPal[1]);
+  const bool OneBit = Packed && Bits == 1 && Two != tcColoured;
+  if (!QLPrepareBitmap(Bmp, W, Ht, OneBit, Prog)) return;
 
   const int64_t Avail = std::max<int64_t>(0, std::min(DataSize - 128, S.Remaining()));
   // The data is decoded as it is read; however decoding ends, the stream is left after it.
@@ -145,8 +150,7 @@ void ReadPcx(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
   TQLByteReader In(S);
   TLineDecoder Dec(In, Avail, H[2] == 1);
   std::vector<uint8_t> Lines(static_cast<size_t>(BytesPerLine) * Planes);
-  const bool InvertOneBit =
-      HeaderPal[0] == CreateRGB(255, 255, 255) && HeaderPal[1] == CreateRGB(0, 0, 0);
+  const bool InvertOneBit = Two == tcWhiteBlack;
   for (int32_t Y = 0; Y < Ht; ++Y) {
     QLProgress(Prog, QLTrunc(Y * 100.0 / Ht));
     if (QLAborted(Prog)) break;
@@ -156,7 +160,7 @@ void ReadPcx(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
     uint8_t* Row = Bmp.ScanLine(Y);
     TRGB* Px = reinterpret_cast<TRGB*>(Row);
     const uint8_t* L = Lines.data();
-    if (Packed && Bits == 1) {
+    if (OneBit) {
       std::memcpy(Row, L, static_cast<size_t>((W + 7) / 8));
       // Index 0 white and 1 black is the inverse of the working layout's meaning.
       if (InvertOneBit)

@@ -155,7 +155,10 @@ void ReadTGA(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
   P.DpiY = gSystemDPIY;
   QLDepthToParams(P, Depth, 4);
   if (Preview) return;
-  if (!QLPrepareBitmap(Bmp, W, Ht, Depth == 1, Prog)) return;
+  // A colour-mapped depth-1 image holds its two colours in the map.
+  const TQLTwoColours Two = Depth == 1 ? QLTwoColours(Pal[0], Pal[1]) : tcBlackWhite;
+  const bool OneBit = Depth == 1 && Two != tcColoured;
+  if (!QLPrepareBitmap(Bmp, W, Ht, OneBit, Prog)) return;
 
   // A pixel's bytes: one byte holds eight pixels at depth 1 and two at depth 4; packets count
   // those units.
@@ -195,9 +198,11 @@ void ReadTGA(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
     }
     const int32_t Y = TopDown ? I : Ht - 1 - I;
     uint8_t* Row = Bmp.ScanLine(Y);
-    if (Depth == 1) {
+    if (OneBit) {
       // One bit per pixel, the leftmost in the top bit, 1 for the lighter value: the working
-      // layout's own arrangement.
+      // layout's own arrangement (inverted for a map of white then black).
+      if (Two == tcWhiteBlack)
+        for (uint8_t& B : Raw) B = static_cast<uint8_t>(~B);
       if (!Mirror) {
         std::memcpy(Row, Raw.data(), Raw.size());
       } else {
@@ -215,6 +220,9 @@ void ReadTGA(TStream& S, TBitmap& Bmp, TIOParamsVals& P, TProgressRec& Prog, boo
       const int32_t To = Mirror ? W - 1 - X : X;
       const uint8_t* E = Raw.data() + static_cast<size_t>(Depth == 4 ? X / 2 : X) * Unit;
       switch (Depth) {
+        case 1:
+          Px[To] = Pal[(Raw[static_cast<size_t>(X >> 3)] >> (7 - (X & 7))) & 1];
+          break;
         case 4:
           Px[To] = Pal[(X & 1) ? (*E & 0x0F) : (*E >> 4)];
           break;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 #include "quillo/codecs/common.h"
 #include "quillo/codecs/fax.h"
 #include "quillo/codecs/jpeg.h"
+#include "quillo/codecs/zstreams.h"
 #include "quillo/core/colors.h"
 #include "quillo/core/hooks.h"
 #include "quillo/core/pixels.h"
@@ -59,14 +61,24 @@ enum : uint16_t {
   kTileOffsets = 324,
   kTileByteCounts = 325,
   kJpegTables = 347,
+  kYCbCrCoefficients = 529,
+  kYCbCrSubSampling = 530,
+  kReferenceBlackWhite = 532,
 };
 
-enum : uint16_t { kBYTE = 1, kASCII = 2, kSHORT = 3, kLONG = 4, kRATIONAL = 5 };
+enum : uint16_t { kBYTE = 1, kASCII = 2, kSHORT = 3, kLONG = 4, kRATIONAL = 5, kLONG8 = 16 };
 
-// Bytes per value of the field types 0..12.
-constexpr int32_t kTypeSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+// Bytes per value of the field types 0..18: the classic 0..13 and the 64-bit integers and IFD
+// offsets of the large form (16..18).
+constexpr int32_t kTypeSize[19] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
 int32_t TypeSize(uint16_t Type) {
-  return Type < 13 ? kTypeSize[Type] : 0;
+  return Type < 19 ? kTypeSize[Type] : 0;
+}
+
+// Integer field types: BYTE, SHORT, LONG, their signed kinds, IFD, and the 64-bit kinds.
+bool IsIntegerType(uint16_t Type) {
+  return Type == kBYTE || Type == kSHORT || Type == kLONG || Type == 6 || Type == 8 || Type == 9 ||
+         Type == 13 || Type == 16 || Type == 17 || Type == 18;
 }
 
 struct TOrder {
@@ -85,9 +97,26 @@ struct TOrder {
       P[0] = static_cast<uint8_t>(V), P[1] = static_cast<uint8_t>(V >> 8);
     }
   }
+  uint64_t U64(const uint8_t* P) const {
+    return BE ? (uint64_t{U32(P)} << 32 | U32(P + 4)) : (uint64_t{U32(P + 4)} << 32 | U32(P));
+  }
   void Put32(uint8_t* P, uint32_t V) const {
     for (int I = 0; I < 4; ++I) P[I] = static_cast<uint8_t>(V >> (BE ? 24 - 8 * I : 8 * I));
   }
+  void Put64(uint8_t* P, uint64_t V) const {
+    for (int I = 0; I < 8; ++I) P[I] = static_cast<uint8_t>(V >> (BE ? 56 - 8 * I : 8 * I));
+  }
+};
+
+// The two forms of the file: classic (version 42: 32-bit offsets, 12-byte entries) and large
+// (version 43: 64-bit offsets and counts, 20-byte entries, 8-byte IFD entry counts and links).
+struct TForm {
+  bool Big = false;
+  int32_t EntrySize() const { return Big ? 20 : 12; }
+  int32_t CountSize() const { return Big ? 8 : 2; }  // an IFD's entry count
+  int32_t LinkSize() const { return Big ? 8 : 4; }   // offsets: header, links, value fields
+  int32_t FirstLink() const { return Big ? 8 : 4; }  // where the header's first-IFD link sits
+  int32_t HeaderSize() const { return Big ? 16 : 8; }
 };
 
 // The TIFF in a stream: offsets count from Base; every read is checked against the size.
@@ -96,6 +125,15 @@ struct TFile {
   int64_t Base = 0;
   int64_t Size = 0;  // bytes from Base to the end of the stream
   TOrder O;
+  TForm Form;
+
+  // An offset or link of the file's width; values beyond any file come back as -1, which no
+  // read accepts.
+  int64_t Offset(const uint8_t* P) const {
+    if (!Form.Big) return O.U32(P);
+    const uint64_t V = O.U64(P);
+    return V > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(V);
+  }
 
   explicit TFile(TStream& Stream) : S(Stream) {}
 
@@ -107,12 +145,13 @@ struct TFile {
     return S.Read(Buf, Count) == Count;
   }
 
-  // Reads the 8-byte header at the stream's position; false when it is not a TIFF. The 42 is
-  // not checked. First is the first IFD's offset.
+  // Reads the header at the stream's position; false when it is not a TIFF. A version of 43
+  // with 8-byte offsets is the large form; any other version is read as the classic one.
+  // First is the first IFD's offset.
   bool Open(int64_t& First) {
     Base = S.GetPosition();
     Size = std::max<int64_t>(S.GetSize() - Base, 0);
-    uint8_t H[8];
+    uint8_t H[16];
     if (!ReadAt(0, H, 8)) return false;
     if (H[0] == 'I' && H[1] == 'I')
       O.BE = false;
@@ -120,6 +159,12 @@ struct TFile {
       O.BE = true;
     else
       return false;
+    Form.Big = O.U16(H + 2) == 43;
+    if (Form.Big) {
+      if (O.U16(H + 4) != 8 || !ReadAt(8, H + 8, 8)) return false;
+      First = Offset(H + 8);
+      return true;
+    }
     First = O.U32(H + 4);
     return true;
   }
@@ -128,14 +173,14 @@ struct TFile {
 struct TEntry {
   uint16_t Tag = 0;
   uint16_t Type = 0;
-  uint32_t Count = 0;
-  uint8_t Field[4] = {};
+  uint64_t Count = 0;
+  uint8_t Field[8] = {};  // 4 bytes used in the classic form
 };
 
 // One IFD in the chain: where it is, its entry count and where its next-IFD link sits.
 struct TIfdRef {
   int64_t Offset;
-  int32_t Entries;
+  int64_t Entries;
   int64_t LinkPos;
 };
 
@@ -148,20 +193,30 @@ std::vector<TIfdRef> WalkChain(TFile& F, int64_t First, bool* EndedAbnormally = 
   int64_t Off = First;
   bool Abnormal = false;
   while (Off != 0) {
-    uint8_t C[2];
-    if (!Seen.insert(Off).second || !F.ReadAt(Off, C, 2)) {
+    const TForm Fm = F.Form;
+    uint8_t C[8];
+    if (!Seen.insert(Off).second || !F.ReadAt(Off, C, Fm.CountSize())) {
       Abnormal = true;
       break;
     }
-    const int32_t N = F.O.U16(C);
-    const int64_t LinkPos = Off + 2 + 12 * int64_t{N};
-    uint8_t L[4];
-    if (!F.ReadAt(LinkPos, L, 4)) {
+    const uint64_t N = Fm.Big ? F.O.U64(C) : F.O.U16(C);
+    // The entries must fit in the file before their end is computed.
+    if (N > static_cast<uint64_t>(F.Size / Fm.EntrySize())) {
       Abnormal = true;
       break;
     }
-    Chain.push_back({Off, N, LinkPos});
-    Off = F.O.U32(L);
+    const int64_t LinkPos = Off + Fm.CountSize() + Fm.EntrySize() * static_cast<int64_t>(N);
+    uint8_t L[8];
+    if (!F.ReadAt(LinkPos, L, Fm.LinkSize())) {
+      Abnormal = true;
+      break;
+    }
+    Chain.push_back({Off, static_cast<int64_t>(N), LinkPos});
+    Off = F.Offset(L);
+    if (Off < 0) {
+      Abnormal = true;
+      break;
+    }
   }
   if (EndedAbnormally) *EndedAbnormally = Abnormal;
   return Chain;
@@ -171,15 +226,16 @@ std::vector<TIfdRef> WalkChain(TFile& F, int64_t First, bool* EndedAbnormally = 
 class TIfd {
  public:
   TIfd(TFile& F, const TIfdRef& R) : FFile(F) {
-    std::vector<uint8_t> Raw(static_cast<size_t>(R.Entries) * 12);
-    if (!F.ReadAt(R.Offset + 2, Raw.data(), static_cast<int64_t>(Raw.size()))) return;
-    for (int32_t I = 0; I < R.Entries; ++I) {
-      const uint8_t* P = Raw.data() + I * 12;
+    const TForm Fm = F.Form;
+    std::vector<uint8_t> Raw(static_cast<size_t>(R.Entries) * Fm.EntrySize());
+    if (!F.ReadAt(R.Offset + Fm.CountSize(), Raw.data(), static_cast<int64_t>(Raw.size()))) return;
+    for (int64_t I = 0; I < R.Entries; ++I) {
+      const uint8_t* P = Raw.data() + I * Fm.EntrySize();
       TEntry E;
       E.Tag = F.O.U16(P);
       E.Type = F.O.U16(P + 2);
-      E.Count = F.O.U32(P + 4);
-      std::memcpy(E.Field, P + 8, 4);
+      E.Count = Fm.Big ? F.O.U64(P + 4) : F.O.U32(P + 4);
+      std::memcpy(E.Field, P + (Fm.Big ? 12 : 8), static_cast<size_t>(Fm.LinkSize()));
       FEntries.push_back(E);
     }
   }
@@ -195,30 +251,30 @@ class TIfd {
   // The raw value bytes of an entry: inside the entry when they fit in 4 bytes, else at the
   // offset it holds. False when they lie outside the file or the type is unknown.
   bool RawValue(const TEntry& E, std::vector<uint8_t>& Out) const {
-    const int64_t Bytes = int64_t{E.Count} * TypeSize(E.Type);
-    if (TypeSize(E.Type) == 0 || Bytes > FFile.Size) return false;
+    const int32_t Sz = TypeSize(E.Type);
+    // The count is checked before the product: a 64-bit count times 8 would wrap.
+    if (Sz == 0 || E.Count > static_cast<uint64_t>(FFile.Size / Sz) + 1) return false;
+    const int64_t Bytes = static_cast<int64_t>(E.Count) * Sz;
+    if (Bytes > std::max<int64_t>(FFile.Size, FFile.Form.LinkSize())) return false;
     Out.resize(static_cast<size_t>(Bytes));
-    if (Bytes <= 4) {
+    if (Bytes <= FFile.Form.LinkSize()) {
       if (Bytes > 0) std::memcpy(Out.data(), E.Field, static_cast<size_t>(Bytes));
       return true;
     }
-    return FFile.ReadAt(FFile.O.U32(E.Field), Out.data(), Bytes);
+    return FFile.ReadAt(FFile.Offset(E.Field), Out.data(), Bytes);
   }
 
-  // The integer values of a BYTE, SHORT or LONG entry (signed kinds too); empty when absent.
-  std::vector<uint32_t> Values(uint16_t Tag) const {
-    std::vector<uint32_t> V;
+  // The integer values of an integer entry (signed and 64-bit kinds too); empty when absent.
+  std::vector<uint64_t> Values(uint16_t Tag) const {
+    std::vector<uint64_t> V;
     const TEntry* E = Find(Tag);
     std::vector<uint8_t> Raw;
-    if (!E || !RawValue(*E, Raw)) return V;
+    if (!E || !IsIntegerType(E->Type) || !RawValue(*E, Raw)) return V;
     const int32_t Sz = TypeSize(E->Type);
-    const bool Int = E->Type == kBYTE || E->Type == kSHORT || E->Type == kLONG || E->Type == 6 ||
-                     E->Type == 8 || E->Type == 9;
-    if (!Int) return V;
-    V.resize(E->Count);
-    for (uint32_t I = 0; I < E->Count; ++I) {
-      const uint8_t* P = Raw.data() + static_cast<size_t>(I) * Sz;
-      V[I] = Sz == 1 ? P[0] : Sz == 2 ? FFile.O.U16(P) : FFile.O.U32(P);
+    V.resize(static_cast<size_t>(E->Count));
+    for (size_t I = 0; I < V.size(); ++I) {
+      const uint8_t* P = Raw.data() + I * Sz;
+      V[I] = Sz == 1 ? P[0] : Sz == 2 ? FFile.O.U16(P) : Sz == 4 ? FFile.O.U32(P) : FFile.O.U64(P);
     }
     return V;
   }
@@ -239,6 +295,10 @@ class TIfd {
         return FFile.O.U32(E->Field);
       case 9:
         return static_cast<int32_t>(FFile.O.U32(E->Field));
+      case 16:
+      case 17:
+        if (!FFile.Form.Big) return Default;
+        return static_cast<int64_t>(std::min<uint64_t>(FFile.O.U64(E->Field), INT64_MAX));
       default:
         return Default;
     }
@@ -251,9 +311,27 @@ class TIfd {
     if (!E) return 0;
     if (E->Type != kRATIONAL) return static_cast<double>(std::max<int64_t>(Single(Tag, 0), 0));
     uint8_t R[8];
-    if (E->Count == 0 || !FFile.ReadAt(FFile.O.U32(E->Field), R, 8)) return 0;
+    if (E->Count == 0) return 0;
+    // The large form holds one rational in the entry itself.
+    if (FFile.Form.Big && E->Count == 1)
+      std::memcpy(R, E->Field, 8);
+    else if (!FFile.ReadAt(FFile.Offset(E->Field), R, 8))
+      return 0;
     const uint32_t Num = FFile.O.U32(R), Den = FFile.O.U32(R + 4);
     return static_cast<double>(Num) / (Den ? Den : 1);
+  }
+
+  // The values of a RATIONAL entry (a denominator of 0 counts as 1); empty when absent.
+  std::vector<double> Rationals(uint16_t Tag) const {
+    const TEntry* E = Find(Tag);
+    std::vector<uint8_t> Raw;
+    std::vector<double> V;
+    if (!E || E->Type != kRATIONAL || !RawValue(*E, Raw)) return V;
+    for (size_t I = 0; I + 8 <= Raw.size(); I += 8) {
+      const uint32_t Den = FFile.O.U32(Raw.data() + I + 4);
+      V.push_back(static_cast<double>(FFile.O.U32(Raw.data() + I)) / (Den ? Den : 1));
+    }
+    return V;
   }
 
   // The raw bytes of a BYTE or UNDEFINED field (empty when absent).
@@ -293,6 +371,74 @@ const std::array<uint8_t, 256>& ReversedBits() {
   return Table;
 }
 
+// Luma and chroma samples (photometric 6) outside JPEG: data units of H x V luma samples, left
+// to right and top to bottom, followed by one Cb and one Cr for the block; a row of units covers
+// V rows of pixels. The conversion is the usual fixed-point one over the page's luma
+// coefficients and reference black and white, in 16-bit fractions, so that the result matches
+// the common readers' to the bit.
+struct TYCbCr {
+  int32_t H = 2, V = 2;
+  std::array<int32_t, 256> YTab{}, CrR{}, CbB{}, CrG{}, CbG{};
+
+  void Init(const TIfd& Ifd) {
+    const std::vector<uint64_t> Sub = Ifd.Values(kYCbCrSubSampling);
+    if (Sub.size() >= 2) H = static_cast<int32_t>(Sub[0]), V = static_cast<int32_t>(Sub[1]);
+    std::vector<double> Luma = Ifd.Rationals(kYCbCrCoefficients);
+    if (Luma.size() < 3) Luma = {0.299, 0.587, 0.114};
+    std::vector<double> Ref = Ifd.Rationals(kReferenceBlackWhite);
+    if (Ref.size() < 6) Ref = {0, 255, 128, 255, 128, 255};
+    constexpr int32_t Shift = 16;
+    auto Fix = [](float X) { return static_cast<int32_t>(X * (1 << Shift) + 0.5f); };
+    auto Clamp = [](float X, float Lo, float Hi) { return X < Lo ? Lo : X > Hi ? Hi : X; };
+    const float LR = static_cast<float>(Luma[0]), LG = static_cast<float>(Luma[1]),
+                LB = static_cast<float>(Luma[2]);
+    if (LG == 0) return;
+    const float F1 = 2 - 2 * LR, F2 = LR * F1 / LG, F3 = 2 - 2 * LB, F4 = LB * F3 / LG;
+    const int32_t D1 = Fix(Clamp(F1, 0, 2)), D2 = -Fix(Clamp(F2, 0, 2));
+    const int32_t D3 = Fix(Clamp(F3, 0, 2)), D4 = -Fix(Clamp(F4, 0, 2));
+    auto Code2V = [](float C, float Black, float White, float Range) {
+      const float D = White - Black != 0 ? White - Black : 1;
+      return (C - Black) * Range / D;
+    };
+    auto Wide = [&](float X) { return static_cast<int32_t>(Clamp(X, -128.0f * 32, 128.0f * 32)); };
+    const float R[6] = {static_cast<float>(Ref[0]), static_cast<float>(Ref[1]),
+                        static_cast<float>(Ref[2]), static_cast<float>(Ref[3]),
+                        static_cast<float>(Ref[4]), static_cast<float>(Ref[5])};
+    for (int32_t I = 0, X = -128; I < 256; ++I, ++X) {
+      const int32_t Cr = Wide(Code2V(static_cast<float>(X), R[4] - 128, R[5] - 128, 127));
+      const int32_t Cb = Wide(Code2V(static_cast<float>(X), R[2] - 128, R[3] - 128, 127));
+      const size_t K = static_cast<size_t>(I);
+      CrR[K] = (D1 * Cr + (1 << (Shift - 1))) >> Shift;
+      CbB[K] = (D3 * Cb + (1 << (Shift - 1))) >> Shift;
+      CrG[K] = D2 * Cr;
+      CbG[K] = D4 * Cb + (1 << (Shift - 1));
+      YTab[K] = Wide(Code2V(static_cast<float>(X + 128), R[0], R[1], 255));
+    }
+  }
+
+  bool Valid() const { return (H == 1 || H == 2 || H == 4) && (V == 1 || V == 2 || V == 4); }
+  int64_t UnitRowBytes(int64_t Pixels) const { return (Pixels + H - 1) / H * (H * V + 2); }
+
+  TRGB Pixel(uint8_t Y, uint8_t Cb, uint8_t Cr) const {
+    const int32_t L = YTab[Y];
+    auto C = [](int32_t I) { return static_cast<uint8_t>(std::clamp(I, 0, 255)); };
+    return CreateRGB(C(L + CrR[Cr]), C(L + ((CbG[Cb] + CrG[Cr]) >> 16)), C(L + CbB[Cb]));
+  }
+
+  // One row of units into Rows (at most V) rows of Pixels 24-bit pixels.
+  void Convert(const uint8_t* Units, int64_t Pixels, uint8_t* const* Dest, int32_t Rows) const {
+    const int64_t Across = (Pixels + H - 1) / H;
+    for (int64_t U = 0; U < Across; ++U, Units += H * V + 2) {
+      const uint8_t Cb = Units[H * V], Cr = Units[H * V + 1];
+      for (int32_t J = 0; J < Rows; ++J) {
+        TRGB* D = reinterpret_cast<TRGB*>(Dest[J]);
+        for (int32_t I = 0; I < H && U * H + I < Pixels; ++I)
+          D[U * H + I] = Pixel(Units[J * H + I], Cb, Cr);
+      }
+    }
+  }
+};
+
 // What one page needs for decoding.
 struct TPage {
   int64_t Width = 0, Height = 0;
@@ -303,13 +449,15 @@ struct TPage {
   int64_t T4Options = 0;
   int32_t FillOrder = 1;
   std::string Software;
-  std::vector<uint32_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
+  std::vector<uint64_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
   std::vector<TRGB> Palette;
   TTIFFLZWDecompFunc Lzw = nullptr;
   std::vector<uint8_t> JpegTables;  // shared by the chunks of a JPEG-compressed page
   bool JpegRgb = false;             // three JPEG components stored as red, green, blue
   bool BE = false;
   bool OneBit = false;
+  bool YCbCr = false;  // luma and chroma units, not JPEG-coded
+  TYCbCr Chroma;
 };
 
 bool IsFax(int32_t Compression) {
@@ -544,6 +692,8 @@ class TConverter {
         return P.Spp == 1 && P.Bps <= 8 && !P.Palette.empty();
       case 5:
         return P.Spp >= 4 && (P.Bps == 8 || P.Bps == 16);
+      case 6:
+        return P.YCbCr && P.Spp == 3 && P.Bps == 8 && P.Chroma.Valid();
       case 8:
         return P.Spp >= 3 && P.Bps == 8;
       default:
@@ -663,14 +813,15 @@ class TConverter {
 
 // The bytes of one strip or tile: its byte count, or the rest of the file when the count is
 // missing or 0. False when they do not lie inside the file.
-bool LoadChunk(TFile& F, uint32_t Offset, const std::vector<uint32_t>& Counts, size_t I,
+bool LoadChunk(TFile& F, uint64_t Offset, const std::vector<uint64_t>& Counts, size_t I,
                std::vector<uint8_t>& Out) {
-  int64_t Count = I < Counts.size() ? Counts[I] : 0;
-  if (Offset >= F.Size) return false;
-  if (Count == 0) Count = F.Size - Offset;
-  if (Count > F.Size - Offset) return false;
+  if (Offset >= static_cast<uint64_t>(F.Size)) return false;
+  const int64_t Off = static_cast<int64_t>(Offset);
+  uint64_t Count = I < Counts.size() ? Counts[I] : 0;
+  if (Count == 0) Count = static_cast<uint64_t>(F.Size - Off);
+  if (Count > static_cast<uint64_t>(F.Size - Off)) return false;
   Out.resize(static_cast<size_t>(Count));
-  return F.ReadAt(Offset, Out.data(), Count);
+  return F.ReadAt(Off, Out.data(), static_cast<int64_t>(Count));
 }
 
 void Report(TProgressRec& Prog, int64_t Done, int64_t Total) {
@@ -678,8 +829,40 @@ void Report(TProgressRec& Prog, int64_t Done, int64_t Total) {
     Prog.Handler(Prog.Sender, static_cast<int32_t>(Done * 100 / Total));
 }
 
+// Strips of luma and chroma units: each row of units gives up to V rows of the bitmap (tiles
+// are read the same way in DecodeTiles).
+void DecodeYCbCrStrips(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
+  const TYCbCr& C = P.Chroma;
+  const int64_t Rps = P.RowsPerStrip;
+  const int64_t Needed = (P.Height + Rps - 1) / Rps;
+  int64_t Y = 0;
+  std::vector<uint8_t> Data;
+  for (int64_t I = 0; I < Needed; ++I) {
+    if (!LoadChunk(F, P.StripOffsets[static_cast<size_t>(I)], P.StripCounts, static_cast<size_t>(I),
+                   Data))
+      return QLSetAbort(Prog);
+    // The units of a row as one row of bytes, one sample each.
+    TPage Bytes = P;
+    Bytes.Predictor = 1;
+    TRowSource Src(Bytes, Data, C.UnitRowBytes(P.Width), 1);
+    const int64_t End = std::min(P.Height, Y + Rps);
+    while (Y < End) {
+      const uint8_t* Units = Src.Fetch();
+      if (!Units) return QLSetAbort(Prog);
+      const int32_t Rows = static_cast<int32_t>(std::min<int64_t>(C.V, End - Y));
+      uint8_t* Dest[4];
+      for (int32_t J = 0; J < Rows; ++J) Dest[J] = Bmp.ScanLine(static_cast<int32_t>(Y + J));
+      C.Convert(Units, P.Width, Dest, Rows);
+      Y += Rows;
+      Report(Prog, Y, P.Height);
+      if (QLAborted(Prog)) return;
+    }
+  }
+}
+
 // Strips in planar configuration 1: each strip's rows straight into the bitmap.
 void DecodeStrips(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
+  if (P.YCbCr) return DecodeYCbCrStrips(F, P, Bmp, Prog);
   const TConverter Conv(P);
   const int64_t Rps = P.RowsPerStrip;
   const int64_t Needed = (P.Height + Rps - 1) / Rps;
@@ -748,6 +931,7 @@ void DecodeTiles(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
   std::vector<uint8_t> Data;
   std::vector<uint8_t> Line(
       static_cast<size_t>(P.OneBit ? (P.TileWidth + 7) / 8 : P.TileWidth * 3));
+  std::vector<uint8_t> Block(P.YCbCr ? static_cast<size_t>(P.Chroma.V * P.TileWidth * 3) : 0);
   for (int64_t I = 0; I < Total; ++I) {
     if (static_cast<size_t>(I) >= P.TileOffsets.size() ||
         !LoadChunk(F, P.TileOffsets[static_cast<size_t>(I)], P.TileCounts, static_cast<size_t>(I),
@@ -756,6 +940,27 @@ void DecodeTiles(TFile& F, const TPage& P, TBitmap& Bmp, TProgressRec& Prog) {
     const int64_t Col = (I % Across) * P.TileWidth, Row0 = (I / Across) * P.TileLength;
     const int64_t Cols = std::min(P.TileWidth, P.Width - Col);
     const int64_t Rows = std::min(P.TileLength, P.Height - Row0);
+    if (P.YCbCr) {
+      // Rows of units, each giving up to V rows of the tile.
+      const TYCbCr& C = P.Chroma;
+      TPage Bytes = P;
+      Bytes.Predictor = 1;
+      TRowSource Src(Bytes, Data, C.UnitRowBytes(P.TileWidth), 1);
+      for (int64_t R = 0; R < Rows; R += C.V) {
+        const uint8_t* Units = Src.Fetch();
+        if (!Units) return QLSetAbort(Prog);
+        const int32_t N = static_cast<int32_t>(std::min<int64_t>(C.V, Rows - R));
+        uint8_t* Dest[4];
+        for (int32_t J = 0; J < N; ++J) Dest[J] = Block.data() + J * P.TileWidth * 3;
+        C.Convert(Units, P.TileWidth, Dest, N);
+        for (int32_t J = 0; J < N; ++J)
+          std::memcpy(Bmp.ScanLine(static_cast<int32_t>(Row0 + R + J)) + Col * 3, Dest[J],
+                      static_cast<size_t>(Cols * 3));
+      }
+      Report(Prog, I + 1, Total);
+      if (QLAborted(Prog)) return;
+      continue;
+    }
     TRowSource Src(P, Data, P.TileWidth, P.Spp);
     for (int64_t R = 0; R < Rows; ++R) {
       const uint8_t* Raw = Src.Fetch();
@@ -790,10 +995,16 @@ TIOTIFFCompression CompressionEnum(int32_t C, int64_t T4, TIOTIFFCompression Old
       return ioTIFF_JPEG;
     case 32773:
       return ioTIFF_PACKBITS;
+    case 8:
+    case 32946:
+      return ioTIFF_DEFLATE;
     default:
       return Old;
   }
 }
+
+void ReadPage(TFile& F, const TIfd& Ifd, TBitmap& Bmp, TIOParamsVals& Prm, TProgressRec& Prog,
+              bool Preview);
 
 void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Params,
               TProgressRec& Prog, bool Preview) {
@@ -805,17 +1016,41 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
   PageCount = static_cast<int32_t>(Chain.size());
   if (Params) Params->TiffImageCount = PageCount;
   if (!Params || Params->TiffImageIndex < 0 || Params->TiffImageIndex >= PageCount) return;
-  TIOParamsVals& Prm = *Params;
-  const TIfd Ifd(F, Chain[static_cast<size_t>(Prm.TiffImageIndex)]);
+  ReadPage(F, TIfd(F, Chain[static_cast<size_t>(Params->TiffImageIndex)]), Bmp, *Params, Prog,
+           Preview);
+}
 
+// Every page in turn, from one walk of the chain.
+int32_t ReadEachPage(TStream& S, TBitmap& Bmp, TIOParamsVals& Prm, TProgressRec& Prog,
+                     const std::function<bool(int32_t)>& OnPage) {
+  TFile F(S);
+  int64_t First;
+  if (!F.Open(First)) {
+    QLSetAbort(Prog);
+    return 0;
+  }
+  const std::vector<TIfdRef> Chain = WalkChain(F, First);
+  const int32_t N = static_cast<int32_t>(Chain.size());
+  for (int32_t I = 0; I < N; ++I) {
+    Prm.TiffImageCount = N;
+    Prm.TiffImageIndex = I;
+    ReadPage(F, TIfd(F, Chain[static_cast<size_t>(I)]), Bmp, Prm, Prog, false);
+    if (QLAborted(Prog) || !OnPage(I)) return I + (QLAborted(Prog) ? 0 : 1);
+  }
+  return N;
+}
+
+// Reads the page of Ifd into Bmp and Prm.
+void ReadPage(TFile& F, const TIfd& Ifd, TBitmap& Bmp, TIOParamsVals& Prm, TProgressRec& Prog,
+              bool Preview) {
   TPage P;
   P.BE = F.O.BE;
   P.Width = Ifd.Single(kImageWidth, 0);
   P.Height = Ifd.Single(kImageLength, 0);
   P.Spp = static_cast<int32_t>(std::clamp<int64_t>(Ifd.Single(kSamplesPerPixel, 1), 0, 65535));
-  const std::vector<uint32_t> Bits = Ifd.Values(kBitsPerSample);
-  P.Bps = Bits.empty() ? 1 : static_cast<int32_t>(std::min<uint32_t>(Bits[0], 65535));
-  for (uint32_t B : Bits)
+  const std::vector<uint64_t> Bits = Ifd.Values(kBitsPerSample);
+  P.Bps = Bits.empty() ? 1 : static_cast<int32_t>(std::min<uint64_t>(Bits[0], 65535));
+  for (uint64_t B : Bits)
     if (B != Bits[0]) return QLSetAbort(Prog);
   P.RowsPerStrip = Ifd.Single(kRowsPerStrip, -1);
   if (P.RowsPerStrip <= 0 || P.RowsPerStrip > P.Height)
@@ -833,7 +1068,7 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
   // A bilevel page without a photometric of its own is white-is-zero.
   if (Bilevel && P.Photometric == 2) P.Photometric = 0;
 
-  std::vector<uint32_t> Map = Ifd.Values(kColorMap);
+  std::vector<uint64_t> Map = Ifd.Values(kColorMap);
   if (P.Bps <= 16 && Map.size() >= 3 * (size_t{1} << P.Bps)) {
     const size_t N = size_t{1} << P.Bps;
     P.Palette.resize(std::min<size_t>(N, 256));
@@ -858,7 +1093,7 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
   Prm.TiffDocumentName = Ifd.String(kDocumentName);
   Prm.TiffImageDescription = Ifd.String(kImageDescription);
   Prm.TiffPageName = Ifd.String(kPageName);
-  const std::vector<uint32_t> PageNo = Ifd.Values(kPageNumber);
+  const std::vector<uint64_t> PageNo = Ifd.Values(kPageNumber);
   Prm.TiffPageNumber = PageNo.size() > 0 ? static_cast<int32_t>(PageNo[0]) : 0;
   Prm.TiffPageCount = PageNo.size() > 1 ? static_cast<int32_t>(PageNo[1]) : 0;
   Prm.FreeColorMap();
@@ -888,6 +1123,11 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
     P.JpegRgb = P.Photometric == 2;
     if (P.Photometric == 6) P.Photometric = 2;
   }
+  // Luma and chroma outside JPEG: chunky strips of units.
+  if (P.Photometric == 6 && !Jpeg && P.Planar == 1 && P.Spp == 3 && P.Bps == 8) {
+    P.YCbCr = true;
+    P.Chroma.Init(Ifd);
+  }
   const bool Known = P.Compression == 1 || P.Compression == 5 || P.Compression == 32773 ||
                      IsDeflate(P.Compression) || Jpeg || (IsFax(P.Compression) && Bilevel);
   const bool Tiled = P.TileWidth > 0 || P.TileLength > 0;
@@ -904,18 +1144,19 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
     return QLSetAbort(Prog);
   // Every strip or tile the page needs must lie inside the file before anything is allocated.
   const bool UseTiles = Tiled && Ifd.Find(kTileOffsets);
-  std::vector<uint32_t> Offsets = Ifd.Values(UseTiles ? kTileOffsets : kStripOffsets);
-  std::vector<uint32_t> Counts = Ifd.Values(UseTiles ? kTileByteCounts : kStripByteCounts);
+  std::vector<uint64_t> Offsets = Ifd.Values(UseTiles ? kTileOffsets : kStripOffsets);
+  std::vector<uint64_t> Counts = Ifd.Values(UseTiles ? kTileByteCounts : kStripByteCounts);
   const int64_t Rps = P.RowsPerStrip;
   const int64_t Needed = UseTiles ? ((P.Width + P.TileWidth - 1) / P.TileWidth) *
                                         ((P.Height + P.TileLength - 1) / P.TileLength)
                                   : ((P.Height + Rps - 1) / Rps) * (P.Planar == 2 ? P.Spp : 1);
   if (static_cast<int64_t>(Offsets.size()) < Needed) return QLSetAbort(Prog);
   for (int64_t I = 0; I < Needed; ++I) {
-    const int64_t Off = Offsets[static_cast<size_t>(I)];
-    const int64_t Count =
+    const uint64_t Off = Offsets[static_cast<size_t>(I)];
+    const uint64_t Count =
         static_cast<size_t>(I) < Counts.size() ? Counts[static_cast<size_t>(I)] : 0;
-    if (Off >= F.Size || Count > F.Size - Off) return QLSetAbort(Prog);
+    if (Off >= static_cast<uint64_t>(F.Size) || Count > static_cast<uint64_t>(F.Size) - Off)
+      return QLSetAbort(Prog);
   }
   if (!QLPrepareBitmap(Bmp, P.Width, P.Height, P.OneBit, Prog)) return;
   if (UseTiles) {
@@ -935,7 +1176,7 @@ void ReadTIFF(TBitmap& Bmp, TStream& S, int32_t& PageCount, TIOParamsVals* Param
 // The entries of one IFD being written, each with its value bytes in the file's byte order.
 class TIfdWriter {
  public:
-  explicit TIfdWriter(TOrder O) : FO(O) {}
+  TIfdWriter(TOrder O, TForm Form) : FO(O), FForm(Form) {}
 
   void Raw(uint16_t Tag, uint16_t Type, uint32_t Count, std::vector<uint8_t> Bytes) {
     FEntries.push_back({Tag, Type, Count, std::move(Bytes)});
@@ -949,6 +1190,21 @@ class TIfdWriter {
     std::vector<uint8_t> B(V.size() * 4);
     for (size_t I = 0; I < V.size(); ++I) FO.Put32(B.data() + 4 * I, V[I]);
     Raw(Tag, kLONG, static_cast<uint32_t>(V.size()), std::move(B));
+  }
+  // Offsets and byte counts of strips and tiles: LONG in the classic form (which cannot hold
+  // more: EWriteError), LONG8 in the large one.
+  void Offsets(uint16_t Tag, const std::vector<uint64_t>& V) {
+    if (FForm.Big) {
+      std::vector<uint8_t> B(V.size() * 8);
+      for (size_t I = 0; I < V.size(); ++I) FO.Put64(B.data() + 8 * I, V[I]);
+      return Raw(Tag, kLONG8, static_cast<uint32_t>(V.size()), std::move(B));
+    }
+    std::vector<uint32_t> L(V.size());
+    for (size_t I = 0; I < V.size(); ++I) {
+      if (V[I] > 0xFFFFFFFFull) throw EWriteError("TIFF offsets beyond 4 GiB");
+      L[I] = static_cast<uint32_t>(V[I]);
+    }
+    Longs(Tag, L);
   }
   void Rational(uint16_t Tag, uint32_t Num, uint32_t Den) {
     std::vector<uint8_t> B(8);
@@ -966,45 +1222,48 @@ class TIfdWriter {
 
   // Writes the values that do not fit in their entries, then the IFD (entries in ascending tag
   // order) with Next as its link, at word-aligned offsets from Base. Returns the IFD's offset.
-  // Offsets beyond 4 GiB raise EWriteError.
-  uint32_t Write(TStream& S, int64_t Base, uint32_t Next) {
+  // In the classic form offsets beyond 4 GiB raise EWriteError.
+  int64_t Write(TStream& S, int64_t Base, int64_t Next) {
     std::stable_sort(FEntries.begin(), FEntries.end(),
                      [](const TOut& A, const TOut& B) { return A.Tag < B.Tag; });
-    std::vector<uint32_t> Where(FEntries.size(), 0);
+    const size_t Inline = static_cast<size_t>(FForm.LinkSize());
+    std::vector<int64_t> Where(FEntries.size(), 0);
     for (size_t I = 0; I < FEntries.size(); ++I) {
-      if (FEntries[I].Bytes.size() <= 4) continue;
-      Where[I] = Align(S, Base);
+      if (FEntries[I].Bytes.size() <= Inline) continue;
+      Where[I] = Align(S, Base, FForm);
       S.WriteBuffer(FEntries[I].Bytes.data(), static_cast<int64_t>(FEntries[I].Bytes.size()));
     }
-    const uint32_t At = Align(S, Base);
-    std::vector<uint8_t> D(2 + 12 * FEntries.size() + 4, 0);
-    FO.Put16(D.data(), static_cast<uint32_t>(FEntries.size()));
+    const int64_t At = Align(S, Base, FForm);
+    const size_t Es = static_cast<size_t>(FForm.EntrySize()), Cs = FForm.CountSize();
+    std::vector<uint8_t> D(Cs + Es * FEntries.size() + Inline, 0);
+    PutWide(D.data(), FEntries.size(), Cs);
     for (size_t I = 0; I < FEntries.size(); ++I) {
-      uint8_t* E = D.data() + 2 + 12 * I;
+      uint8_t* E = D.data() + Cs + Es * I;
       FO.Put16(E, FEntries[I].Tag);
       FO.Put16(E + 2, FEntries[I].Type);
-      FO.Put32(E + 4, FEntries[I].Count);
-      if (FEntries[I].Bytes.size() <= 4) {
+      PutWide(E + 4, FEntries[I].Count, Inline);
+      uint8_t* Field = E + 4 + Inline;
+      if (FEntries[I].Bytes.size() <= Inline) {
         if (!FEntries[I].Bytes.empty())
-          std::memcpy(E + 8, FEntries[I].Bytes.data(), FEntries[I].Bytes.size());
+          std::memcpy(Field, FEntries[I].Bytes.data(), FEntries[I].Bytes.size());
       } else
-        FO.Put32(E + 8, Where[I]);
+        PutWide(Field, static_cast<uint64_t>(Where[I]), Inline);
     }
-    FO.Put32(D.data() + D.size() - 4, Next);
+    PutWide(D.data() + D.size() - Inline, static_cast<uint64_t>(Next), Inline);
     S.WriteBuffer(D.data(), static_cast<int64_t>(D.size()));
     return At;
   }
 
-  // Pads to an even offset from Base and returns it.
-  static uint32_t Align(TStream& S, int64_t Base) {
+  // Pads to an even offset from Base and returns it; beyond 4 GiB only the large form goes on.
+  static int64_t Align(TStream& S, int64_t Base, TForm Form) {
     int64_t Off = S.GetPosition() - Base;
     if (Off & 1) {
       const uint8_t Zero = 0;
       S.WriteBuffer(&Zero, 1);
       ++Off;
     }
-    if (Off > 0xFFFFFFFFll) throw EWriteError("TIFF offsets beyond 4 GiB");
-    return static_cast<uint32_t>(Off);
+    if (!Form.Big && Off > 0xFFFFFFFFll) throw EWriteError("TIFF offsets beyond 4 GiB");
+    return Off;
   }
 
  private:
@@ -1014,7 +1273,18 @@ class TIfdWriter {
     uint32_t Count;
     std::vector<uint8_t> Bytes;
   };
+  // A value 2, 4 or 8 bytes wide.
+  void PutWide(uint8_t* P, uint64_t V, size_t Width) const {
+    if (Width == 2)
+      FO.Put16(P, static_cast<uint32_t>(V));
+    else if (Width == 4)
+      FO.Put32(P, static_cast<uint32_t>(V));
+    else
+      FO.Put64(P, V);
+  }
+
   TOrder FO;
+  TForm FForm;
   std::vector<TOut> FEntries;
 };
 
@@ -1055,6 +1325,10 @@ bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compressi
                                  : int64_t{W} * Samples;
   std::vector<uint8_t> Row(static_cast<size_t>(RowLen) + 1), Packed;
   std::vector<uint8_t> Indexes(Map ? static_cast<size_t>(W) : 0);
+  // Deflate: one zlib stream for the strip, finished before the byte count is taken.
+  std::unique_ptr<TCompressionStream> Zip;
+  if (IsDeflate(Compression))
+    Zip = std::make_unique<TCompressionStream>(TCompressionLevel::clDefault, S);
   uint8_t PendingByte = 0;
   int32_t PendingBits = 0;
   std::vector<uint8_t> Ref;
@@ -1119,6 +1393,9 @@ bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compressi
       case 5:
         Lzw.F(Row.data(), static_cast<int32_t>(RowLen), S, Lzw.State);
         break;
+      case 8:
+        Zip->WriteBuffer(Row.data(), RowLen);
+        break;
       case 32773:
         Packed.clear();
         TIFFPackBitsRow(Row.data(), static_cast<int32_t>(RowLen), Packed);
@@ -1139,6 +1416,7 @@ bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compressi
     CCITTHuffmanPutLineG4(nullptr, 0, S, PendingByte, PendingBits, Ref, Abort);
   else if (Compression == 5)
     Lzw.Finish();
+  Zip.reset();
   return !QLAborted(Prog);
 }
 
@@ -1201,6 +1479,9 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
     case ioTIFF_PACKBITS:
       Compression = 32773;
       break;
+    case ioTIFF_DEFLATE:
+      Compression = 8;
+      break;
     default:
       break;
   }
@@ -1211,14 +1492,15 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
       Compression = 1;
   }
   // Differences of palette indexes mean nothing: palette pages go without the predictor.
-  const bool Predictor = Compression == 5 && !Bilevel && !PalettePage;
+  const bool Predictor = (Compression == 5 || Compression == 8) && !Bilevel && !PalettePage;
 
   // 3. Where the page goes.
   const int64_t Base = S.GetPosition();
   TOrder O;
+  TForm Form;
   int32_t Result = 1;
   int64_t LinkPos = -1;  // the link that will point to the new page
-  uint32_t OldTarget = 0;
+  int64_t OldTarget = 0;
   if (Append) {
     TFile F(S);
     int64_t First;
@@ -1227,30 +1509,35 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
       return 0;
     }
     O = F.O;
+    Form = F.Form;
     bool Abnormal = false;
     const std::vector<TIfdRef> Chain = WalkChain(F, First, &Abnormal);
     const int32_t N = static_cast<int32_t>(Chain.size());
     const int32_t Index = Prm.TiffImageIndex;
     if (Index >= 0 && Index < N) {
-      LinkPos = Index == 0 ? 4 : Chain[static_cast<size_t>(Index - 1)].LinkPos;
-      OldTarget = static_cast<uint32_t>(Chain[static_cast<size_t>(Index)].Offset);
+      LinkPos = Index == 0 ? Form.FirstLink() : Chain[static_cast<size_t>(Index - 1)].LinkPos;
+      OldTarget = Chain[static_cast<size_t>(Index)].Offset;
     } else {
       // After the last page; a chain that ended in a cycle or outside the file ends here now.
-      LinkPos = N == 0 ? 4 : Chain.back().LinkPos;
+      LinkPos = N == 0 ? Form.FirstLink() : Chain.back().LinkPos;
       OldTarget = 0;
     }
     (void)Abnormal;
     Result = N + 1;
     S.Seek(0, soFromEnd);
   } else {
-    const uint8_t Placeholder[8] = {};
-    SafeStreamWrite(S, *Prog.AbortFlag, Placeholder, 8);
+    // The large form when asked for, or when the page's samples alone (with room for a coder
+    // that expands them) could pass the classic form's 4 GiB of offsets.
+    const int64_t Samples = int64_t{Src->GetWidth()} * Src->GetHeight() * (Bilevel ? 1 : 32) / 8;
+    Form.Big = Prm.TiffBigTIFF || Samples + Samples / 8 + (1 << 20) > 0xFFFFFFFFll;
+    const uint8_t Placeholder[16] = {};
+    SafeStreamWrite(S, *Prog.AbortFlag, Placeholder, Form.HeaderSize());
   }
   if (QLAborted(Prog)) return 0;
 
   // 4. Pixel data and entries.
   const int32_t W = Src->GetWidth(), H = Src->GetHeight();
-  TIfdWriter Ifd(O);
+  TIfdWriter Ifd(O, Form);
   Ifd.Longs(kImageWidth, {static_cast<uint32_t>(W)});
   Ifd.Longs(kImageLength, {static_cast<uint32_t>(H)});
   if (Bilevel)
@@ -1267,18 +1554,18 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
   Ifd.Shorts(kPhotometric, {static_cast<uint32_t>(Photometric)});
   Ifd.Ascii(kDocumentName, Prm.TiffDocumentName);
   Ifd.Ascii(kImageDescription, Prm.TiffImageDescription);
-  const uint32_t DataAt = TIfdWriter::Align(S, Base);
+  const int64_t DataAt = TIfdWriter::Align(S, Base, Form);
   if (!WritePixels(S, *Src, Bilevel, Compression, G32D, Predictor, Photometric, Map.get(),
                    PaletteBits, Prm, Prog))
     return 0;
   const int64_t DataBytes = S.GetPosition() - Base - DataAt;
-  Ifd.Longs(kStripOffsets, {DataAt});
+  Ifd.Offsets(kStripOffsets, {static_cast<uint64_t>(DataAt)});
   Ifd.Shorts(kSamplesPerPixel, {static_cast<uint32_t>(Bilevel || PalettePage ? 1
                                                       : Photometric == 5     ? 4
                                                       : Photometric == 1     ? 1
                                                                              : 3)});
   Ifd.Longs(kRowsPerStrip, {static_cast<uint32_t>(H)});
-  Ifd.Longs(kStripByteCounts, {static_cast<uint32_t>(DataBytes)});
+  Ifd.Offsets(kStripByteCounts, {static_cast<uint64_t>(DataBytes)});
   if (Predictor) Ifd.Shorts(kPredictor, {2});
   Ifd.Rational(kXResolution, static_cast<uint32_t>(std::max(Prm.DpiX, 0)), 1);
   Ifd.Rational(kYResolution, static_cast<uint32_t>(std::max(Prm.DpiY, 0)), 1);
@@ -1305,19 +1592,28 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
   }
 
   // 5. The IFD, and the link or header that points to it.
-  const uint32_t At = Ifd.Write(S, Base, OldTarget);
+  const int64_t At = Ifd.Write(S, Base, OldTarget);
   const int64_t End = S.GetPosition();
-  uint8_t Buf[8];
+  uint8_t Buf[16] = {};
   if (Append) {
-    O.Put32(Buf, At);
+    if (Form.Big)
+      O.Put64(Buf, static_cast<uint64_t>(At));
+    else
+      O.Put32(Buf, static_cast<uint32_t>(At));
     S.SetPosition(Base + LinkPos);
-    SafeStreamWrite(S, *Prog.AbortFlag, Buf, 4);
+    SafeStreamWrite(S, *Prog.AbortFlag, Buf, Form.LinkSize());
   } else {
     Buf[0] = Buf[1] = 'I';
-    O.Put16(Buf + 2, 42);
-    O.Put32(Buf + 4, At);
+    if (Form.Big) {
+      O.Put16(Buf + 2, 43);
+      O.Put16(Buf + 4, 8);
+      O.Put64(Buf + 8, static_cast<uint64_t>(At));
+    } else {
+      O.Put16(Buf + 2, 42);
+      O.Put32(Buf + 4, static_cast<uint32_t>(At));
+    }
     S.SetPosition(Base);
-    SafeStreamWrite(S, *Prog.AbortFlag, Buf, 8);
+    SafeStreamWrite(S, *Prog.AbortFlag, Buf, Form.HeaderSize());
   }
   S.SetPosition(End);
   return QLAborted(Prog) ? 0 : Result;
@@ -1353,47 +1649,51 @@ int32_t DeleteTIFF(TStream& S, int32_t Index) {
   if (Index < 0 || Index >= N) return N;
 
   TMemoryStream Out;
-  uint8_t Head[8];
-  F.ReadAt(0, Head, 8);
-  F.O.Put32(Head + 4, 0);
-  Out.WriteBuffer(Head, 8);
-  int64_t Link = 4;  // where the previous page's link sits in Out
+  const TForm Form = F.Form;
+  uint8_t Head[16] = {};
+  F.ReadAt(0, Head, Form.HeaderSize());
+  std::memset(Head + Form.FirstLink(), 0, static_cast<size_t>(Form.LinkSize()));
+  Out.WriteBuffer(Head, Form.HeaderSize());
+  int64_t Link = Form.FirstLink();  // where the previous page's link sits in Out
   for (int32_t K = 0; K < N; ++K) {
     if (K == Index) continue;
     const TIfd Ifd(F, Chain[static_cast<size_t>(K)]);
-    TIfdWriter W(F.O);
+    TIfdWriter W(F.O, Form);
     const bool Tiled = Ifd.Find(kTileOffsets) != nullptr;
     const uint16_t OffTag = Tiled ? kTileOffsets : kStripOffsets;
-    const std::vector<uint32_t> Offsets = Ifd.Values(OffTag);
+    const std::vector<uint64_t> Offsets = Ifd.Values(OffTag);
     const uint16_t CountTag = Tiled ? kTileByteCounts : kStripByteCounts;
-    const std::vector<uint32_t> Counts = Ifd.Values(CountTag);
+    const std::vector<uint64_t> Counts = Ifd.Values(CountTag);
     // Each strip or tile is copied as far as it lies inside the file.
-    std::vector<uint32_t> NewOffsets, NewCounts;
+    std::vector<uint64_t> NewOffsets, NewCounts;
     std::vector<uint8_t> Chunk;
     for (size_t I = 0; I < Offsets.size(); ++I) {
-      const int64_t Off = Offsets[I];
-      const int64_t Count =
-          I < Counts.size() ? std::clamp<int64_t>(Counts[I], 0, std::max<int64_t>(F.Size - Off, 0))
-                            : 0;
+      const int64_t Off = static_cast<int64_t>(std::min<uint64_t>(Offsets[I], F.Size));
+      const int64_t Count = I < Counts.size() ? static_cast<int64_t>(std::min<uint64_t>(
+                                                    Counts[I], static_cast<uint64_t>(F.Size - Off)))
+                                              : 0;
       Chunk.resize(static_cast<size_t>(Count));
       if (Count > 0 && !F.ReadAt(Off, Chunk.data(), Count)) Chunk.clear();
-      NewOffsets.push_back(TIfdWriter::Align(Out, 0));
-      NewCounts.push_back(static_cast<uint32_t>(Chunk.size()));
+      NewOffsets.push_back(static_cast<uint64_t>(TIfdWriter::Align(Out, 0, Form)));
+      NewCounts.push_back(Chunk.size());
       Out.WriteBuffer(Chunk.data(), static_cast<int64_t>(Chunk.size()));
     }
     std::vector<uint8_t> Value;
     for (const TEntry& E : Ifd.Entries()) {
       const bool Rewritten = !Offsets.empty() && (E.Tag == OffTag || E.Tag == CountTag);
       if (Rewritten || PointsElsewhere(E.Tag) || !Ifd.RawValue(E, Value)) continue;
-      W.Raw(E.Tag, E.Type, E.Count, Value);
+      W.Raw(E.Tag, E.Type, static_cast<uint32_t>(E.Count), Value);
     }
     if (!Offsets.empty()) {
-      W.Longs(OffTag, NewOffsets);
-      W.Longs(CountTag, NewCounts);
+      W.Offsets(OffTag, NewOffsets);
+      W.Offsets(CountTag, NewCounts);
     }
-    const uint32_t At = W.Write(Out, 0, 0);
-    F.O.Put32(Out.Memory() + Link, At);
-    Link = Out.GetSize() - 4;
+    const int64_t At = W.Write(Out, 0, 0);
+    if (Form.Big)
+      F.O.Put64(Out.Memory() + Link, static_cast<uint64_t>(At));
+    else
+      F.O.Put32(Out.Memory() + Link, static_cast<uint32_t>(At));
+    Link = Out.GetSize() - Form.LinkSize();
   }
   S.SetPosition(F.Base);
   S.WriteBuffer(Out.Memory(), Out.GetSize());
@@ -1435,6 +1735,13 @@ void TIFFReadStream(TBitmap& Bitmap, TStream& Stream, int32_t& PageCount, TIOPar
                     TProgressRec& Progress, bool Preview) {
   PageCount = 0;
   QLGuarded(Progress, [&] { ReadTIFF(Bitmap, Stream, PageCount, Params, Progress, Preview); });
+}
+
+int32_t TIFFReadEachPage(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
+                         TProgressRec& Progress, const std::function<bool(int32_t)>& OnPage) {
+  int32_t Done = 0;
+  QLGuarded(Progress, [&] { Done = ReadEachPage(Stream, Bitmap, Params, Progress, OnPage); });
+  return Done;
 }
 
 int32_t _EnumTIFFImStream(TStream& Stream) {

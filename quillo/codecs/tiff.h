@@ -1,11 +1,14 @@
-// TIFF images: one page out of a single or multi-page file (both byte orders, strips or tiles,
-// uncompressed, PackBits, CCITT fax, LZW through the TIFF hooks), counting pages, writing a
-// page as a new file or linked into an existing one, deleting a page by rebuilding the file.
+// TIFF images: one page out of a single or multi-page file (both byte orders, the classic and
+// the 64-bit large form, strips or tiles, uncompressed, PackBits, CCITT fax, LZW through the
+// TIFF hooks, deflate; JPEG and YCbCr pages read), every page in one walk, counting pages,
+// writing a page as a new file or linked into an existing one, deleting a page by rebuilding
+// the file.
 //
 // A TIFF may start anywhere in a stream: its offsets count from the position of its header.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "quillo/core/types.h"
 #include "quillo/io/params.h"
@@ -20,6 +23,13 @@ namespace quillo {
 // nothing and is no error.
 void TIFFReadStream(TBitmap& Bitmap, TStream& Stream, int32_t& PageCount, TIOParamsVals* Params,
                     TProgressRec& Progress, bool Preview);
+
+// Reads every page of the TIFF at the stream's position, walking its chain once, calling
+// OnPage(index) after each with the bitmap and parameters as TIFFReadStream with that index
+// leaves them; OnPage returns false to stop. Returns the number of pages handed over; a page
+// that cannot be read sets the abort flag and ends the walk.
+int32_t TIFFReadEachPage(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
+                         TProgressRec& Progress, const std::function<bool(int32_t)>& OnPage);
 
 // The number of pages of the TIFF at the stream's position; 0 when it is not a TIFF.
 int32_t _EnumTIFFImStream(TStream& Stream);

@@ -72,6 +72,7 @@ void TIOParamsVals::SetDefaultParams() {
   TiffLZWDecompress = DefTIFF_LZWDECOMPFUNC;
   TiffLZWCompress = DefTIFF_LZWCOMPFUNC;
   TiffImageCount = 0;
+  TiffBigTIFF = false;
 
   GifVersion = "GIF89a";
   GifImageIndex = 0;
@@ -160,6 +161,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TiffLZWDecompress = S.TiffLZWDecompress;
   TiffLZWCompress = S.TiffLZWCompress;
   TiffImageCount = S.TiffImageCount;
+  TiffBigTIFF = S.TiffBigTIFF;
 
   GifVersion = S.GifVersion;
   GifImageIndex = S.GifImageIndex;
@@ -260,6 +262,7 @@ void TIOParamsVals::SaveToStream(TStream& S) const {
   QLWriteIntLE(S, TiffPageNumber);
   QLWriteIntLE(S, TiffPageCount);
   QLWriteIntLE(S, TiffImageCount);
+  WriteBool(S, TiffBigTIFF);
 
   SaveStringToStream(S, GifVersion);
   for (int32_t V : {GifImageIndex, GifXPos, GifYPos, GifDelayTime}) QLWriteIntLE(S, V);
@@ -345,6 +348,7 @@ void TIOParamsVals::LoadFromStream(TStream& S) {
   TiffPageNumber = QLReadIntLE(S);
   TiffPageCount = QLReadIntLE(S);
   if (Ver >= 4) TiffImageCount = QLReadIntLE(S);
+  if (Ver >= 6) TiffBigTIFF = ReadBool(S);
 
   LoadStringFromStream(S, GifVersion);
   GifImageIndex = QLReadIntLE(S);
@@ -437,9 +441,9 @@ std::string TIOParamsVals::GetFileTypeStr() const {
     for (char& C : Ext) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
     Result = Row->FullName + " (" + Ext + ")";
   }
-  static const char* const TiffNames[] = {" Uncompressed",   " Huffman",     " Group 3 Fax",
-                                          " Group 3 Fax 2D", " Group 4 Fax", " LZW",
-                                          " Jpeg v.5",       " Jpeg",        " PackBits RLE"};
+  static const char* const TiffNames[] = {
+      " Uncompressed", " Huffman",  " Group 3 Fax", " Group 3 Fax 2D", " Group 4 Fax",
+      " LZW",          " Jpeg v.5", " Jpeg",        " PackBits RLE",   " Deflate"};
   static const char* const JpegNames[] = {"", " Gray level", " YCbCr", " CMYK", " YCbCrK"};
   static const char* const BmpNames[] = {" ver.1", " ver.3", " OS/2 v.1", " OS/2 v.2"};
   switch (FileType) {

@@ -22,7 +22,8 @@ enum TIOTIFFCompression : uint8_t {
   ioTIFF_LZW,
   ioTIFF_OLDJPEG,
   ioTIFF_JPEG,
-  ioTIFF_PACKBITS
+  ioTIFF_PACKBITS,
+  ioTIFF_DEFLATE  // added last: stored parameter streams keep the numbers before it
 };
 
 enum TIOTIFFPhotometInterpret : uint8_t {
@@ -88,7 +89,7 @@ double QLToday();
 class TIOParamsVals : public TObject {
  public:
   // The version SaveToStream writes.
-  static constexpr int32_t StreamVersion = 5;
+  static constexpr int32_t StreamVersion = 6;
 
   explicit TIOParamsVals(IQLParamsOwner* AOwner = nullptr);
 
@@ -140,6 +141,9 @@ class TIOParamsVals : public TObject {
   TTIFFLZWDecompFunc TiffLZWDecompress = nullptr;
   TTIFFLZWCompFunc TiffLZWCompress = nullptr;
   int32_t TiffImageCount = 0;
+  // Write the large form of TIFF (64-bit offsets) even when the file would fit the classic
+  // one; without it the large form is chosen only for files that would pass 4 GiB.
+  bool TiffBigTIFF = false;
 
   std::string GifVersion = "GIF89a";
   int32_t GifImageIndex = 0;

@@ -91,6 +91,12 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   void SaveToStreamPNG(TStream& Stream);
   // The GIF and TIFF loaders return the number of images in the file.
   int32_t LoadFromFileGif(const std::string& FileName);
+  // Loads every frame of a GIF (Type ioGIF) or page of a TIFF (ioTIFF) in one pass over the
+  // file, calling OnImage(index) after each with the bitmap and parameters as loading that
+  // index leaves them; OnImage returns false to stop. Returns the number of images handed over;
+  // Aborting tells whether an image could not be read.
+  int32_t LoadEachImage(const std::string& FileName, int32_t Type,
+                        const std::function<bool(int32_t)>& OnImage);
   int32_t LoadFromStreamGif(TStream& Stream);
   void SaveToFileGif(const std::string& FileName);
   void SaveToStreamGif(TStream& Stream);

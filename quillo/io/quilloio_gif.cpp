@@ -1,7 +1,9 @@
-// The I/O component's GIF loaders and savers, frame insertion and the GIF file functions.
+// The I/O component's GIF loaders and savers, frame insertion, the GIF file functions, and
+// the one-pass loading of every frame or page.
 #include <algorithm>
 
 #include "quillo/codecs/gif.h"
+#include "quillo/codecs/tiff.h"
 #include "quillo/io/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
@@ -107,5 +109,27 @@ void PreviewGIF(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) 
 }
 
 }  // namespace iodetail
+
+}  // namespace quillo
+
+namespace quillo {
+
+int32_t TQuilloIO::LoadEachImage(const std::string& FileName, int32_t Type,
+                                 const std::function<bool(int32_t)>& OnImage) {
+  if (!BeginLoad() || (Type != ioGIF && Type != ioTIFF)) return 0;
+  TFileStream F(FileName, fmOpenRead | fmShareDenyWrite);
+  TProgressRec P = MakeProgress();
+  auto Each = [&](int32_t I) {
+    EndLoad(Type, FileName, true);
+    if (Type == ioGIF) TakeGifBackground(*this);
+    const bool More = OnImage(I);
+    // The next image starts a load of its own.
+    FParams.IPTCInfoList.Clear();
+    FParams.JpegMarkerList.Clear();
+    return More;
+  };
+  if (Type == ioGIF) return ReadGifEach(F, *GetAttachedBitmap(), IOParams(), P, Each);
+  return TIFFReadEachPage(F, *GetAttachedBitmap(), IOParams(), P, Each);
+}
 
 }  // namespace quillo

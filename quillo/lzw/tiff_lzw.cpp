@@ -34,11 +34,22 @@ struct TDecoder {
   int32_t Prev = -1;  // the previous code, written at PrevStart
   size_t PrevStart = 0;
   bool Ended = false;
+  // The first writers packed codes least significant bit first and widened them one code later
+  // (no early change). Their strips begin with a clear code whose first byte is 0 and whose
+  // second has the low bit set, which the usual order never gives.
+  bool LsbFirst = false;
 
   // The next code, or -1 when the data has no whole code left.
   int32_t ReadCode(const uint8_t* Data, int64_t Size) {
     if (BitPos + Bits > Size * 8) return -1;
     const int64_t I = BitPos >> 3;
+    if (LsbFirst) {
+      uint32_t V = 0;
+      for (int K = 0; K < 3; ++K) V |= uint32_t{I + K < Size ? Data[I + K] : uint8_t{0}} << (8 * K);
+      const int32_t Code = static_cast<int32_t>((V >> (BitPos & 7)) & ((1u << Bits) - 1));
+      BitPos += Bits;
+      return Code;
+    }
     uint32_t V;
     if (I + 4 <= Size) {
       std::memcpy(&V, Data + I, 4);
@@ -117,7 +128,7 @@ struct TDecoder {
           Length[static_cast<size_t>(Next)] = static_cast<uint16_t>(PrevLen + 1);
           ++Next;
           // Early change: the width grows one code before the table needs it.
-          if (Next + 1 >= (1 << Bits) && Bits < kMaxBits) ++Bits;
+          if (Next + (LsbFirst ? 0 : 1) >= (1 << Bits) && Bits < kMaxBits) ++Bits;
         }
       }
       Prev = Code;
@@ -224,7 +235,11 @@ const uint8_t* TIFFLZWDecompress(const uint8_t* Data, int64_t DataSize, int32_t 
     return nullptr;
   }
   if (!Data || RowSize <= 0) return nullptr;
-  if (!State) State = reinterpret_cast<intptr_t>(std::make_unique<TDecoder>().release());
+  if (!State) {
+    auto New = std::make_unique<TDecoder>();
+    New->LsbFirst = DataSize >= 2 && Data[0] == 0 && (Data[1] & 1);
+    State = reinterpret_cast<intptr_t>(New.release());
+  }
   TDecoder& D = *reinterpret_cast<TDecoder*>(State);
   if (!D.DecodeRow(Data, std::max<int64_t>(DataSize, 0), RowSize)) return nullptr;
   return D.TakeRow(RowSize);

@@ -1,6 +1,7 @@
 // LZW coding of TIFF strips and tiles (compression 5), with the signatures of the TIFF hooks:
 // codes most significant bit first, 9 to 12 bits wide with the early change, clear code 256,
-// end-of-information code 257.
+// end-of-information code 257. The decoder also reads the first writers' form: codes least
+// significant bit first, widened without the early change.
 #pragma once
 
 #include <cstdint>

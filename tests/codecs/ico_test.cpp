@@ -198,11 +198,8 @@ TEST(ICO, WeReadWhatPeersWrite) {
     TRGB Bg = CreateRGB(17, 34, 51);
     IconRead R(Nb, 0, false, Bg);
     ASSERT_FALSE(R.Aborted) << Colours;
-    if (Colours == 2) {
-      // 1-bit icons stay black and white; transparent pixels show white on white.
-      EXPECT_EQ(R.Bitmap.GetPixelFormat(), pf1bit);
-      continue;
-    }
+    // A 1-bit icon of two colours other than black and white keeps them, like the deeper ones.
+    EXPECT_EQ(R.Bitmap.GetPixelFormat(), pf24bit) << Colours;
     for (int32_t Y = 0; Y < 7; ++Y)
       for (int32_t X = 0; X < 13; ++X) {
         bool Transparent = (X + Y) % 4 == 0;

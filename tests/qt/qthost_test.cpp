@@ -16,6 +16,7 @@
 #include "quillo/platform/screen.h"
 #include "quillo/platform/threads.h"
 #include "quillo/proc/dib.h"
+#include "quillo/view/quilloview.h"
 #include "tests/support/testutil.h"
 
 using namespace quillo;
@@ -71,8 +72,12 @@ class TPattern : public TCustomControl {
 }  // namespace
 
 namespace {
-// Pixels where the widget on screen and the headless window image differ.
+// Pixels where the widget on screen and the headless window image differ, outside the real
+// scroll bars (which Qt draws in place of the framework's).
 int Differences(TQtControlWidget& W) {
+  QRegion Bars;
+  for (const QScrollBar* B : W.findChildren<QScrollBar*>())
+    if (B->isVisible()) Bars += B->geometry();
   const QImage Shown = W.grab().toImage().convertToFormat(QImage::Format_RGB32);
   W.Host().PaintAll();
   const TBitmap& Window = W.Host().WindowImage();
@@ -80,6 +85,7 @@ int Differences(TQtControlWidget& W) {
   int Different = 0;
   for (int Y = 0; Y < Shown.height(); ++Y)
     for (int X = 0; X < Shown.width(); ++X) {
+      if (Bars.contains(QPoint(X, Y))) continue;
       const QRgb Q = Shown.pixel(X, Y);
       const uint8_t* P = Window.ScanLine(Y) + 3 * X;
       Different += qRed(Q) != P[2] || qGreen(Q) != P[1] || qBlue(Q) != P[0];
@@ -110,6 +116,34 @@ TEST(QtHost, TheWidgetShowsTheSurfacePixels) {
   const QRgb First = Shown.pixel(gEdgeX + 3, gEdgeY + 2);
   EXPECT_EQ(qBlue(First), 21);
   EXPECT_EQ(qGreen(First), 10);
+}
+
+TEST(QtHost, TheHostedImageViewShowsWhatItsSurfaceShows) {
+  App();
+  TQuilloView V;
+  V.SetBounds(0, 0, 320, 240);
+  V.Bitmap().Assign(test::RandomBitmap24(500, 400, 11));
+  V.SetScrollBars(ssBoth);
+  V.SetBackgroundStyle(qlbsChessboard);
+  V.Update();
+  TQtControlWidget W(V);
+  W.show();
+  Pump(30);
+  EXPECT_EQ(Differences(W), 0);
+  // Zoomed and scrolled through the real scroll bar, it still shows the surface exactly.
+  V.SetZoom(250);
+  V.SetViewXY(130, 70);
+  Pump(30);
+  EXPECT_EQ(Differences(W), 0);
+  QScrollBar* Bar = nullptr;
+  for (QScrollBar* B : W.findChildren<QScrollBar*>())
+    if (B->orientation() == Qt::Horizontal && B->isVisible()) Bar = B;
+  ASSERT_NE(Bar, nullptr);
+  const int32_t Before = V.GetViewX();
+  Bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_GT(V.GetViewX(), Before);
+  Pump(30);
+  EXPECT_EQ(Differences(W), 0);
 }
 
 TEST(QtHost, QtEventsReachTheHandlers) {

@@ -370,4 +370,15 @@ void TQLMask::CopyBitmap(TBitmap& Target, const TBitmap& Source, bool Crop) cons
   Target.Modified();
 }
 
+TRegion QLPolygonRegion(const TPoint* Polygon, int32_t Count, int32_t DX, int32_t DY) {
+  TRegion All;
+  std::vector<TPoint> Pts;
+  for (const TQLSubPolygon& S : QLSubPolygons(Polygon, Count)) {
+    Pts.assign(Polygon + S.First, Polygon + S.First + S.Count);
+    for (TPoint& P : Pts) P.X += DX, P.Y += DY;
+    All |= TRegion::FromPolygon(Pts.data(), S.Count, pfmAlternate);
+  }
+  return All;
+}
+
 }  // namespace quillo

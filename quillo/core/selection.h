@@ -7,6 +7,7 @@
 
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/canvas.h"
+#include "quillo/platform/region.h"
 #include "quillo/platform/types.h"
 
 namespace quillo {
@@ -22,6 +23,9 @@ struct TQLSubPolygon {
 
 // The runs of points between breaks (or the ends); empty runs are left out.
 std::vector<TQLSubPolygon> QLSubPolygons(const TPoint* Points, int32_t Count);
+// The pixels inside a selection polygon's sub-polygons, each filled alternately, moved by
+// (DX, DY).
+TRegion QLPolygonRegion(const TPoint* Polygon, int32_t Count, int32_t DX, int32_t DY);
 
 // True exactly when there are 4 points and, going round (the fourth back to the first), every
 // edge is vertical (same X, different Y) or horizontal (same Y, different X), alternating.

@@ -41,18 +41,6 @@ class TCanvasGuard {
   TBrush FBrush;
 };
 
-// The pixels inside the polygon's sub-polygons, each filled alternately, moved by (DX, DY).
-TRegion PolygonRegion(const TPoint* Polygon, int32_t Count, int32_t DX, int32_t DY) {
-  TRegion All;
-  std::vector<TPoint> Pts;
-  for (const TQLSubPolygon& S : QLSubPolygons(Polygon, Count)) {
-    Pts.assign(Polygon + S.First, Polygon + S.First + S.Count);
-    for (TPoint& P : Pts) P.X += DX, P.Y += DY;
-    All |= TRegion::FromPolygon(Pts.data(), S.Count, pfmAlternate);
-  }
-  return All;
-}
-
 // A zero-filled W x H bitmap of Source's format and palette.
 void Fresh(const TBitmap& Source, TBitmap& Dest, int32_t W, int32_t H) {
   const TPixelFormat PF = Source.GetPixelFormat() == pfCustom ? pf24bit : Source.GetPixelFormat();
@@ -99,7 +87,7 @@ void _CopyBitmapPoly(const TBitmap& Source, TBitmap& Destination, int32_t X1, in
   TCanvas& C = Destination.Canvas();
   TCanvasGuard Guard(C);
   if (Count > 0 && Polygon)
-    C.SetClipRegion(PolygonRegion(Polygon, Count, -X1, -Y1));
+    C.SetClipRegion(QLPolygonRegion(Polygon, Count, -X1, -Y1));
   else
     C.ClearClipRegion();
   C.StretchBlt(TRect{0, 0, W, H}, Source, TRect{X1, Y1, X2, Y2}, cmSrcCopy);
@@ -111,7 +99,7 @@ void _CopyPolygonBitmap(TBitmap& Destination, const TBitmap& Copy, int32_t X, in
   TCanvas& C = Destination.Canvas();
   TCanvasGuard Guard(C);
   // One draw through the union of the sub-polygons gives what drawing once per sub-polygon does.
-  C.SetClipRegion(PolygonRegion(Polygon, Count, 0, 0));
+  C.SetClipRegion(QLPolygonRegion(Polygon, Count, 0, 0));
   C.StretchBlt(Bounds(X, Y, Copy.GetWidth(), Copy.GetHeight()), Copy,
                TRect{0, 0, Copy.GetWidth(), Copy.GetHeight()}, cmSrcCopy);
 }
@@ -120,7 +108,7 @@ void _ClearSel(TBitmap& Bitmap, const TPoint* Polygon, int32_t Count, TColor Col
   if (Bitmap.Empty() || !Polygon || Count < 1) return;
   TCanvas& C = Bitmap.Canvas();
   TCanvasGuard Guard(C);
-  C.SetClipRegion(PolygonRegion(Polygon, Count, 0, 0));
+  C.SetClipRegion(QLPolygonRegion(Polygon, Count, 0, 0));
   C.Brush().SetBitmap(nullptr);
   C.Brush().SetStyle(bsSolid);
   C.Brush().SetColor(Color);

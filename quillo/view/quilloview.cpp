@@ -159,17 +159,6 @@ bool PolygonBox(const TPoint* Polygon, int32_t Count, TRect& Box) {
   return N >= 3;
 }
 
-TRegion ShiftedPolygons(const TPoint* Polygon, int32_t Count, int32_t DX, int32_t DY) {
-  TRegion All;
-  std::vector<TPoint> Pts;
-  for (const TQLSubPolygon& S : QLSubPolygons(Polygon, Count)) {
-    Pts.assign(Polygon + S.First, Polygon + S.First + S.Count);
-    for (TPoint& P : Pts) P.X += DX, P.Y += DY;
-    All |= TRegion::FromPolygon(Pts.data(), S.Count, pfmAlternate);
-  }
-  return All;
-}
-
 void GrowTo(TBitmap& B, int32_t W, int32_t H, TPixelFormat PF) {
   if (B.Empty() && B.GetPixelFormat() != PF) B.SetPixelFormat(PF);
   if (B.GetWidth() < W || B.GetHeight() < H)
@@ -196,7 +185,7 @@ void _CopyPolygonToPoint(const TBitmap& Source, const TPoint* Polygon, int32_t C
   const int32_t W = Box.Right - Box.Left, H = Box.Bottom - Box.Top;
   GrowTo(Target, Position.X + W + 1, Position.Y + H + 1, Source.GetPixelFormat());
   DrawClipped(Target, Source, Box, Position,
-              ShiftedPolygons(Polygon, Count, Position.X - Box.Left, Position.Y - Box.Top));
+              QLPolygonRegion(Polygon, Count, Position.X - Box.Left, Position.Y - Box.Top));
 }
 
 void _CopyPointToPolygon(const TBitmap& Source, TPoint Position, TBitmap& Target,
@@ -206,7 +195,7 @@ void _CopyPointToPolygon(const TBitmap& Source, TPoint Position, TBitmap& Target
   const int32_t W = Box.Right - Box.Left, H = Box.Bottom - Box.Top;
   GrowTo(Target, Box.Right, Box.Bottom, Source.GetPixelFormat());
   DrawClipped(Target, Source, Bounds(Position.X, Position.Y, W, H), Point(Box.Left, Box.Top),
-              ShiftedPolygons(Polygon, Count, 0, 0));
+              QLPolygonRegion(Polygon, Count, 0, 0));
 }
 
 // ---------------------------------------------------------------------------------------------

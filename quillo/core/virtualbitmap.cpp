@@ -42,10 +42,14 @@ inline void PutBit(uint8_t* Row, int32_t X, int32_t V) {
 
 int32_t QLTileDepth(const TBitmap& B) {
   switch (B.GetPixelFormat()) {
-    case pf1bit: return 1;
-    case pf8bit: return 8;
-    case pf24bit: return 24;
-    default: return 0;
+    case pf1bit:
+      return 1;
+    case pf8bit:
+      return 8;
+    case pf24bit:
+      return 24;
+    default:
+      return 0;
   }
 }
 
@@ -246,7 +250,16 @@ void TQLVirtualBitmap::CopyFromBitmap(const TBitmap& Source, int32_t X, int32_t 
   FCacheTX = FCacheTY = 65535;
   // The block copy reads the bitmap; it is not changed.
   TBitmap& Src = const_cast<TBitmap&>(Source);
+  const size_t TileBytes = static_cast<size_t>(FTileRowLen) * static_cast<size_t>(FTileH);
+  std::vector<uint8_t> Whole;
   Walk(X, Y, W, H, [&](const TBlock& B) {
+    // A block that covers its whole tile is assembled in memory and written in one call;
+    // faulting in a fresh mapping page by page costs several times more.
+    if (B.Columns == FTileW && B.Rows == FTileH) {
+      Whole.resize(TileBytes);
+      CopyBlock(B, Whole.data(), Src, B.CX - SX, B.CY - SY, 1);
+      if (FStore->Write(TileOffset(B.TX, B.TY), Whole.data(), TileBytes)) return;
+    }
     TMapping M = MapTile(B.TX, B.TY);
     if (M) CopyBlock(B, M.Data(), Src, B.CX - SX, B.CY - SY, 1);
   });
@@ -260,7 +273,16 @@ TBitmap* TQLVirtualBitmap::GetBitmap(int32_t X, int32_t Y, int32_t W, int32_t H)
   B->SetSize(W, H);
   FCache.Reset();
   FCacheTX = FCacheTY = 65535;
+  const size_t TileBytes = static_cast<size_t>(FTileRowLen) * static_cast<size_t>(FTileH);
+  std::vector<uint8_t> Whole;
   Walk(X, Y, W, H, [&](const TBlock& Blk) {
+    if (Blk.Columns == FTileW && Blk.Rows == FTileH) {
+      Whole.resize(TileBytes);
+      if (FStore->Read(TileOffset(Blk.TX, Blk.TY), Whole.data(), TileBytes)) {
+        CopyBlock(Blk, Whole.data(), *B, Blk.CX - X, Blk.CY - Y, 0);
+        return;
+      }
+    }
     TMapping M = MapTile(Blk.TX, Blk.TY);
     if (M) CopyBlock(Blk, M.Data(), *B, Blk.CX - X, Blk.CY - Y, 0);
   });

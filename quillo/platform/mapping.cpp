@@ -113,4 +113,36 @@ TMapping TMappedStore::Map(uint64_t Offset, size_t Length) const {
   return M;
 }
 
+bool TMappedStore::Write(uint64_t Offset, const void* Data, size_t Length) const {
+  if (Offset > FSize || Length > FSize - Offset) return false;
+  const auto* P = static_cast<const uint8_t*>(Data);
+  while (Length > 0) {
+    const ssize_t N = pwrite(FFd, P, Length, static_cast<off_t>(Offset));
+    if (N <= 0) {
+      if (N < 0 && errno == EINTR) continue;
+      return false;
+    }
+    P += N;
+    Offset += static_cast<uint64_t>(N);
+    Length -= static_cast<size_t>(N);
+  }
+  return true;
+}
+
+bool TMappedStore::Read(uint64_t Offset, void* Data, size_t Length) const {
+  if (Offset > FSize || Length > FSize - Offset) return false;
+  auto* P = static_cast<uint8_t*>(Data);
+  while (Length > 0) {
+    const ssize_t N = pread(FFd, P, Length, static_cast<off_t>(Offset));
+    if (N <= 0) {
+      if (N < 0 && errno == EINTR) continue;
+      return false;
+    }
+    P += N;
+    Offset += static_cast<uint64_t>(N);
+    Length -= static_cast<size_t>(N);
+  }
+  return true;
+}
+
 }  // namespace quillo

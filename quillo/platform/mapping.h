@@ -57,6 +57,11 @@ class TMappedStore {
   bool Resize(uint64_t Size, std::string& Error);
   // Maps Length bytes at Offset; an empty mapping when they pass the end or mapping fails.
   TMapping Map(uint64_t Offset, size_t Length) const;
+  // Writes or reads Length bytes at Offset without mapping them: cheaper than touching a fresh
+  // mapping page by page when whole tiles move. False when they pass the end or the system
+  // refuses.
+  bool Write(uint64_t Offset, const void* Data, size_t Length) const;
+  bool Read(uint64_t Offset, void* Data, size_t Length) const;
 
  private:
   int FFd = -1;

@@ -90,6 +90,10 @@ void TQuilloView::SetMouseInteract(TQLMouseInteract M) {
       break;
     }
   FMouseInteract = M;
+  if (FGripCursorShown && !(M & kSelectModes)) {
+    FGripCursorShown = false;
+    SetCursor(FBaseCursor);
+  }
 }
 
 void TQuilloView::ClampToImage(int32_t& X, int32_t& Y) const {
@@ -104,11 +108,12 @@ bool TQuilloView::LastIsPoint() const {
 void TQuilloView::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TQLView::MouseDown(Button, Shift, X, Y);
   if (CanFocus()) SetFocus();
+  // An ignored press starts no drag: moves with it held must not scroll from a stale start.
+  if (Button != mbLeft && !(FMouseInteract & miZoom)) return;
   FButtonDown = true;
   FCursorX = X;
   FCursorY = Y;
   FDragShift = Shift;
-  if (Button != mbLeft && !(FMouseInteract & miZoom)) return;
   TClientBase Base(*this);
   if (!FFilterSetAside) {
     FSavedFilter = FZoomFilter;

@@ -2,6 +2,7 @@
 // presses, drags and releases leave behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "quillo/platform/cursors.h"
@@ -35,6 +36,13 @@ struct TMouseFixture {
 std::vector<TPoint> RectPts(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
   return {{X1, Y1}, {X2, Y1}, {X2, Y2}, {X1, Y2}};
 }
+
+// Records every cursor the window was asked to show.
+struct TCursorHost : TControlHost {
+  using TControlHost::TControlHost;
+  std::vector<int32_t> Shown;
+  void ShowCursor(int32_t Cursor) override { Shown.push_back(Cursor); }
+};
 
 struct TVirtualClock {
   TVirtualClock() { Application().UseVirtualClock(true); }
@@ -317,6 +325,23 @@ TEST(ViewMouse, MagicWandClickSelectsAndDragInsideMoves) {
   // A click outside the bitmap leaves the selection.
   F.Host->Click(150, 120);
   EXPECT_EQ(F.View.GetSelX1(), 25);
+
+  // The hourglass shows while the outline is computed, and the view's cursor comes back.
+  F.Host.reset();
+  TCursorHost Host(F.View);
+  Host.Click(80, 70);
+  EXPECT_NE(std::find(Host.Shown.begin(), Host.Shown.end(), crHourGlass), Host.Shown.end());
+  EXPECT_EQ(Host.Shown.back(), crQLCross2);
+  EXPECT_EQ(F.View.GetSelX1(), 0);  // the white area around the rectangle
+
+  // OnMouseInSel fires only over the selected pixels: the white area's outer outline holds
+  // the whole bitmap.
+  int32_t InSel = 0;
+  F.View.OnMouseInSel = [&](TObject*) { ++InSel; };
+  Host.MouseMove(30, 20);
+  EXPECT_EQ(InSel, 1);
+  Host.MouseMove(150, 120);
+  EXPECT_EQ(InSel, 1);
 }
 
 TEST(ViewMouse, SelectZoomZoomsToTheDraggedRectangle) {

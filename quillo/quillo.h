@@ -67,3 +67,4 @@
 
 
 #include "quillo/view/quilloview.h"
+#include "quillo/view/allinone.h"

@@ -219,6 +219,7 @@ TQuilloView::TQuilloView(TComponent* AOwner)
 
 TQuilloView::~TQuilloView() {
   KillTimer(kAnimTimer);
+  KillTimer(kScrollTimer);
   FPolygons.clear();
   FSel = nullptr;
 }
@@ -533,6 +534,7 @@ void TQuilloView::Paint() {
   // The outline lives over the window only; a repaint wipes it, so it is put back at once.
   for (auto& P : FPolygons)
     if (P->Visible && (P.get() != FSel || FSelected)) DrawOutline(*P, false);
+  if (FPolyDrawing) PolyDraw1();
 }
 
 void TQuilloView::PaintBackground(TCanvas& C, const TRect& Img, int32_t W, int32_t H) {
@@ -860,6 +862,12 @@ bool TQuilloView::WantsKey(uint16_t Key) const {
 
 void TQuilloView::TimerTick(int32_t Id) {
   if (Id == kAnimTimer) AniPolyFunc(true);
+  if (Id == kScrollTimer) {
+    if (FButtonDown)
+      HandleMove(FDragShift, FCursorX, FCursorY);
+    else
+      KillTimer(kScrollTimer);
+  }
   TQLView::TimerTick(Id);
 }
 

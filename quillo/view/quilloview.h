@@ -202,7 +202,9 @@ class TQuilloView : public TQLView {
   bool GetCenter() const { return FCenter; }
   void SetCenter(bool V);
   TQLMouseInteract GetMouseInteract() const { return FMouseInteract; }
-  virtual void SetMouseInteract(TQLMouseInteract M) { FMouseInteract = M; }
+  // Stores the set after dropping the members the newly added one cannot work with; ends a
+  // polygon being drawn when the polygon mode was on.
+  virtual void SetMouseInteract(TQLMouseInteract M);
   bool GetDoubleBuffer() const { return FDoubleBuffer; }
   void SetDoubleBuffer(bool V);
   bool GetAutoFit() const { return FAutoFit; }
@@ -307,12 +309,29 @@ class TQuilloView : public TQLView {
   bool DoMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos) override;
   bool WantsKey(uint16_t Key) const override;
   void TimerTick(int32_t Id) override;
+  // Mouse modes (MouseInteract): zoom by click, scroll by drag, the selection tools, grips.
+  // A double click (a press with ssDouble, after OnDblClick) ends the polygon being drawn.
+  void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void DoEnter() override;
+  void DoExit() override;
+  // One step of automatic scrolling while a drag is outside the image: the view moves by the
+  // overshoot of the last cursor position. True when it moved (the step timer then repeats it).
+  bool MouseMoveScroll();
+  // Shifts the stored last and previous mouse positions by (-DX, -DY).
+  virtual void SubMouseMoveScroll(int32_t DX, int32_t DY);
+  // Draws (or, drawn twice, removes) the rubber-band line from the mouse to the polygon's last
+  // vertex while a polygon is being drawn.
+  void PolyDraw1();
 
   TViewChangeEvent OnViewChange;
   TNotifyEvent OnImageChange, OnSelectionChange, OnSelectionChanging, OnMouseInSel;
 
   static constexpr int32_t kAnimTimer = 1;
   static constexpr int32_t kAnimInterval = 150;
+  static constexpr int32_t kScrollTimer = 2;
+  static constexpr int32_t kScrollInterval = 40;
 
  protected:
   void Resize() override;
@@ -330,6 +349,26 @@ class TQuilloView : public TQLView {
   void ClampToBitmap(int32_t& X, int32_t& Y) const;
   void AppendRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
   void StartOrAdd(TQLSelOp Op);
+  // The drag work of MouseMove, also run by the automatic-scroll timer.
+  void HandleMove(TShiftState Shift, int32_t X, int32_t Y);
+  void ClampToImage(int32_t& X, int32_t& Y) const;
+  bool LastIsPoint() const;
+  void DragEllipse(TShiftState Shift, int32_t X, int32_t Y);
+  void ShowGripCursor(int32_t X, int32_t Y);
+  void EndPolygonByDoubleClick();
+
+  // Mouse state: the press point (client, clamped to the image), the view position then, the
+  // last and previous mouse positions, the point-list size at the press, the raw cursor.
+  int32_t FStartX = 0, FStartY = 0, FViewX0 = 0, FViewY0 = 0;
+  int32_t FLastX = 0, FLastY = 0, FPrevX = 0, FPrevY = 0;
+  int32_t FCountAtPress = 0;
+  int32_t FCursorX = 0, FCursorY = 0;
+  TShiftState FDragShift = 0;
+  bool FButtonDown = false;
+  bool FFilterSetAside = false;
+  TResampleFilter FSavedFilter = rfNone;
+  bool FGripCursorShown = false;
+  int32_t FBaseCursor = 0;
 
   TBitmap FBitmap;
   TBitmap FBackBuffer;

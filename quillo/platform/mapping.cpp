@@ -113,36 +113,35 @@ TMapping TMappedStore::Map(uint64_t Offset, size_t Length) const {
   return M;
 }
 
-bool TMappedStore::Write(uint64_t Offset, const void* Data, size_t Length) const {
-  if (Offset > FSize || Length > FSize - Offset) return false;
-  const auto* P = static_cast<const uint8_t*>(Data);
+namespace {
+
+// Moves Length bytes at Offset with Call (pread or pwrite), through short transfers and
+// interruptions.
+template <typename TBuffer, typename TCall>
+bool Transfer(int Fd, uint64_t Offset, TBuffer* Data, size_t Length, TCall Call) {
   while (Length > 0) {
-    const ssize_t N = pwrite(FFd, P, Length, static_cast<off_t>(Offset));
+    const ssize_t N = Call(Fd, Data, Length, static_cast<off_t>(Offset));
     if (N <= 0) {
       if (N < 0 && errno == EINTR) continue;
       return false;
     }
-    P += N;
+    Data += N;
     Offset += static_cast<uint64_t>(N);
     Length -= static_cast<size_t>(N);
   }
   return true;
 }
 
+}  // namespace
+
+bool TMappedStore::Write(uint64_t Offset, const void* Data, size_t Length) const {
+  if (Offset > FSize || Length > FSize - Offset) return false;
+  return Transfer(FFd, Offset, static_cast<const uint8_t*>(Data), Length, pwrite);
+}
+
 bool TMappedStore::Read(uint64_t Offset, void* Data, size_t Length) const {
   if (Offset > FSize || Length > FSize - Offset) return false;
-  auto* P = static_cast<uint8_t*>(Data);
-  while (Length > 0) {
-    const ssize_t N = pread(FFd, P, Length, static_cast<off_t>(Offset));
-    if (N <= 0) {
-      if (N < 0 && errno == EINTR) continue;
-      return false;
-    }
-    P += N;
-    Offset += static_cast<uint64_t>(N);
-    Length -= static_cast<size_t>(N);
-  }
-  return true;
+  return Transfer(FFd, Offset, static_cast<uint8_t*>(Data), Length, pread);
 }
 
 }  // namespace quillo

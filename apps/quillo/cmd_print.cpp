@@ -54,7 +54,7 @@ int CmdPrint(const TArgs& Args) {
   TQLSize Size = qlsNORMAL;
   TQLHorizontalPos H = qlhpCENTER;
   TQLVerticalPos V = qlvpCENTER;
-  std::vector<double> Margins(4, 0.5), Spec(2, 0.0);
+  std::vector<double> Margins(4, 0.5), GivenSize(2, 0.0);
   double Gamma = 1.0;
   int32_t Frame = -1;
   for (size_t I = 0; I < Args.size(); ++I) {
@@ -83,7 +83,7 @@ int CmdPrint(const TArgs& Args) {
       Size = qlsFITTOPAGESTRETCH;
     } else if (A == "--size") {
       Size = qlsSPECIFIEDSIZE;
-      Spec = ParseLengths(Value("WIDTH,HEIGHT"), 2);
+      GivenSize = ParseLengths(Value("WIDTH,HEIGHT"), 2);
     } else if (A == "--margins") {
       Margins = ParseLengths(Value("LEFT,TOP,RIGHT,BOTTOM"), 4);
     } else if (A == "--position") {
@@ -144,8 +144,8 @@ int CmdPrint(const TArgs& Args) {
       IO.SetAttachedBitmap(&Image);
       LoadImage(IO, In, K);
       if (K > First) P.NewPage();
-      IO.PrintImage(P.Canvas(), Margins[0], Margins[1], Margins[2], Margins[3], V, H, Size, Spec[0],
-                    Spec[1], Gamma);
+      IO.PrintImage(P.Canvas(), Margins[0], Margins[1], Margins[2], Margins[3], V, H, Size,
+                    GivenSize[0], GivenSize[1], Gamma);
       if (Interrupted()) throw TInterrupted{};
     }
     P.EndDoc();

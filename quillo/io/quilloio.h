@@ -137,18 +137,18 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   void PrintImageEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, double PageWidth,
                     double PageHeight, double LeftMargin, double TopMargin, double RightMargin,
                     double BottomMargin, TQLVerticalPos VerticalPos, TQLHorizontalPos HorizontalPos,
-                    TQLSize Size, double SpecWidth, double SpecHeight, double Gamma);
+                    TQLSize Size, double GivenWidth, double GivenHeight, double Gamma);
   // The same on a whole canvas: its pixels per inch and its bitmap as the page.
   void PrintImage(TCanvas& Canvas, double LeftMargin, double TopMargin, double RightMargin,
                   double BottomMargin, TQLVerticalPos VerticalPos, TQLHorizontalPos HorizontalPos,
-                  TQLSize Size, double SpecWidth, double SpecHeight, double Gamma);
+                  TQLSize Size, double GivenWidth, double GivenHeight, double Gamma);
   // A scaled picture of the page Printer would print, at most MaxWidth x MaxHeight, with the
   // margins outlined by a dashed inverting line.
   void PreviewPrintImage(TBitmap& Bitmap, int32_t MaxWidth, int32_t MaxHeight, TPrinter& Printer,
                          double LeftMargin, double TopMargin, double RightMargin,
                          double BottomMargin, TQLVerticalPos VerticalPos,
-                         TQLHorizontalPos HorizontalPos, TQLSize Size, double SpecWidth,
-                         double SpecHeight, double Gamma);
+                         TQLHorizontalPos HorizontalPos, TQLSize Size, double GivenWidth,
+                         double GivenHeight, double Gamma);
 
   // Copies the parameters of another I/O component or a parameters object.
   void AssignParams(const TQuilloIO& Source) { FParams.Assign(Source.FParams); }

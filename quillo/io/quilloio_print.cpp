@@ -80,8 +80,8 @@ void TQuilloIO::PrintImagePos(TCanvas& Canvas, double X, double Y, double Width,
 void TQuilloIO::PrintImageEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, double PageWidth,
                              double PageHeight, double LeftMargin, double TopMargin,
                              double RightMargin, double BottomMargin, TQLVerticalPos VerticalPos,
-                             TQLHorizontalPos HorizontalPos, TQLSize Size, double SpecWidth,
-                             double SpecHeight, double Gamma) {
+                             TQLHorizontalPos HorizontalPos, TQLSize Size, double GivenWidth,
+                             double GivenHeight, double Gamma) {
   if (!FBitmap || FBitmap->Empty() || DpiX <= 0 || DpiY <= 0) return;
   int32_t ImgDpiX = FParams.DpiX, ImgDpiY = FParams.DpiY;
   if (FView) {
@@ -111,8 +111,8 @@ void TQuilloIO::PrintImageEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, double
       H = AvailH;
       break;
     case qlsSPECIFIEDSIZE:
-      W = SpecWidth;
-      H = SpecHeight;
+      W = GivenWidth;
+      H = GivenHeight;
       break;
   }
   double X = LeftMargin, Y = TopMargin;
@@ -125,21 +125,22 @@ void TQuilloIO::PrintImageEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, double
 
 void TQuilloIO::PrintImage(TCanvas& Canvas, double LeftMargin, double TopMargin, double RightMargin,
                            double BottomMargin, TQLVerticalPos VerticalPos,
-                           TQLHorizontalPos HorizontalPos, TQLSize Size, double SpecWidth,
-                           double SpecHeight, double Gamma) {
+                           TQLHorizontalPos HorizontalPos, TQLSize Size, double GivenWidth,
+                           double GivenHeight, double Gamma) {
   const TBitmap* Page = Canvas.GetBitmap();
   const int32_t Dpi = Canvas.GetPixelsPerInch();
   if (!Page || Dpi <= 0) return;
   PrintImageEx(Canvas, Dpi, Dpi, static_cast<double>(Page->GetWidth()) / Dpi,
                static_cast<double>(Page->GetHeight()) / Dpi, LeftMargin, TopMargin, RightMargin,
-               BottomMargin, VerticalPos, HorizontalPos, Size, SpecWidth, SpecHeight, Gamma);
+               BottomMargin, VerticalPos, HorizontalPos, Size, GivenWidth, GivenHeight, Gamma);
 }
 
 void TQuilloIO::PreviewPrintImage(TBitmap& Bitmap, int32_t MaxWidth, int32_t MaxHeight,
                                   TPrinter& Printer, double LeftMargin, double TopMargin,
                                   double RightMargin, double BottomMargin,
                                   TQLVerticalPos VerticalPos, TQLHorizontalPos HorizontalPos,
-                                  TQLSize Size, double SpecWidth, double SpecHeight, double Gamma) {
+                                  TQLSize Size, double GivenWidth, double GivenHeight,
+                                  double Gamma) {
   const double PW = Printer.GetPageWidth(), PH = Printer.GetPageHeight();
   if (PW <= 0 || PH <= 0 || MaxWidth <= 5 || MaxHeight <= 5) return;
   const double Zoom = std::min((MaxWidth - 5) / (PW / 100), (MaxHeight - 5) / (PH / 100));
@@ -153,7 +154,7 @@ void TQuilloIO::PreviewPrintImage(TBitmap& Bitmap, int32_t MaxWidth, int32_t Max
   const int32_t Dpi = std::max(QLTrunc(Printer.GetDpi() * F), 1);
   PrintImageEx(C, Dpi, Dpi, static_cast<double>(Bitmap.GetWidth()) / Dpi,
                static_cast<double>(Bitmap.GetHeight()) / Dpi, LeftMargin, TopMargin, RightMargin,
-               BottomMargin, VerticalPos, HorizontalPos, Size, SpecWidth, SpecHeight, Gamma);
+               BottomMargin, VerticalPos, HorizontalPos, Size, GivenWidth, GivenHeight, Gamma);
   C.Pen().SetStyle(psDot);
   C.Pen().SetWidth(1);
   C.Pen().SetMode(pmNot);

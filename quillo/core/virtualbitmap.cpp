@@ -95,17 +95,21 @@ void DrawDibDrawEmu(int32_t, TCanvas& Canvas, int32_t XDst, int32_t YDst, int32_
   if (H.BitCount != 1 && H.BitCount != 8 && H.BitCount != 24) return;
   if (Page->GetPixelFormat() != pf24bit) Page->SetPixelFormat(pf24bit);
   const int64_t RowLen = _BitmapRowLen(H.Width, H.BitCount);
-  const int32_t X0 = std::max(XDst, 0), X1 = std::min(XDst + DxDst, Page->GetWidth());
-  const int32_t Y0 = std::max(YDst, 0), Y1 = std::min(YDst + DyDst, Page->GetHeight());
+  // Sums in 64 bits: a destination far off the page must not wrap onto it.
+  const int32_t X0 = std::max(XDst, 0);
+  const int32_t X1 =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{XDst} + DxDst, Page->GetWidth()));
+  const int32_t Y0 = std::max(YDst, 0);
+  const int32_t Y1 =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{YDst} + DyDst, Page->GetHeight()));
   if (X0 >= X1 || Y0 >= Y1) return;
   std::vector<int32_t> Column(static_cast<size_t>(X1 - X0));
   for (int32_t DX = X0; DX < X1; ++DX)
     Column[static_cast<size_t>(DX - X0)] =
-        XSrc + static_cast<int32_t>((static_cast<int64_t>(DX - XDst) * 2 + 1) * DxSrc /
-                                    (2 * int64_t{DxDst}));
+        XSrc + static_cast<int32_t>(((int64_t{DX} - XDst) * 2 + 1) * DxSrc / (2 * int64_t{DxDst}));
   for (int32_t DY = Y0; DY < Y1; ++DY) {
-    const int32_t SY = YSrc + static_cast<int32_t>((static_cast<int64_t>(DY - YDst) * 2 + 1) *
-                                                   DySrc / (2 * int64_t{DyDst}));
+    const int32_t SY =
+        YSrc + static_cast<int32_t>(((int64_t{DY} - YDst) * 2 + 1) * DySrc / (2 * int64_t{DyDst}));
     if (SY < 0 || SY >= H.Height) continue;
     // Bottom-up: the top row is the last in memory.
     const uint8_t* S = Bits + static_cast<int64_t>(H.Height - 1 - SY) * RowLen;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "quillo/core/pixels.h"
+#include "quillo/core/virtualbitmap.h"
 #include "quillo/io/quilloio.h"
 #include "quillo/platform/screen.h"
 
@@ -31,42 +32,24 @@ void TQuilloIO::PrintImagePosEx(TCanvas& Canvas, int32_t DpiX, int32_t DpiY, dou
   const TBitmap& Src = *FBitmap;
   const bool OneBit = Src.GetPixelFormat() == pf1bit;
   if (!OneBit && Src.GetPixelFormat() != pf24bit) return;
-  const int64_t L = QLTrunc(DpiX * X), T = QLTrunc(DpiY * Y);
-  const int64_t W = QLTrunc(DpiX * Width), H = QLTrunc(DpiY * Height);
+  const int32_t L = QLTrunc(DpiX * X), T = QLTrunc(DpiY * Y);
+  const int32_t W = QLTrunc(DpiX * Width), H = QLTrunc(DpiY * Height);
   if (W <= 0 || H <= 0) return;
-  if (Page->GetPixelFormat() != pf24bit) Page->SetPixelFormat(pf24bit);
-  const bool UseGamma = !OneBit && Gamma > 0 && Gamma != 1.0;
-  const std::array<uint8_t, 256> G = UseGamma ? GammaTable(Gamma) : std::array<uint8_t, 256>{};
-  const int64_t SW = Src.GetWidth(), SH = Src.GetHeight();
-  // Only the part of the rectangle on the page is drawn, row by row: nothing of the size of the
-  // printed image is allocated, however large the device rectangle.
-  const int64_t X0 = std::max<int64_t>(L, 0), X1 = std::min<int64_t>(L + W, Page->GetWidth());
-  const int64_t Y0 = std::max<int64_t>(T, 0), Y1 = std::min<int64_t>(T + H, Page->GetHeight());
-  if (X0 >= X1 || Y0 >= Y1) return;
-  // Nearest pixel, sampled at the centre of each device pixel.
-  std::vector<int32_t> Column(static_cast<size_t>(X1 - X0));
-  for (int64_t DX = X0; DX < X1; ++DX)
-    Column[static_cast<size_t>(DX - X0)] =
-        static_cast<int32_t>(std::min(SW - 1, ((DX - L) * 2 + 1) * SW / (2 * W)));
-  for (int64_t DY = Y0; DY < Y1; ++DY) {
-    const int32_t SY = static_cast<int32_t>(std::min(SH - 1, ((DY - T) * 2 + 1) * SH / (2 * H)));
-    const uint8_t* S = Src.ScanLine(SY);
-    uint8_t* D = Page->ScanLine(static_cast<int32_t>(DY)) + 3 * X0;
-    for (size_t K = 0; K < Column.size(); ++K, D += 3) {
-      const int32_t SX = Column[K];
-      if (OneBit) {
-        const uint8_t V = (S[SX >> 3] >> (7 - (SX & 7))) & 1 ? 255 : 0;
-        D[0] = D[1] = D[2] = V;
-      } else if (UseGamma) {
-        D[0] = G[S[3 * SX]];
-        D[1] = G[S[3 * SX + 1]];
-        D[2] = G[S[3 * SX + 2]];
-      } else {
-        D[0] = S[3 * SX];
-        D[1] = S[3 * SX + 1];
-        D[2] = S[3 * SX + 2];
-      }
-    }
+  // The image is a bottom-up DIB as it stands: drawn straight from its rows, only where the
+  // rectangle meets the page, so nothing of the printed size is allocated.
+  const TQLDIBHeader Header{Src.GetWidth(), Src.GetHeight(), OneBit ? 1 : 24};
+  DrawDibDrawEmu(0, Canvas, L, T, W, H, Header, Src.ScanLine(Src.GetHeight() - 1), 0, 0,
+                 Src.GetWidth(), Src.GetHeight());
+  if (OneBit || !(Gamma > 0) || Gamma == 1.0) return;
+  // Gamma works pixel by pixel, so it applies as well to the drawn copy as to the source.
+  const std::array<uint8_t, 256> G = GammaTable(Gamma);
+  const int32_t X0 = std::max(L, 0),
+                X1 = static_cast<int32_t>(std::min<int64_t>(int64_t{L} + W, Page->GetWidth()));
+  const int32_t Y0 = std::max(T, 0),
+                Y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{T} + H, Page->GetHeight()));
+  for (int32_t DY = Y0; DY < Y1; ++DY) {
+    uint8_t* D = Page->ScanLine(DY);
+    for (int32_t K = 3 * X0; K < 3 * X1; ++K) D[K] = G[D[K]];
   }
   Page->Modified();
 }

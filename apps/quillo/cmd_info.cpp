@@ -16,32 +16,6 @@ namespace quillo::tool {
 
 namespace {
 
-// The prefix of the parameters that belong to a format.
-const char* OwnPrefix(int32_t Type) {
-  switch (Type) {
-    case ioTIFF:
-      return "Tiff";
-    case ioGIF:
-      return "Gif";
-    case ioJPEG:
-      return "Jpeg";
-    case ioPCX:
-      return "Pcx";
-    case ioBMP:
-      return "Bmp";
-    case ioICO:
-      return "Ico";
-    case ioCUR:
-      return "Cur";
-    case ioPNG:
-      return "Png";
-    case ioTGA:
-      return "Tga";
-    default:
-      return nullptr;
-  }
-}
-
 // A field as JSON: numbers and booleans bare, the rest as strings.
 std::string JsonValue(const TParamField& F, const TIOParamsVals& P) {
   switch (F.Kind) {
@@ -52,17 +26,6 @@ std::string JsonValue(const TParamField& F, const TIOParamsVals& P) {
     default:
       return JsonString(F.Get(P));
   }
-}
-
-std::string MarkerName(uint8_t M) {
-  char Buf[24];
-  if (M >= 0xE0 && M <= 0xEF)
-    std::snprintf(Buf, sizeof(Buf), "APP%d (0x%02X)", M - 0xE0, M);
-  else if (M == 0xFE)
-    std::snprintf(Buf, sizeof(Buf), "COM (0xFE)");
-  else
-    std::snprintf(Buf, sizeof(Buf), "0x%02X", M);
-  return Buf;
 }
 
 struct TFrame {
@@ -163,7 +126,7 @@ std::string Json(const TInfo& I) {
       .Num("dpiY", P.DpiY)
       .Num("paletteSize", P.ColorMapCount)
       .Num("images", I.Images);
-  if (const char* Pre = OwnPrefix(I.Type)) {
+  if (const char* Pre = FormatParamPrefix(I.Type)) {
     TJson Params = TJson::Object();
     for (const TParamField& F : ParamFields())
       if (std::string(F.Name).starts_with(Pre)) Params.Raw(F.Name, JsonValue(F, P));
@@ -221,7 +184,7 @@ void PrintText(const TInfo& I) {
   std::printf("  %-22s %d x %d dpi\n", "resolution", P.DpiX, P.DpiY);
   if (P.ColorMapCount) std::printf("  %-22s %d colours\n", "palette", P.ColorMapCount);
   if (I.Images != 1) std::printf("  %-22s %d\n", I.Type == ioTIFF ? "pages" : "images", I.Images);
-  if (const char* Pre = OwnPrefix(I.Type))
+  if (const char* Pre = FormatParamPrefix(I.Type))
     for (const TParamField& F : ParamFields())
       if (std::string(F.Name).starts_with(Pre))
         std::printf("  %-22s %s%s\n", F.Name, F.Get(P).c_str(),

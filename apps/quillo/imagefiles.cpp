@@ -193,6 +193,15 @@ int32_t OutputType(const std::string& FileName, const std::string& Format) {
   return Row->FileType;
 }
 
+void ParamsFollowBitmap(TIOParamsVals& P, const TBitmap& Image) {
+  P.Width = Image.GetWidth();
+  P.Height = Image.GetHeight();
+  if (Image.GetPixelFormat() == pf1bit)
+    P.BitsPerSample = 1, P.SamplesPerPixel = 1;
+  else if (P.BitsPerSample == 1)
+    P.BitsPerSample = 8, P.SamplesPerPixel = 3;
+}
+
 void FitParams(TIOParamsVals& P, int32_t Type, const std::string& FileName) {
   const bool Grey = P.SamplesPerPixel == 1 && P.ColorMapCount == 0;
   switch (Type) {

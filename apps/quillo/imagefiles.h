@@ -60,6 +60,10 @@ bool HoldsManyImages(int32_t Type);
 // conversion never asks a writer for a layout it does not have.
 void FitParams(TIOParamsVals& P, int32_t Type, const std::string& FileName);
 
+// After processing, what is written follows the bitmap: its size, 1-bit as 1-bit, anything
+// else as it was read unless that was 1-bit.
+void ParamsFollowBitmap(TIOParamsVals& P, const TBitmap& Image);
+
 // Says on standard error (once each, not with --quiet) what writing Bitmap as Type with P
 // loses of the source: alpha, depth, CMYK or Lab, colours.
 void ReportLosses(const TSourceInfo& Source, const TBitmap& Bitmap, int32_t Type,

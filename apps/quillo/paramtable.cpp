@@ -229,4 +229,40 @@ const TParamField* FindParamField(const std::string& Name) {
   return nullptr;
 }
 
+const char* FormatParamPrefix(int32_t Type) {
+  switch (Type) {
+    case ioTIFF:
+      return "Tiff";
+    case ioGIF:
+      return "Gif";
+    case ioJPEG:
+      return "Jpeg";
+    case ioPCX:
+      return "Pcx";
+    case ioBMP:
+      return "Bmp";
+    case ioICO:
+      return "Ico";
+    case ioCUR:
+      return "Cur";
+    case ioPNG:
+      return "Png";
+    case ioTGA:
+      return "Tga";
+    default:
+      return nullptr;
+  }
+}
+
+std::string MarkerName(uint8_t M) {
+  char Buf[24];
+  if (M >= 0xE0 && M <= 0xEF)
+    std::snprintf(Buf, sizeof(Buf), "APP%d (0x%02X)", M - 0xE0, M);
+  else if (M == 0xFE)
+    std::snprintf(Buf, sizeof(Buf), "COM (0xFE)");
+  else
+    std::snprintf(Buf, sizeof(Buf), "0x%02X", M);
+  return Buf;
+}
+
 }  // namespace quillo::tool

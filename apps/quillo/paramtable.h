@@ -32,5 +32,10 @@ struct TParamField {
 const std::vector<TParamField>& ParamFields();
 // The field of that name (case-insensitive), or nullptr.
 const TParamField* FindParamField(const std::string& Name);
+// The prefix of the fields that belong to a format's own group ("Jpeg" for ioJPEG...), or
+// nullptr for a format without one.
+const char* FormatParamPrefix(int32_t Type);
+// A JPEG marker's name: "APP1 (0xE1)", "COM (0xFE)", or its code.
+std::string MarkerName(uint8_t Marker);
 
 }  // namespace quillo::tool

@@ -54,8 +54,26 @@ void SetQuiet(bool Quiet) {
   gQuiet = Quiet;
 }
 
+namespace {
+std::function<TQLProgressEvent(const std::string&)> gBars;
+std::function<void(const std::string&)> gWarnings;
+}  // namespace
+
+void SetProgressSink(std::function<TQLProgressEvent(const std::string& Label)> Bars) {
+  gBars = std::move(Bars);
+}
+
+void SetWarningSink(std::function<void(const std::string& Text)> Warnings) {
+  gWarnings = std::move(Warnings);
+}
+
+void ForgetWarnings() {
+  gWarned.clear();
+}
+
 void Warn(const std::string& Text) {
   if (gQuiet || !gWarned.insert(Text).second) return;
+  if (gWarnings) return gWarnings(Text);
   FinishProgress();
   std::fprintf(stderr, "quillo: warning: %s\n", Text.c_str());
 }
@@ -98,6 +116,7 @@ void FinishProgress() {
 
 TQLProgressEvent ProgressBar(const std::string& Label) {
   FinishProgress();
+  if (gBars) return gBars(Label);
   if (!BarWanted()) return nullptr;
   return [Label](TObject*, int32_t Percent) {
     // Some operations pass a little over 100 on their last rows.

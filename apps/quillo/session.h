@@ -2,6 +2,7 @@
 // only when complete.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "quillo/core/types.h"
@@ -24,6 +25,13 @@ void Warn(const std::string& Text);
 // or FinishProgress is called.
 TQLProgressEvent ProgressBar(const std::string& Label);
 void FinishProgress();
+
+// A program with its own window shows progress and warnings there: when set, ProgressBar returns
+// what Bars makes for the label, and Warn passes each text (once, as above) to Warnings.
+void SetProgressSink(std::function<TQLProgressEvent(const std::string& Label)> Bars);
+void SetWarningSink(std::function<void(const std::string& Text)> Warnings);
+// Lets the texts already shown be shown again (a window warns on every save, not once a run).
+void ForgetWarnings();
 
 // While one lives, Ctrl-C sets Flag (a component's Aborting) so the running codec or operation
 // stops at its next row; a second Ctrl-C ends the process at once.

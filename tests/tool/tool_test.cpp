@@ -221,6 +221,20 @@ TEST_F(ToolTest, ProcessChains) {
             0);
   ASSERT_TRUE(ReadImage(Dir.File("neg.bmp"), Got));
   EXPECT_EQ(Got.ScanLine(3)[5], 255 - B.ScanLine(3)[5]);
+  // select limits the next operations to its rectangle (right and bottom edges excluded); all
+  // ends that.
+  ASSERT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("sel.bmp") +
+                     " select 2 3 10 9 negative all negative",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_TRUE(ReadImage(Dir.File("sel.bmp"), Got));
+  for (int32_t Y = 0; Y < 16; ++Y)
+    for (int32_t X = 0; X < 24; ++X) {
+      const bool Inside = X >= 2 && X < 10 && Y >= 3 && Y < 9;
+      const uint8_t V = B.ScanLine(Y)[3 * X];
+      ASSERT_EQ(Got.ScanLine(Y)[3 * X], Inside ? V : 255 - V) << X << "," << Y;
+    }
   // Geometry changes the size, and crop keeps the rectangle.
   ASSERT_EQ(Tool("process " + Dir.File("in.bmp") + " " + Dir.File("r.png") +
                      " resample 48 rotate 90 crop 2 3 12 8",

@@ -1,0 +1,109 @@
+// The viewer's main window: the all-in-one image control in the middle, the image's facts at
+// the side, menus for files, editing, zoom, the mouse tools and every processing operation, and
+// a status bar with the pointer's position and colour, the zoom, and the progress of long work.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "apps/quillo-view/forms.h"
+#include "apps/quillo/imagefiles.h"
+#include "apps/quillo/operations.h"
+#include "quillo/view/allinone.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+namespace quillo {
+class TQtControlWidget;
+}
+
+namespace quillo::view {
+
+class TViewerWindow : public QMainWindow {
+ public:
+  TViewerWindow();
+  ~TViewerWindow() override;
+
+  // Shows image Frame of the file (a GIF frame, a TIFF page); false, after telling the user why,
+  // when it cannot be read. The image shown before stays when the new one fails.
+  bool OpenFile(const QString& Path, int32_t Frame = 0);
+  // Writes the image to Path (format by extension, with the parameters as they stand).
+  bool SaveTo(const QString& Path);
+
+  TQuillo& View() { return *FView; }
+
+ protected:
+  void closeEvent(QCloseEvent* E) override;
+  void dragEnterEvent(QDragEnterEvent* E) override;
+  void dropEvent(QDropEvent* E) override;
+
+ private:
+  // An action that does nothing while long work runs (its progress pumps the event loop).
+  QAction* AddAction(QMenu* Menu, const QString& Text, const QKeySequence& Key,
+                     std::function<void()> Run);
+  void BuildMenus();
+  void BuildOperationMenus(QMenu* Image);
+  void BuildStatusBar();
+  void BuildFacts();
+
+  void OpenDialog();
+  void SaveAsDialog();
+  void Save();
+  void Print(bool PdfOnly);
+  void ShowFrame(int32_t Step);
+  // Asks whether to keep unsaved changes; false when the user cancels what was under way.
+  bool MayDiscard();
+
+  void RunOperation(const tool::TOp& Op);
+  void SetTool(TQLMouseInteract Mode);
+  void MagicWandSettings();
+
+  // Runs Work with the progress bar and its Cancel button shown; Abort is the flag Cancel sets
+  // (a codec's), or nullptr for work that is undone when cancelled. False when Work threw (the
+  // user is told) or was cancelled.
+  bool RunBusy(const QString& Label, bool* Abort, const std::function<void()>& Work);
+  TQLProgressEvent Progress(const std::string& Label);
+
+  void ImageChanged(bool Modified);
+  void UpdateFacts();
+  void UpdateTitle();
+  void UpdateActions();
+  void ShowPointer(int32_t X, int32_t Y);
+  void ShowZoom();
+  void Warn(const std::string& Text);
+
+  std::unique_ptr<TQuillo> FView;
+  TQtControlWidget* FHost = nullptr;
+  QTreeWidget* FFacts = nullptr;
+  QLabel *FPosition = nullptr, *FColour = nullptr, *FZoom = nullptr;
+  QProgressBar* FProgress = nullptr;
+  QPushButton* FCancel = nullptr;
+  QAction *FUndo = nullptr, *FSave = nullptr, *FNextFrame = nullptr, *FPrevFrame = nullptr;
+  QAction* FSmooth = nullptr;
+  QMenu* FViewMenu = nullptr;
+  QActionGroup* FTools = nullptr;
+  std::map<TQLMouseInteract, QAction*> FToolActions;
+
+  QString FFile;
+  tool::TSourceInfo FSource;
+  int32_t FFrame = 0;
+  bool FModified = false;
+  bool FBusy = false, FCancelled = false;
+  bool* FAbort = nullptr;
+  QElapsedTimer FPump;
+  std::vector<std::string> FWarnings;
+  // The values last used for each operation, offered again next time.
+  std::map<std::string, tool::TValues> FLastValues;
+  TPrintChoice FPrint;
+};
+
+}  // namespace quillo::view

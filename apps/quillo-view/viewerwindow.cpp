@@ -359,7 +359,7 @@ bool TViewerWindow::SaveTo(const QString& Path) {
   try {
     Type = tool::OutputType(Name, "");
   } catch (const tool::TUsageError& E) {
-    QMessageBox::warning(this, "Save", Q(E.Message));
+    Tell("Save", Q(E.Message));
     return false;
   }
   // What the file will not hold is said before it is written, while the user can still choose
@@ -374,9 +374,7 @@ bool TViewerWindow::SaveTo(const QString& Path) {
   if (!FWarnings.empty()) {
     QString Text = "This file will not keep everything:\n";
     for (const std::string& W : FWarnings) Text += "\n" + Q(W);
-    if (QMessageBox::question(this, "Save", Text + "\n\nSave anyway?",
-                              QMessageBox::Save | QMessageBox::Cancel) != QMessageBox::Save)
-      return false;
+    if (!Ask("Save", Text + "\n\nSave anyway?")) return false;
   }
   IO.Aborting = false;
   if (!RunBusy("Writing " + QFileInfo(Path).fileName(), &IO.Aborting,
@@ -448,13 +446,13 @@ void TViewerWindow::SaveAsDialog() {
   try {
     Type = tool::OutputType(Path.toStdString(), "");
   } catch (const tool::TUsageError& E) {
-    QMessageBox::warning(this, "Save Image As", Q(E.Message));
+    Tell("Save Image As", Q(E.Message));
     return;
   }
   if (FSource.Images > 1 && QFileInfo(Path) == QFileInfo(FFile)) {
-    QMessageBox::warning(this, "Save Image As",
-                         "This file holds several images; writing one image over it would lose "
-                         "the others. Choose another name.");
+    Tell("Save Image As",
+         "This file holds several images; writing one image over it would lose "
+         "the others. Choose another name.");
     return;
   }
   if (!AskSaveParams(this, Type, FView->IOParams())) return;
@@ -479,7 +477,7 @@ void TViewerWindow::Print(bool PdfOnly) {
   FPrint = C;
   TPrinter& P = Printer();
   if (!P.SelectPrinter(C.Printer)) {
-    QMessageBox::warning(this, "Print", "There is no printer named " + Q(C.Printer) + ".");
+    Tell("Print", "There is no printer named " + Q(C.Printer) + ".");
     return;
   }
   if (C.Printer == "PDF") P.SetOutputFile(C.PdfFile);
@@ -548,7 +546,7 @@ void TViewerWindow::RunOperation(const tool::TOp& Op) {
   try {
     tool::FillDefaults(Op, V);
   } catch (const tool::TUsageError& E) {
-    QMessageBox::warning(this, Q(Op.Name), Q(E.Message));
+    Tell(Q(Op.Name), Q(E.Message));
     return;
   }
   FLastValues[Op.Name] = V;
@@ -635,10 +633,23 @@ bool TViewerWindow::RunBusy(const QString& Label, bool* Abort, const std::functi
   FAbort = nullptr;
   if (!Error.isEmpty()) {
     if (FCancelled) Error = Label + ": cancelled";
-    QMessageBox::warning(this, "quillo-view", Error);
+    Tell("quillo-view", Error);
     return false;
   }
   return !FCancelled;
+}
+
+void TViewerWindow::Tell(const QString& Title, const QString& Text) {
+  if (OnTell)
+    OnTell(Text);
+  else
+    QMessageBox::warning(this, Title, Text);
+}
+
+bool TViewerWindow::Ask(const QString& Title, const QString& Text) {
+  if (OnAsk) return OnAsk(Text);
+  return QMessageBox::question(this, Title, Text, QMessageBox::Save | QMessageBox::Cancel) ==
+         QMessageBox::Save;
 }
 
 void TViewerWindow::Warn(const std::string& Text) {

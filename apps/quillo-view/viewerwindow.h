@@ -40,6 +40,15 @@ class TViewerWindow : public QMainWindow {
   bool SaveTo(const QString& Path);
 
   TQuillo& View() { return *FView; }
+  // Runs the operation on the image (its selection, when there is one), asking for its numbers
+  // first when it has any.
+  void RunOperation(const tool::TOp& Op);
+  bool Modified() const { return FModified; }
+
+  // Where messages and save-or-cancel questions go instead of message boxes (a program driving
+  // the window, or a test).
+  std::function<void(const QString& Text)> OnTell;
+  std::function<bool(const QString& Text)> OnAsk;
 
  protected:
   void closeEvent(QCloseEvent* E) override;
@@ -63,7 +72,6 @@ class TViewerWindow : public QMainWindow {
   // Asks whether to keep unsaved changes; false when the user cancels what was under way.
   bool MayDiscard();
 
-  void RunOperation(const tool::TOp& Op);
   void SetTool(TQLMouseInteract Mode);
   void MagicWandSettings();
 
@@ -80,6 +88,8 @@ class TViewerWindow : public QMainWindow {
   void ShowPointer(int32_t X, int32_t Y);
   void ShowZoom();
   void Warn(const std::string& Text);
+  void Tell(const QString& Title, const QString& Text);
+  bool Ask(const QString& Title, const QString& Text);
 
   std::unique_ptr<TQuillo> FView;
   TQtControlWidget* FHost = nullptr;

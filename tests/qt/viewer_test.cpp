@@ -1,0 +1,113 @@
+// The viewer's window on Qt's offscreen screen: what it opens, what a failed open leaves, an
+// operation inside a selection with its undo, and a save that would lose something.
+#ifdef QUILLO_TEST_VIEWER
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <filesystem>
+
+#include "apps/quillo-view/viewerwindow.h"
+#include "quillo/io/quilloio.h"
+#include "tests/support/testutil.h"
+
+using namespace quillo;
+using namespace quillo::test;
+
+namespace {
+
+void Save(TBitmap& B, const std::string& Path) {
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&B);
+  IO.SaveToFile(Path);
+  ASSERT_FALSE(IO.Aborting);
+}
+
+TBitmap Load(const std::string& Path) {
+  TBitmap B;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&B);
+  IO.LoadFromFile(Path);
+  return B;
+}
+
+struct Viewer : ::testing::Test {
+  TempDir Dir;
+  view::TViewerWindow W;
+  std::vector<std::string> Told;
+  Viewer() {
+    W.OnTell = [this](const QString& T) { Told.push_back(T.toStdString()); };
+    W.resize(640, 480);
+    W.show();
+    QApplication::processEvents();
+  }
+};
+
+TEST_F(Viewer, OpensAndKeepsTheImageWhenAnOpenFails) {
+  TBitmap B = RandomBitmap24(64, 40, 3);
+  Save(B, Dir.File("a.png"));
+  ASSERT_TRUE(W.OpenFile(QString::fromStdString(Dir.File("a.png"))));
+  EXPECT_TRUE(SamePixels(W.View().Bitmap(), B));
+  EXPECT_FALSE(W.Modified());
+  EXPECT_TRUE(W.windowTitle().startsWith("a.png"));
+  // A damaged file and a missing one: the user is told, the image shown stays.
+  WriteFileBytes(Dir.File("bad.png"), {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0});
+  EXPECT_FALSE(W.OpenFile(QString::fromStdString(Dir.File("bad.png"))));
+  EXPECT_FALSE(W.OpenFile(QString::fromStdString(Dir.File("none.png"))));
+  ASSERT_EQ(Told.size(), 2u);
+  EXPECT_NE(Told[0].find("bad.png"), std::string::npos) << Told[0];
+  EXPECT_TRUE(SamePixels(W.View().Bitmap(), B));
+  EXPECT_TRUE(W.windowTitle().startsWith("a.png"));
+}
+
+TEST_F(Viewer, AnOperationChangesOnlyTheSelectionAndIsUndone) {
+  TBitmap B = RandomBitmap24(50, 30, 5);
+  Save(B, Dir.File("b.bmp"));
+  ASSERT_TRUE(W.OpenFile(QString::fromStdString(Dir.File("b.bmp"))));
+  W.View().SetSelectionBase(qlsbBitmap);
+  W.View().Select(10, 5, 20, 15, qlspReplace);
+  W.RunOperation(*tool::FindOp("negative"));
+  EXPECT_TRUE(W.Modified());
+  const TBitmap& Got = W.View().Bitmap();
+  for (int32_t Y = 0; Y < 30; ++Y)
+    for (int32_t X = 0; X < 50; ++X) {
+      const bool Inside = X >= 10 && X < 20 && Y >= 5 && Y < 15;
+      const uint8_t V = B.ScanLine(Y)[3 * X];
+      ASSERT_EQ(Got.ScanLine(Y)[3 * X], Inside ? 255 - V : V) << X << "," << Y;
+    }
+  W.View().Undo();
+  EXPECT_TRUE(SamePixels(W.View().Bitmap(), B));
+}
+
+TEST_F(Viewer, SavingAsksBeforeLosingAndWritesWhatIsShown) {
+  // A 16-bit grey PNG written as JPEG loses its depth: the user is asked first.
+  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick is not installed";
+  ASSERT_EQ(RunCommand("convert -size 32x24 gradient:black-white -depth 16 PNG48:" +
+                       Dir.File("deep.png")),
+            0);
+  ASSERT_TRUE(W.OpenFile(QString::fromStdString(Dir.File("deep.png"))));
+  std::vector<std::string> Asked;
+  bool Answer = false;
+  W.OnAsk = [&](const QString& T) {
+    Asked.push_back(T.toStdString());
+    return Answer;
+  };
+  const QString Out = QString::fromStdString(Dir.File("out.png"));
+  EXPECT_FALSE(W.SaveTo(Out));
+  ASSERT_EQ(Asked.size(), 1u);
+  EXPECT_NE(Asked[0].find("16-bit"), std::string::npos) << Asked[0];
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("out.png")));
+  Answer = true;
+  ASSERT_TRUE(W.SaveTo(Out));
+  EXPECT_TRUE(SamePixels(Load(Dir.File("out.png")), W.View().Bitmap()));
+  EXPECT_TRUE(W.windowTitle().startsWith("out.png"));
+  // What was written keeps nothing more to lose: a second save asks nothing.
+  Asked.clear();
+  ASSERT_TRUE(W.SaveTo(Out));
+  EXPECT_TRUE(Asked.empty());
+  // A name no writer takes is refused with a message.
+  EXPECT_FALSE(W.SaveTo(QString::fromStdString(Dir.File("out.xyz"))));
+  EXPECT_FALSE(Told.empty());
+}
+
+}  // namespace
+#endif

@@ -68,3 +68,4 @@
 
 #include "quillo/view/quilloview.h"
 #include "quillo/view/allinone.h"
+#include "quillo/vect/vect.h"

@@ -7,7 +7,7 @@ build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             fonts-dejavu-core libcairo2-dev)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
-           libjpeg-turbo-progs libpng-tools python3 poppler-utils man-db groff-base
+           libjpeg-turbo-progs libpng-tools python3 python3-ezdxf poppler-utils man-db groff-base
            qt6-base-dev xvfb xdotool xclip)
 bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev)
 

@@ -1,0 +1,398 @@
+// Drawing the objects, their grips and the rubber shapes, and picking by distance.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "quillo/core/types.h"
+#include "quillo/vect/vect.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+int32_t Clamp32(double V) {
+  if (!(V == V)) return 0;
+  return static_cast<int32_t>(std::clamp(V, -2147483647.0, 2147483647.0));
+}
+
+double SegmentDistance(double PX, double PY, double AX, double AY, double BX, double BY) {
+  const double DX = BX - AX, DY = BY - AY, L2 = DX * DX + DY * DY;
+  double T = L2 > 0 ? ((PX - AX) * DX + (PY - AY) * DY) / L2 : 0;
+  T = std::clamp(T, 0.0, 1.0);
+  const double X = AX + T * DX - PX, Y = AY + T * DY - PY;
+  return std::sqrt(X * X + Y * Y);
+}
+
+bool Intersects(const TRect& A, const TRect& B) {
+  return A.Left <= B.Right && B.Left <= A.Right && A.Top <= B.Bottom && B.Top <= A.Bottom;
+}
+
+}  // namespace
+
+int32_t TQuilloVect::SX(int32_t X) const {
+  return XBmp2Scr(X);
+}
+
+int32_t TQuilloVect::SY(int32_t Y) const {
+  return YBmp2Scr(Y);
+}
+
+double TQuilloVect::ScreenToBitmap() const {
+  return 100.0 / GetZoom();
+}
+
+TRect TQuilloVect::ScreenRect(const TQLVObject& O) const {
+  const int32_t A = SX(O.X1), B = SX(O.X2), C = SY(O.Y1), D = SY(O.Y2);
+  return TRect{std::min(A, B), std::min(C, D), std::max(A, B), std::max(C, D)};
+}
+
+bool TQuilloVect::MeetsVisibleArea(const TQLVObject& O) const {
+  const TRect Visible{GetOffsetX(), GetOffsetY(), GetOffsetX() + GetDrawWidth(),
+                      GetOffsetY() + GetDrawHeight()};
+  // Wide pens and arrow heads reach a little beyond the rectangle.
+  TRect R = ScreenRect(O);
+  const int32_t Margin = static_cast<int32_t>(std::min<int64_t>(
+      100000, std::max<int64_t>({O.PenWidth, O.ShapeWidth, O.ShapeHeight}) * GetZoom() / 100 + 2));
+  R.Left -= Margin, R.Top -= Margin, R.Right += Margin, R.Bottom += Margin;
+  return Intersects(R, Visible);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+void TQuilloVect::PaintTo(TCanvas& C) {
+  TQuilloView::PaintTo(C);
+  if (FAllHidden || Bitmap().Empty()) return;
+  C.ClearClipRegion();
+  DrawObjects(C, true);
+  DrawGrips(C);
+}
+
+void TQuilloVect::Paint() {
+  TQuilloView::Paint();
+  if (FRubberShown) DrawRubber(Canvas());
+}
+
+void TQuilloVect::DrawObjects(TCanvas& C, bool Screen) {
+  if (FAllHidden) return;
+  for (int32_t h : FZ) {
+    const TQLVObject& O = Obj(h);
+    if (!(O.Style & qlvsVisible)) continue;
+    if (Screen && !MeetsVisibleArea(O)) continue;
+    DrawObject(C, O, Screen);
+  }
+  C.Pen().SetMode(pmCopy);
+}
+
+void TQuilloVect::DrawObject(TCanvas& C, const TQLVObject& O, bool Screen) {
+  const double Z = Screen ? GetZoom() / 100 : 1;
+  auto MX = [&](int32_t X) { return Screen ? SX(X) : X; };
+  auto MY = [&](int32_t Y) { return Screen ? SY(Y) : Y; };
+  const int32_t X1 = MX(O.X1), Y1 = MY(O.Y1), X2 = MX(O.X2), Y2 = MY(O.Y2);
+  C.Pen().SetMode(pmCopy);
+  C.Pen().SetColor(O.PenColor);
+  C.Pen().SetStyle(static_cast<TPenStyle>(std::min<uint8_t>(O.PenStyle, psInsideFrame)));
+  C.Pen().SetWidth(FZoomObjectsWidth ? std::max(1, Clamp32(O.PenWidth * Z)) : O.PenWidth);
+  C.Brush().SetColor(O.BrushColor);
+  C.Brush().SetStyle(O.BrushStyle == 1 ? bsClear : bsSolid);
+  const TRect R{std::min(X1, X2), std::min(Y1, Y2), std::max(X1, X2) + 1, std::max(Y1, Y2) + 1};
+  switch (O.Kind) {
+    case qlkLINE:
+      DrawLine(C, O, X1, Y1, X2, Y2, Z);
+      break;
+    case qlkBOX:
+      C.Rectangle(R);
+      break;
+    case qlkELLIPSE:
+      C.Ellipse(R);
+      break;
+    case qlkARC: {
+      const double RX = (X2 - X1) / 2.0, RY = (Y2 - Y1) / 2.0;
+      C.Arc(R.Left, R.Top, R.Right, R.Bottom, X1 + Clamp32(RX + RX * std::cos(O.BeginAngle)),
+            Y1 + Clamp32(RY + RY * std::sin(O.BeginAngle)),
+            X1 + Clamp32(RX + RX * std::cos(O.EndAngle)),
+            Y1 + Clamp32(RY + RY * std::sin(O.EndAngle)));
+      break;
+    }
+    case qlkBITMAP: {
+      const TBitmap* B = BitmapTableEntry(O.BitmapIndex);
+      if (!B || B->Empty()) {
+        C.Brush().SetStyle(bsClear);
+        C.Rectangle(R);
+        C.MoveTo(R.Left, R.Top);
+        C.LineTo(R.Right - 1, R.Bottom - 1);
+        C.MoveTo(R.Right - 1, R.Top);
+        C.LineTo(R.Left, R.Bottom - 1);
+      } else if (FBitmapFilter != rfNone && !FButtonDown && R.Right - R.Left > 0 &&
+                 R.Bottom - R.Top > 0 &&
+                 int64_t(R.Right - R.Left) * (R.Bottom - R.Top) <= int64_t(1) << 26) {
+        TBitmap Src;
+        Src.Assign(*B);
+        if (Src.GetPixelFormat() != pf24bit) Src.SetPixelFormat(pf24bit);
+        TBitmap Sized(R.Right - R.Left, R.Bottom - R.Top, pf24bit);
+        _Resample(Src, Sized, FBitmapFilter, nullptr, nullptr);
+        C.Draw(R.Left, R.Top, Sized);
+      } else {
+        C.StretchDraw(R, *B);
+      }
+      break;
+    }
+    case qlkTEXT:
+      DrawText(C, O, R, Z, Screen);
+      break;
+    case qlkRULER:
+      DrawRuler(C, O, X1, Y1, X2, Y2, Screen);
+      break;
+    default:
+      break;
+  }
+}
+
+void TQuilloVect::DrawLine(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t Y1, int32_t X2,
+                           int32_t Y2, double Z) {
+  C.MoveTo(X1, Y1);
+  C.LineTo(X2, Y2);
+  const double W = Clamp32(O.ShapeWidth * Z), H = Clamp32(O.ShapeHeight * Z);
+  const double DX = X2 - X1, DY = Y2 - Y1, L = std::sqrt(DX * DX + DY * DY);
+  if (L == 0) return;
+  // Unit vectors along the line (from the end towards the inside) and across it.
+  auto Head = [&](TQLShape S, double EX, double EY, double UX, double UY) {
+    if (S == qlsNONE) return;
+    const double NX = -UY, NY = UX;
+    double TipX, TipY, BX, BY;
+    if (S == qlsOUTARROW) {
+      TipX = EX, TipY = EY;
+      BX = EX + UX * H, BY = EY + UY * H;
+    } else {
+      BX = EX, BY = EY;
+      TipX = EX + UX * H, TipY = EY + UY * H;
+    }
+    const TPoint P[3] = {TPoint{Clamp32(TipX), Clamp32(TipY)},
+                         TPoint{Clamp32(BX + NX * W / 2), Clamp32(BY + NY * W / 2)},
+                         TPoint{Clamp32(BX - NX * W / 2), Clamp32(BY - NY * W / 2)}};
+    const TBrushStyle Bs = C.Brush().GetStyle();
+    const TColor Bc = C.Brush().GetColor();
+    C.Brush().SetStyle(bsSolid);
+    C.Brush().SetColor(O.PenColor);
+    C.Polygon(P, 3);
+    C.Brush().SetStyle(Bs);
+    C.Brush().SetColor(Bc);
+  };
+  Head(O.BeginShape, X1, Y1, DX / L, DY / L);
+  Head(O.EndShape, X2, Y2, -DX / L, -DY / L);
+}
+
+void TQuilloVect::DrawText(TCanvas& C, const TQLVObject& O, const TRect& R, double Z, bool Screen) {
+  const int32_t Handle = FEditing;
+  if (Screen && Handle >= 0 && &Obj(Handle) == &O) {
+    C.Brush().SetStyle(bsClear);
+    C.Rectangle(TRect{R.Left - 1, R.Top - 1, R.Right + 1, R.Bottom + 1});
+    return;
+  }
+  C.Rectangle(R);
+  if (O.Text.empty()) return;
+  const double Height = O.Font.Height != 0 ? Clamp32(O.Font.Height * Z) : (R.Bottom - R.Top - 1);
+  if (Height == 0) return;
+  TFont F = MakeFont(O.Font, Height);
+  F.SetColor(O.PenColor);
+  C.Font() = F;
+  const double Theta = O.Font.Escapement / 10.0 * kPi / 180;
+  const double W = C.TextWidth(O.Text), H = C.TextHeight(O.Text);
+  const double OW = R.Right - R.Left - 1, OH = R.Bottom - R.Top - 1;
+  const int32_t VOff = Clamp32(OH - std::cos(Theta) * H + std::sin(Theta) * W) / 2;
+  int32_t HOff;
+  switch (O.TextAlign) {
+    case 1:
+      HOff = Clamp32(OW - std::cos(Theta) * W);
+      break;
+    case 2:
+      HOff = Clamp32(OW - W * std::cos(Theta) - std::sin(Theta) * H) / 2;
+      break;
+    default:
+      HOff = std::abs(Clamp32(std::sin(Theta) * H));
+      break;
+  }
+  C.SetBkMode(bkTransparent);
+  C.IntersectClipRect(R);
+  C.TextOut(R.Left + HOff, R.Top + VOff, O.Text);
+  C.ClearClipRegion();
+}
+
+void TQuilloVect::DrawRuler(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t Y1, int32_t X2,
+                            int32_t Y2, bool Screen) {
+  const double F = Screen ? ScreenToBitmap() : 1;
+  TFont Font;
+  Font.SetName("Arial");
+  Font.SetSize(10);
+  Font.SetColor(O.PenColor);
+  Font.SetQuality(fqAntialiased);
+  C.Brush().SetStyle(bsClear);
+  C.SetBkMode(bkTransparent);
+  C.MoveTo(X1, Y1);
+  C.LineTo(X2, Y2);
+  const double DX = X2 - X1, DY = Y2 - Y1, L = std::sqrt(DX * DX + DY * DY);
+  if (L == 0) return;
+  const double UX = DX / L, UY = DY / L, NX = -UY, NY = UX;
+  // The ruler's own unit, through the layer's scale.
+  double CX = FCoefX, CY = FCoefY;
+  if (O.RulerUnit != FMUnit) {
+    TQuilloVect* Self = this;
+    const TQLUnits Keep = FMUnit;
+    Self->FMUnit = O.RulerUnit;
+    Self->RecalcCoef();
+    CX = FCoefX, CY = FCoefY;
+    Self->FMUnit = Keep;
+    Self->RecalcCoef();
+  }
+  const char* Unit = strunits[std::min<int32_t>(O.RulerUnit, 7)];
+  if (O.RulerType == qlrtRULER) {
+    C.Font() = Font;
+    // Screen pixels per tenth of a unit along the line.
+    const double PerX = CX * F * 10, PerY = CY * F * 10;
+    const double Step = std::sqrt(UX * UX / (PerX * PerX) + UY * UY / (PerY * PerY));
+    if (!(Step > 0.5)) return;  // ticks closer than half a pixel are not drawn
+    const int64_t Count = static_cast<int64_t>(L / Step);
+    if (Count > 100000) return;
+    for (int64_t K = 0; K <= Count; ++K) {
+      const double PX = X1 + UX * Step * K, PY = Y1 + UY * Step * K;
+      const int32_t Len = K % 10 == 0 ? 12 : K % 5 == 0 ? 8 : 6;
+      C.MoveTo(Clamp32(PX), Clamp32(PY));
+      C.LineTo(Clamp32(PX + NX * Len), Clamp32(PY + NY * Len));
+      if (K % 10 == 0) {
+        const std::string T = std::to_string(K / 10);
+        const int32_t TH = C.TextHeight(T);
+        C.TextOut(Clamp32(PX + NX * 2 * TH - C.TextWidth(T) / 2.0),
+                  Clamp32(PY + NY * 2 * TH - TH / 2.0), T);
+      }
+    }
+    return;
+  }
+  // End bars, then the measure along the line.
+  for (const auto& [PX, PY] :
+       {std::pair<double, double>{double(X1), double(Y1)}, {double(X2), double(Y2)}}) {
+    C.MoveTo(Clamp32(PX - NX * 4.5), Clamp32(PY - NY * 4.5));
+    C.LineTo(Clamp32(PX + NX * 4.5), Clamp32(PY + NY * 4.5));
+  }
+  const double V =
+      std::sqrt(std::pow(std::fabs(DX) * CX * F, 2) + std::pow(std::fabs(DY) * CY * F, 2));
+  std::string Label = FormatMeasure(V) + " " + Unit;
+  double Angle = std::atan2(-DY, DX);
+  Font.SetOrientation(Clamp32(Angle * 1800 / kPi));
+  C.Font() = Font;
+  if (O.RulerType == qlrtQUOTEBEGIN) Label = " " + Label;
+  if (O.RulerType == qlrtQUOTEEND) Label += " ";
+  const double TW = C.TextWidth(Label), TH = C.TextHeight(Label);
+  double S = 0;
+  if (O.RulerType == qlrtQUOTECENTER) S = (L - TW) / 2;
+  if (O.RulerType == qlrtQUOTEEND) S = L - TW;
+  // The text sits above the line: its top-left is one text height across from the base.
+  const double PX = X1 + UX * S - NX * TH, PY = Y1 + UY * S - NY * TH;
+  C.TextOut(Clamp32(PX), Clamp32(PY), Label);
+}
+
+std::vector<std::pair<int32_t, TPoint>> TQuilloVect::Grips(int32_t h) const {
+  const TQLVObject& O = Obj(h);
+  std::vector<std::pair<int32_t, TPoint>> G = {{1, TPoint{SX(O.X1), SY(O.Y1)}},
+                                               {2, TPoint{SX(O.X2), SY(O.Y2)}}};
+  const TRect R = ScreenRect(O);
+  G.push_back({3, TPoint{(R.Left + R.Right) / 2, (R.Top + R.Bottom) / 2}});
+  if (O.Kind != qlkLINE && O.Kind != qlkRULER) {
+    G.push_back({4, TPoint{SX(O.X2), SY(O.Y1)}});
+    G.push_back({5, TPoint{SX(O.X1), SY(O.Y2)}});
+  }
+  return G;
+}
+
+void TQuilloVect::DrawGrips(TCanvas& C) {
+  C.Pen().SetMode(pmNot);
+  C.Pen().SetWidth(1);
+  C.Pen().SetStyle(psSolid);
+  C.Brush().SetStyle(bsClear);
+  for (int32_t h : FSelObjs) {
+    if (!MeetsVisibleArea(Obj(h))) continue;
+    for (const auto& [Code, P] : Grips(h)) {
+      if (Code == 3) {
+        const TPoint D[4] = {TPoint{P.X, P.Y - 4}, TPoint{P.X + 4, P.Y}, TPoint{P.X, P.Y + 4},
+                             TPoint{P.X - 4, P.Y}};
+        C.Polygon(D, 4);
+      } else {
+        C.Rectangle(P.X - 4, P.Y - 4, P.X + 5, P.Y + 5);
+      }
+    }
+  }
+  C.Pen().SetMode(pmCopy);
+}
+
+int32_t TQuilloVect::GripAt(int32_t X, int32_t Y) const {
+  for (int32_t h : FSelObjs) {
+    if (!MeetsVisibleArea(Obj(h))) continue;
+    const auto G = Grips(h);
+    for (int32_t Code = 1; Code <= 5; ++Code)
+      for (const auto& [C, P] : G)
+        if (C == Code && std::abs(P.X - X) <= 4 && std::abs(P.Y - Y) <= 4) return Code;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Picking
+
+double TQuilloVect::ObjectDistance(int32_t h, double X, double Y) const {
+  const TQLVObject& O = Obj(h);
+  constexpr double kFar = 2147483647.0;
+  switch (O.Kind) {
+    case qlkLINE:
+    case qlkRULER:
+      return SegmentDistance(X, Y, O.X1, O.Y1, O.X2, O.Y2);
+    case qlkELLIPSE:
+    case qlkARC: {
+      const int32_t A = (O.X2 - O.X1) / 2, B = (O.Y2 - O.Y1) / 2;
+      const double CX = O.X1 + A, CY = O.Y1 + B;
+      const int64_t N = static_cast<int64_t>(std::min(A, B) * 2 * kPi) / 8;
+      if (N <= 1) return kFar;
+      double Best = kFar;
+      double PX = A, PY = 0;
+      for (int64_t K = 1; K < std::min<int64_t>(N, 1 << 20); ++K) {
+        const double QX = std::trunc(std::cos(2 * kPi * K / N) * A);
+        const double QY = std::trunc(std::sin(2 * kPi * K / N) * B);
+        Best = std::min(Best, SegmentDistance(X, Y, CX + PX, CY + PY, CX + QX, CY + QY));
+        PX = QX, PY = QY;
+      }
+      return Best;
+    }
+    case qlkBOX:
+    case qlkBITMAP:
+    case qlkTEXT: {
+      const double L = std::min(O.X1, O.X2), T = std::min(O.Y1, O.Y2);
+      const double R = std::max(O.X1, O.X2), B = std::max(O.Y1, O.Y2);
+      const bool Filled = O.Kind != qlkBOX || O.BrushStyle != 1;
+      if (Filled && X >= L && X <= R && Y >= T && Y <= B) return 0;
+      return std::min({SegmentDistance(X, Y, L, T, R, T), SegmentDistance(X, Y, R, T, R, B),
+                       SegmentDistance(X, Y, R, B, L, B), SegmentDistance(X, Y, L, B, L, T)});
+    }
+    default:
+      return -1;
+  }
+}
+
+int32_t TQuilloVect::FindNearestObject(int32_t X, int32_t Y, double* Distance) const {
+  double Best = 2147483647.0;
+  int32_t Found = kNoObject;
+  for (auto I = FZ.rbegin(); I != FZ.rend(); ++I) {
+    const TQLVObject& O = Obj(*I);
+    if (!(O.Style & qlvsSelectable) || !MeetsVisibleArea(O)) continue;
+    const double D = ObjectDistance(*I, X, Y);
+    if (D < Best) {
+      Best = D;
+      Found = *I;
+    }
+  }
+  if (Found != kNoObject && FMaxPickDistance >= 0 && Best > FMaxPickDistance * ScreenToBitmap())
+    Found = kNoObject;
+  if (Distance) *Distance = Best;
+  return Found;
+}
+
+}  // namespace quillo

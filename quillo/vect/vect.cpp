@@ -134,25 +134,33 @@ void TQuilloVect::SetObjRect(int32_t h, const TRect& R) {
 
 void TQuilloVect::SetObjLeft(int32_t h, int32_t V) {
   TQLVObject& O = Obj(h);
-  O.X2 += V - O.X1;
+  O.X2 = QLVSat(int64_t(O.X2) + V - O.X1);
   O.X1 = V;
   Changed(h);
 }
 
 void TQuilloVect::SetObjTop(int32_t h, int32_t V) {
   TQLVObject& O = Obj(h);
-  O.Y2 += V - O.Y1;
+  O.Y2 = QLVSat(int64_t(O.Y2) + V - O.Y1);
   O.Y1 = V;
   Changed(h);
 }
 
+int32_t TQuilloVect::GetObjWidth(int32_t h) const {
+  return QLVSat(int64_t(Obj(h).X2) - Obj(h).X1 + 1);
+}
+
+int32_t TQuilloVect::GetObjHeight(int32_t h) const {
+  return QLVSat(int64_t(Obj(h).Y2) - Obj(h).Y1 + 1);
+}
+
 void TQuilloVect::SetObjWidth(int32_t h, int32_t V) {
-  Obj(h).X2 = Obj(h).X1 + V - 1;
+  Obj(h).X2 = QLVSat(int64_t(Obj(h).X1) + V - 1);
   Changed(h);
 }
 
 void TQuilloVect::SetObjHeight(int32_t h, int32_t V) {
-  Obj(h).Y2 = Obj(h).Y1 + V - 1;
+  Obj(h).Y2 = QLVSat(int64_t(Obj(h).Y1) + V - 1);
   Changed(h);
 }
 
@@ -383,8 +391,8 @@ TRect TQuilloVect::GetObjectsExtents() const {
   TRect R{0, 0, 0, 0};
   for (int32_t h : FZ) {
     const TQLVObject& O = Obj(h);
-    R.Right = std::max({R.Right, O.X1 + 1, O.X2 + 1});
-    R.Bottom = std::max({R.Bottom, O.Y1 + 1, O.Y2 + 1});
+    R.Right = std::max({R.Right, QLVSat(int64_t(O.X1) + 1), QLVSat(int64_t(O.X2) + 1)});
+    R.Bottom = std::max({R.Bottom, QLVSat(int64_t(O.Y1) + 1), QLVSat(int64_t(O.Y2) + 1)});
   }
   return R;
 }

@@ -122,9 +122,9 @@ class TQuilloVect : public TQuilloView {
   void SetObjLeft(int32_t h, int32_t V);
   int32_t GetObjTop(int32_t h) const { return Obj(h).Y1; }
   void SetObjTop(int32_t h, int32_t V);
-  int32_t GetObjWidth(int32_t h) const { return Obj(h).X2 - Obj(h).X1 + 1; }
+  int32_t GetObjWidth(int32_t h) const;
   void SetObjWidth(int32_t h, int32_t V);
-  int32_t GetObjHeight(int32_t h) const { return Obj(h).Y2 - Obj(h).Y1 + 1; }
+  int32_t GetObjHeight(int32_t h) const;
   void SetObjHeight(int32_t h, int32_t V);
   TColor GetObjPenColor(int32_t h) const { return Obj(h).PenColor; }
   void SetObjPenColor(int32_t h, TColor C);
@@ -369,6 +369,11 @@ class TQuilloVect : public TQuilloView {
   std::unique_ptr<TEdit> FEditor;
   std::unique_ptr<THintWindow> FHint;
 };
+
+// Coordinates are int32; sums that leave the range stop at its ends.
+inline int32_t QLVSat(int64_t V) {
+  return static_cast<int32_t>(V < INT32_MIN ? INT32_MIN : V > INT32_MAX ? INT32_MAX : V);
+}
 
 // Draws the layer's own default picture for bitmap objects (a small landscape) at Size.
 TBitmap QLVDefaultPicture(int32_t Size);

@@ -25,6 +25,42 @@ double SegmentDistance(double PX, double PY, double AX, double AY, double BX, do
   return std::sqrt(X * X + Y * Y);
 }
 
+// Screen coordinates are kept within this range, so that sums of a coordinate, a size and a
+// margin never overflow, and shapes far outside the window are cut, not rasterised.
+constexpr int32_t kLimit = 1 << 22;
+// Pens and fonts larger than any screen are drawn at these sizes.
+constexpr int32_t kMaxPen = 1 << 13;
+constexpr double kMaxFont = 1 << 13;
+
+int32_t Lim(int32_t V) {
+  return std::clamp(V, -kLimit, kLimit);
+}
+
+// Cuts the segment to the square of side 2 kLimit around the origin (Liang-Barsky), keeping its
+// slope; false when nothing of it lies inside.
+bool ClipSegment(double& X1, double& Y1, double& X2, double& Y2) {
+  double T0 = 0, T1 = 1;
+  const double DX = X2 - X1, DY = Y2 - Y1;
+  const double P[4] = {-DX, DX, -DY, DY};
+  const double Q[4] = {X1 + kLimit, kLimit - X1, Y1 + kLimit, kLimit - Y1};
+  for (int32_t I = 0; I < 4; ++I) {
+    if (P[I] == 0) {
+      if (Q[I] < 0) return false;
+      continue;
+    }
+    const double R = Q[I] / P[I];
+    if (P[I] < 0)
+      T0 = std::max(T0, R);
+    else
+      T1 = std::min(T1, R);
+    if (T0 > T1) return false;
+  }
+  const double NX1 = X1 + T0 * DX, NY1 = Y1 + T0 * DY;
+  X2 = X1 + T1 * DX, Y2 = Y1 + T1 * DY;
+  X1 = NX1, Y1 = NY1;
+  return true;
+}
+
 bool Intersects(const TRect& A, const TRect& B) {
   return A.Left <= B.Right && B.Left <= A.Right && A.Top <= B.Bottom && B.Top <= A.Bottom;
 }
@@ -32,11 +68,11 @@ bool Intersects(const TRect& A, const TRect& B) {
 }  // namespace
 
 int32_t TQuilloVect::SX(int32_t X) const {
-  return XBmp2Scr(X);
+  return Lim(XBmp2Scr(X));
 }
 
 int32_t TQuilloVect::SY(int32_t Y) const {
-  return YBmp2Scr(Y);
+  return Lim(YBmp2Scr(Y));
 }
 
 double TQuilloVect::ScreenToBitmap() const {
@@ -53,8 +89,8 @@ bool TQuilloVect::MeetsVisibleArea(const TQLVObject& O) const {
                       GetOffsetY() + GetDrawHeight()};
   // Wide pens and arrow heads reach a little beyond the rectangle.
   TRect R = ScreenRect(O);
-  const int32_t Margin = static_cast<int32_t>(std::min<int64_t>(
-      100000, std::max<int64_t>({O.PenWidth, O.ShapeWidth, O.ShapeHeight}) * GetZoom() / 100 + 2));
+  const double Reach = std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight)});
+  const int32_t Margin = static_cast<int32_t>(std::clamp(Reach * GetZoom() / 100 + 2, 0.0, 1e5));
   R.Left -= Margin, R.Top -= Margin, R.Right += Margin, R.Bottom += Margin;
   return Intersects(R, Visible);
 }
@@ -88,13 +124,23 @@ void TQuilloVect::DrawObjects(TCanvas& C, bool Screen) {
 
 void TQuilloVect::DrawObject(TCanvas& C, const TQLVObject& O, bool Screen) {
   const double Z = Screen ? GetZoom() / 100 : 1;
-  auto MX = [&](int32_t X) { return Screen ? SX(X) : X; };
-  auto MY = [&](int32_t Y) { return Screen ? SY(Y) : Y; };
-  const int32_t X1 = MX(O.X1), Y1 = MY(O.Y1), X2 = MX(O.X2), Y2 = MY(O.Y2);
+  auto MX = [&](int32_t X) { return Screen ? SX(X) : Lim(X); };
+  auto MY = [&](int32_t Y) { return Screen ? SY(Y) : Lim(Y); };
+  int32_t X1 = MX(O.X1), Y1 = MY(O.Y1), X2 = MX(O.X2), Y2 = MY(O.Y2);
+  if (O.Kind == qlkLINE || O.Kind == qlkRULER) {
+    // A segment is cut where it leaves the coordinate range, not bent.
+    auto DX = [&](int32_t X) { return Screen ? static_cast<double>(XBmp2Scr(X)) : double(X); };
+    auto DY = [&](int32_t Y) { return Screen ? static_cast<double>(YBmp2Scr(Y)) : double(Y); };
+    double A = DX(O.X1), B = DY(O.Y1), C = DX(O.X2), D = DY(O.Y2);
+    if (!ClipSegment(A, B, C, D)) return;
+    X1 = Clamp32(A), Y1 = Clamp32(B), X2 = Clamp32(C), Y2 = Clamp32(D);
+  }
   C.Pen().SetMode(pmCopy);
   C.Pen().SetColor(O.PenColor);
   C.Pen().SetStyle(static_cast<TPenStyle>(std::min<uint8_t>(O.PenStyle, psInsideFrame)));
-  C.Pen().SetWidth(FZoomObjectsWidth ? std::max(1, Clamp32(O.PenWidth * Z)) : O.PenWidth);
+  // Pens wider than the largest window are drawn at that width.
+  C.Pen().SetWidth(
+      std::min(FZoomObjectsWidth ? std::max(1, Clamp32(O.PenWidth * Z)) : O.PenWidth, kMaxPen));
   C.Brush().SetColor(O.BrushColor);
   C.Brush().SetStyle(O.BrushStyle == 1 ? bsClear : bsSolid);
   const TRect R{std::min(X1, X2), std::min(Y1, Y2), std::max(X1, X2) + 1, std::max(Y1, Y2) + 1};
@@ -110,6 +156,7 @@ void TQuilloVect::DrawObject(TCanvas& C, const TQLVObject& O, bool Screen) {
       break;
     case qlkARC: {
       const double RX = (X2 - X1) / 2.0, RY = (Y2 - Y1) / 2.0;
+      // Both ends lie within the clamped rectangle, so the sums stay in range.
       C.Arc(R.Left, R.Top, R.Right, R.Bottom, X1 + Clamp32(RX + RX * std::cos(O.BeginAngle)),
             Y1 + Clamp32(RY + RY * std::sin(O.BeginAngle)),
             X1 + Clamp32(RX + RX * std::cos(O.EndAngle)),
@@ -154,7 +201,8 @@ void TQuilloVect::DrawLine(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t 
                            int32_t Y2, double Z) {
   C.MoveTo(X1, Y1);
   C.LineTo(X2, Y2);
-  const double W = Clamp32(O.ShapeWidth * Z), H = Clamp32(O.ShapeHeight * Z);
+  const double W = std::clamp(std::trunc(O.ShapeWidth * Z), -double(kLimit), double(kLimit));
+  const double H = std::clamp(std::trunc(O.ShapeHeight * Z), -double(kLimit), double(kLimit));
   const double DX = X2 - X1, DY = Y2 - Y1, L = std::sqrt(DX * DX + DY * DY);
   if (L == 0) return;
   // Unit vectors along the line (from the end towards the inside) and across it.
@@ -169,9 +217,9 @@ void TQuilloVect::DrawLine(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t 
       BX = EX, BY = EY;
       TipX = EX + UX * H, TipY = EY + UY * H;
     }
-    const TPoint P[3] = {TPoint{Clamp32(TipX), Clamp32(TipY)},
-                         TPoint{Clamp32(BX + NX * W / 2), Clamp32(BY + NY * W / 2)},
-                         TPoint{Clamp32(BX - NX * W / 2), Clamp32(BY - NY * W / 2)}};
+    auto L = [](double V) { return Lim(Clamp32(V)); };
+    const TPoint P[3] = {TPoint{L(TipX), L(TipY)}, TPoint{L(BX + NX * W / 2), L(BY + NY * W / 2)},
+                         TPoint{L(BX - NX * W / 2), L(BY - NY * W / 2)}};
     const TBrushStyle Bs = C.Brush().GetStyle();
     const TColor Bc = C.Brush().GetColor();
     C.Brush().SetStyle(bsSolid);
@@ -193,7 +241,9 @@ void TQuilloVect::DrawText(TCanvas& C, const TQLVObject& O, const TRect& R, doub
   }
   C.Rectangle(R);
   if (O.Text.empty()) return;
-  const double Height = O.Font.Height != 0 ? Clamp32(O.Font.Height * Z) : (R.Bottom - R.Top - 1);
+  const double Height =
+      std::clamp(O.Font.Height != 0 ? std::trunc(O.Font.Height * Z) : double(R.Bottom - R.Top - 1),
+                 -kMaxFont, kMaxFont);
   if (Height == 0) return;
   TFont F = MakeFont(O.Font, Height);
   F.SetColor(O.PenColor);
@@ -348,13 +398,16 @@ double TQuilloVect::ObjectDistance(int32_t h, double X, double Y) const {
       return SegmentDistance(X, Y, O.X1, O.Y1, O.X2, O.Y2);
     case qlkELLIPSE:
     case qlkARC: {
-      const int32_t A = (O.X2 - O.X1) / 2, B = (O.Y2 - O.Y1) / 2;
-      const double CX = O.X1 + A, CY = O.Y1 + B;
-      const int64_t N = static_cast<int64_t>(std::min(A, B) * 2 * kPi) / 8;
+      const int64_t A = (int64_t(O.X2) - O.X1) / 2, B = (int64_t(O.Y2) - O.Y1) / 2;
+      const double CX = double(O.X1) + A, CY = double(O.Y1) + B;
+      // Ellipses beyond some 80000 pixels get a polygon of 65536 vertices, finer than a pixel
+      // could show but bounded.
+      const int64_t N =
+          std::min<int64_t>(static_cast<int64_t>(std::min(A, B) * 2 * kPi) / 8, 1 << 16);
       if (N <= 1) return kFar;
       double Best = kFar;
-      double PX = A, PY = 0;
-      for (int64_t K = 1; K < std::min<int64_t>(N, 1 << 20); ++K) {
+      double PX = static_cast<double>(A), PY = 0;
+      for (int64_t K = 1; K < N; ++K) {
         const double QX = std::trunc(std::cos(2 * kPi * K / N) * A);
         const double QY = std::trunc(std::sin(2 * kPi * K / N) * B);
         Best = std::min(Best, SegmentDistance(X, Y, CX + PX, CY + PY, CX + QX, CY + QY));

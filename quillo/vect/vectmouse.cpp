@@ -202,24 +202,25 @@ void TQuilloVect::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
     const int32_t DX = static_cast<int32_t>(std::lround((X - FLastX) * F));
     const int32_t DY = static_cast<int32_t>(std::lround((Y - FLastY) * F));
     FLastX = X, FLastY = Y;
+    auto Shift = [](int32_t& C, int32_t D) { C = QLVSat(int64_t(C) + D); };
     for (int32_t h : FSelObjs) {
       TQLVObject& O = Obj(h);
       const bool Size = O.Style & qlvsSizeable, Move = O.Style & qlvsMoveable;
       switch (FGrip) {
         case 1:
-          if (Size) O.X1 += DX, O.Y1 += DY;
+          if (Size) Shift(O.X1, DX), Shift(O.Y1, DY);
           break;
         case 2:
-          if (Size) O.X2 += DX, O.Y2 += DY;
+          if (Size) Shift(O.X2, DX), Shift(O.Y2, DY);
           break;
         case 4:
-          if (Size) O.X2 += DX, O.Y1 += DY;
+          if (Size) Shift(O.X2, DX), Shift(O.Y1, DY);
           break;
         case 5:
-          if (Size) O.X1 += DX, O.Y2 += DY;
+          if (Size) Shift(O.X1, DX), Shift(O.Y2, DY);
           break;
         default:
-          if (Move) O.X1 += DX, O.Y1 += DY, O.X2 += DX, O.Y2 += DY;
+          if (Move) Shift(O.X1, DX), Shift(O.Y1, DY), Shift(O.X2, DX), Shift(O.Y2, DY);
           break;
       }
     }
@@ -258,9 +259,9 @@ void TQuilloVect::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int
       TQLVObject& T = FTemplate;
       T.Kind = FPlacing;
       if (!FMoved) {
-        const int32_t W = T.X2 - T.X1, H = T.Y2 - T.Y1;
+        const int64_t W = int64_t(T.X2) - T.X1, H = int64_t(T.Y2) - T.Y1;
         T.X1 = XScr2Bmp(FDownX), T.Y1 = YScr2Bmp(FDownY);
-        T.X2 = T.X1 + W, T.Y2 = T.Y1 + H;
+        T.X2 = QLVSat(T.X1 + W), T.Y2 = QLVSat(T.Y1 + H);
       } else {
         T.X1 = XScr2Bmp(FDownX), T.Y1 = YScr2Bmp(FDownY);
         T.X2 = XScr2Bmp(FLastX), T.Y2 = YScr2Bmp(FLastY);
@@ -348,8 +349,9 @@ void TQuilloVect::PlaceEditor() {
   const TQLVObject& O = Obj(FEditing);
   const TRect R = ScreenRect(O);
   const double Z = GetZoom() / 100;
-  const int32_t H =
-      O.Font.Height != 0 ? static_cast<int32_t>(O.Font.Height * Z) : R.Bottom - R.Top + 1;
+  const double H =
+      std::clamp(O.Font.Height != 0 ? std::trunc(O.Font.Height * Z) : double(R.Bottom - R.Top + 1),
+                 -8192.0, 8192.0);
   TFont F = MakeFont(O.Font, H);
   F.SetColor(O.PenColor);
   FEditor->Font() = F;

@@ -7,6 +7,7 @@
 
 #include "apps/quillo/commands.h"
 #include "quillo/proc/magicwand.h"
+#include "quillo/vect/vect.h"
 
 namespace quillo::tool {
 
@@ -213,6 +214,22 @@ const std::vector<TOp>& Ops() {
          if (!F) return;
          F->HiPass(V.Int("Radius"));
          P.FTConvertFrom(*F);
+       }},
+      {"overlay",
+       "burn a vector layer file or a DXF drawing into the image (the drawing scaled to the "
+       "image by its header extents)",
+       {{"Drawing", TKind::Text, nullptr}},
+       [](TQuilloProc& P, const TValues& V) {
+         TBitmap* B = P.GetAttachedBitmap();
+         const std::string& File = V.Get("Drawing");
+         TQuilloVect Layer;
+         Layer.Bitmap() = std::move(*B);
+         bool Ok = Layer.LoadFromFileQLV(File);
+         if (!Ok) Ok = Layer.ImportDXF(File);
+         if (Ok) Layer.CopyObjectsToBack();
+         *B = std::move(Layer.Bitmap());
+         if (!Ok)
+           throw std::runtime_error(File + ": neither a vector layer file nor a DXF drawing");
        }},
       {"select",
        "work within the rectangle X1,Y1 - X2,Y2 from here on (X2, Y2 exclusive); all: the whole "

@@ -332,7 +332,12 @@ class TDxfReader {
   explicit TDxfReader(std::string Text) : FText(std::move(Text)) {}
   bool Next(int32_t& Code, std::string_view& Value) {
     std::string_view C;
-    if (!Line(C) || !Line(Value)) return false;
+    if (!Line(C)) return false;
+    // A code without its value is a drawing cut short.
+    if (!Line(Value)) {
+      FBad = !Trim(C).empty();
+      return false;
+    }
     C = Trim(C);
     Value = Trim(Value);
     const auto R = std::from_chars(C.data(), C.data() + C.size(), Code);
@@ -405,6 +410,7 @@ bool TQuilloVect::ImportDXFStream(TStream& Stream) {
     AddObject(O);
   };
   std::string Section;
+  bool Sections = false;
   int32_t Code;
   std::string_view Value;
   while (Ok && R.Next(Code, Value)) {
@@ -415,6 +421,7 @@ bool TQuilloVect::ImportDXFStream(TStream& Stream) {
         break;
       }
       Section = Value;
+      Sections = true;
       continue;
     }
     if (Code == 0 && Value == "ENDSEC") {
@@ -461,7 +468,8 @@ bool TQuilloVect::ImportDXFStream(TStream& Stream) {
     }
   }
   Update();
-  return Ok && !R.Bad();
+  // Text without a single section is not a drawing.
+  return Ok && !R.Bad() && Sections;
 }
 
 bool TQuilloVect::ImportDXF(const std::string& FileName) {

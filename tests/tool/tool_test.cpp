@@ -273,6 +273,37 @@ TEST_F(ToolTest, ProcessChains) {
   EXPECT_FALSE(std::filesystem::exists(Dir.File("x.bmp")));
 }
 
+TEST_F(ToolTest, OverlayBurnsADrawing) {
+  TBitmap White(40, 30, pf24bit);
+  std::memset(White.ScanLine(White.GetHeight() - 1), 255, static_cast<size_t>(White.BitsSize()));
+  WriteImage(White, Dir.File("w.bmp"));
+  // A horizontal line across a 40 x 30 drawing space: extents 0..39 x 0..29 give scale 1 and a
+  // vertical offset of 30 - 29 = 1, so y = 15 lands on row 30 - 15 - 1 = 14.
+  WriteFileBytes(Dir.File("d.dxf"), [] {
+    const std::string T =
+        "0\nSECTION\n2\nHEADER\n9\n$EXTMIN\n10\n0\n20\n0\n9\n$EXTMAX\n10\n39\n20\n29\n"
+        "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nLINE\n10\n5\n20\n15\n11\n35\n21\n15\n"
+        "0\nENDSEC\n0\nEOF\n";
+    return std::vector<uint8_t>(T.begin(), T.end());
+  }());
+  std::string Out;
+  ASSERT_EQ(Tool("process " + Dir.File("w.bmp") + " " + Dir.File("o.bmp") + " overlay " +
+                     Dir.File("d.dxf"),
+                 &Out),
+            0)
+      << Out;
+  TBitmap Got;
+  ASSERT_TRUE(ReadImage(Dir.File("o.bmp"), Got));
+  EXPECT_EQ(Got.ScanLine(14)[3 * 20], 0);
+  EXPECT_EQ(Got.ScanLine(10)[3 * 20], 255);
+  WriteFileBytes(Dir.File("junk.qlv"), {1, 2, 3});
+  EXPECT_EQ(Tool("process " + Dir.File("w.bmp") + " " + Dir.File("x.bmp") + " overlay " +
+                     Dir.File("junk.qlv"),
+                 &Out),
+            1);
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("x.bmp")));
+}
+
 TEST_F(ToolTest, InterruptLeavesNoPartialFile) {
   // Big enough that writing at the strongest compression takes a while.
   TBitmap Big = RandomBitmap24(3000, 3000, 4);

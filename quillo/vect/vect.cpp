@@ -76,6 +76,7 @@ const TQLVObject& TQuilloVect::Obj(int32_t h) const {
 }
 
 void TQuilloVect::Changed(int32_t h) {
+  if (h != kTemplate) FBoundsDirty = true;
   if (h != kTemplate) Update();
 }
 
@@ -316,6 +317,7 @@ void TQuilloVect::SetObjBitmapIndex(int32_t h, int32_t Index) {
 
 int32_t TQuilloVect::AddObject(const TQLVObject& O) {
   FStore.push_back({O, false});
+  FBoundsDirty = true;
   TQLVObject& N = FStore.back().O;
   N.BitmapIndex = ShareIndex(O.BitmapIndex);
   const int32_t h = static_cast<int32_t>(FStore.size()) - 1;
@@ -342,6 +344,7 @@ void TQuilloVect::RemoveObject(int32_t h) {
   FZ.erase(std::remove(FZ.begin(), FZ.end(), h), FZ.end());
   // The store shrinks only from its end, so that live handles never change.
   while (!FStore.empty() && FStore.back().Removed) FStore.pop_back();
+  FBoundsDirty = true;
   Update();
 }
 
@@ -352,6 +355,7 @@ void TQuilloVect::RemoveAllObjects() {
   for (TStored& S : FStore)
     if (!S.Removed) ReleaseBitmap(S.O.BitmapIndex);
   FStore.clear();
+  FBoundsDirty = true;
   FZ.clear();
   if (HadSelection) SelectChanged();
   Update();
@@ -375,6 +379,7 @@ void TQuilloVect::SetObjFrontOf(int32_t h, int32_t Other) {
   FZ.erase(It);
   auto At = Other < 0 ? FZ.end() : std::find(FZ.begin(), FZ.end(), Other);
   FZ.insert(At == FZ.end() ? FZ.end() : At + 1, h);
+  FBoundsDirty = true;
   Update();
 }
 
@@ -384,6 +389,7 @@ void TQuilloVect::SetObjBackTo(int32_t h, int32_t Other) {
   FZ.erase(It);
   auto At = Other < 0 ? FZ.begin() : std::find(FZ.begin(), FZ.end(), Other);
   FZ.insert(At, h);
+  FBoundsDirty = true;
   Update();
 }
 

@@ -323,6 +323,23 @@ class TQuilloVect : public TQuilloView {
   int32_t SY(int32_t Y) const;
   double ScreenToBitmap() const;
   TRect ScreenRect(const TQLVObject& O) const;
+  // The visible part of the image in bitmap pixels.
+  struct TVisible {
+    double L, T, R, B;
+  };
+  TVisible VisibleBitmapArea() const;
+  // Each object's rectangle widened by its pen and arrow heads, in z-order: drawing and picking
+  // walk this compact array rather than the records. Rebuilt after objects change.
+  struct TBounds {
+    double L, T, R, B;
+    int32_t Handle;
+    bool None;  // an object of no kind: distance -1, nearer than anything
+  };
+  const std::vector<TBounds>& Bounds() const;
+  bool Meets(const TBounds& Box, const TVisible& V) const;
+  mutable std::vector<TBounds> FBounds;
+  mutable bool FBoundsDirty = true;
+  bool MeetsVisibleArea(const TQLVObject& O, const TVisible& V) const;
   bool MeetsVisibleArea(const TQLVObject& O) const;
   void DrawObject(TCanvas& C, const TQLVObject& O, bool Screen);
   void DrawLine(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,

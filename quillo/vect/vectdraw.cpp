@@ -61,10 +61,6 @@ bool ClipSegment(double& X1, double& Y1, double& X2, double& Y2) {
   return true;
 }
 
-bool Intersects(const TRect& A, const TRect& B) {
-  return A.Left <= B.Right && B.Left <= A.Right && A.Top <= B.Bottom && B.Top <= A.Bottom;
-}
-
 }  // namespace
 
 int32_t TQuilloVect::SX(int32_t X) const {
@@ -84,15 +80,50 @@ TRect TQuilloVect::ScreenRect(const TQLVObject& O) const {
   return TRect{std::min(A, B), std::min(C, D), std::max(A, B), std::max(C, D)};
 }
 
+TQuilloVect::TVisible TQuilloVect::VisibleBitmapArea() const {
+  // One pixel of slack for the rounding of the mapping both ways.
+  return TVisible{double(XScr2Bmp(GetOffsetX())) - 1, double(YScr2Bmp(GetOffsetY())) - 1,
+                  double(XScr2Bmp(GetOffsetX() + GetDrawWidth())) + 1,
+                  double(YScr2Bmp(GetOffsetY() + GetDrawHeight())) + 1};
+}
+
+const std::vector<TQuilloVect::TBounds>& TQuilloVect::Bounds() const {
+  if (FBoundsDirty) {
+    FBounds.resize(FZ.size());
+    for (size_t I = 0; I < FZ.size(); ++I) {
+      const TQLVObject& O = FStore[static_cast<size_t>(FZ[I])].O;
+      // Wide pens and arrow heads reach a little beyond the rectangle.
+      const double Reach =
+          std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight), 0.0});
+      FBounds[I] = TBounds{std::min(O.X1, O.X2) - Reach,
+                           std::min(O.Y1, O.Y2) - Reach,
+                           std::max(O.X1, O.X2) + Reach,
+                           std::max(O.Y1, O.Y2) + Reach,
+                           FZ[I],
+                           O.Kind == qlkNONE};
+    }
+    FBoundsDirty = false;
+  }
+  return FBounds;
+}
+
+bool TQuilloVect::Meets(const TBounds& Box, const TVisible& V) const {
+  // Two screen pixels more for the outline's rounding.
+  const double Slack = 2 * ScreenToBitmap();
+  return Box.L - Slack <= V.R && Box.R + Slack >= V.L && Box.T - Slack <= V.B &&
+         Box.B + Slack >= V.T;
+}
+
+bool TQuilloVect::MeetsVisibleArea(const TQLVObject& O, const TVisible& V) const {
+  const double Reach =
+      std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight), 0.0});
+  return Meets(TBounds{std::min(O.X1, O.X2) - Reach, std::min(O.Y1, O.Y2) - Reach,
+                       std::max(O.X1, O.X2) + Reach, std::max(O.Y1, O.Y2) + Reach, 0, false},
+               V);
+}
+
 bool TQuilloVect::MeetsVisibleArea(const TQLVObject& O) const {
-  const TRect Visible{GetOffsetX(), GetOffsetY(), GetOffsetX() + GetDrawWidth(),
-                      GetOffsetY() + GetDrawHeight()};
-  // Wide pens and arrow heads reach a little beyond the rectangle.
-  TRect R = ScreenRect(O);
-  const double Reach = std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight)});
-  const int32_t Margin = static_cast<int32_t>(std::clamp(Reach * GetZoom() / 100 + 2, 0.0, 1e5));
-  R.Left -= Margin, R.Top -= Margin, R.Right += Margin, R.Bottom += Margin;
-  return Intersects(R, Visible);
+  return MeetsVisibleArea(O, VisibleBitmapArea());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -113,10 +144,15 @@ void TQuilloVect::Paint() {
 
 void TQuilloVect::DrawObjects(TCanvas& C, bool Screen) {
   if (FAllHidden) return;
-  for (int32_t h : FZ) {
+  const TVisible Vis = VisibleBitmapArea();
+  const double Slack = 2 * ScreenToBitmap();
+  for (const TBounds& B : Bounds()) {
+    if (Screen &&
+        (B.L - Slack > Vis.R || B.R + Slack < Vis.L || B.T - Slack > Vis.B || B.B + Slack < Vis.T))
+      continue;
+    const int32_t h = B.Handle;
     const TQLVObject& O = Obj(h);
     if (!(O.Style & qlvsVisible)) continue;
-    if (Screen && !MeetsVisibleArea(O)) continue;
     DrawObject(C, O, Screen);
   }
   C.Pen().SetMode(pmCopy);
@@ -433,13 +469,27 @@ double TQuilloVect::ObjectDistance(int32_t h, double X, double Y) const {
 int32_t TQuilloVect::FindNearestObject(int32_t X, int32_t Y, double* Distance) const {
   double Best = 2147483647.0;
   int32_t Found = kNoObject;
-  for (auto I = FZ.rbegin(); I != FZ.rend(); ++I) {
-    const TQLVObject& O = Obj(*I);
-    if (!(O.Style & qlvsSelectable) || !MeetsVisibleArea(O)) continue;
-    const double D = ObjectDistance(*I, X, Y);
+  const TVisible Vis = VisibleBitmapArea();
+  const std::vector<TBounds>& Box = Bounds();
+  const double Slack = 2 * ScreenToBitmap();
+  const double VL = Vis.L - Slack, VT = Vis.T - Slack, VR = Vis.R + Slack, VB = Vis.B + Slack;
+  // Outside the visible area counts as infinitely far, so one comparison per object decides;
+  // it is written without branches, since most objects are skipped.
+  for (auto I = Box.rbegin(); I != Box.rend(); ++I) {
+    const TBounds& B = *I;
+    const bool Hidden = (B.L > VR) | (B.R < VL) | (B.T > VB) | (B.B < VT);
+    // Every kind lies within its (widened) rectangle: an object whose rectangle is not strictly
+    // nearer than the best so far cannot win.
+    const double RX = std::max(std::max(B.L - X, 0.0), X - B.R);
+    const double RY = std::max(std::max(B.T - Y, 0.0), Y - B.B);
+    const bool Farther = !B.None & (RX * RX + RY * RY >= Best * Best);
+    if (Hidden | Farther) continue;
+    const TQLVObject& O = Obj(B.Handle);
+    if (!(O.Style & qlvsSelectable)) continue;
+    const double D = ObjectDistance(B.Handle, X, Y);
     if (D < Best) {
       Best = D;
-      Found = *I;
+      Found = B.Handle;
     }
   }
   if (Found != kNoObject && FMaxPickDistance >= 0 && Best > FMaxPickDistance * ScreenToBitmap())

@@ -285,6 +285,7 @@ bool TQuilloVect::LoadFromStreamQLV(TStream& Stream) {
     if (O.Kind != qlkBITMAP) O.BitmapIndex = -1;
     if (O.BitmapIndex >= 0) ++FBitmaps[static_cast<size_t>(O.BitmapIndex)].Refs;
     FStore.push_back({std::move(O), false});
+    FBoundsDirty = true;
     FZ.push_back(static_cast<int32_t>(FStore.size()) - 1);
   }
   for (TBitmapEntry& E : FBitmaps)

@@ -203,6 +203,7 @@ void TQuilloVect::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
     const int32_t DY = static_cast<int32_t>(std::lround((Y - FLastY) * F));
     FLastX = X, FLastY = Y;
     auto Shift = [](int32_t& C, int32_t D) { C = QLVSat(int64_t(C) + D); };
+    FBoundsDirty = true;
     for (int32_t h : FSelObjs) {
       TQLVObject& O = Obj(h);
       const bool Size = O.Style & qlvsSizeable, Move = O.Style & qlvsMoveable;

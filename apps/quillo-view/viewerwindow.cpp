@@ -3,12 +3,14 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColorDialog>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -68,9 +70,9 @@ const TQLMouseInteract kSelectFreehand = miSelectPolygon;
 
 }  // namespace
 
-TViewerWindow::TViewerWindow() : FView(std::make_unique<TQuillo>()) {
+TViewerWindow::TViewerWindow() : FView(std::make_unique<TImageControl>()) {
   setAcceptDrops(true);
-  FView->SetAutoUndo(true);
+  FView->Proc().SetAutoUndo(true);
   FView->SetCenter(true);
   FView->SetBackGround(TColor(0x404040));
   FView->SetZoomFilter(rfTriangle);
@@ -81,9 +83,17 @@ TViewerWindow::TViewerWindow() : FView(std::make_unique<TQuillo>()) {
   FView->OnMouseMove = [this](TObject*, TShiftState, int32_t X, int32_t Y) { ShowPointer(X, Y); };
   FView->OnViewChange = [this](TObject*, int32_t) { ShowZoom(); };
   FView->OnSelectionChange = [this](TObject*) { UpdateActions(); };
+  FView->OnVectorialChanged = [this](TObject*) { ImageChanged(true); };
+  FView->OnDragLenEnd = [this](TObject*, double Length) {
+    statusBar()->showMessage(QString("Distance: %1 %2")
+                                 .arg(QString::fromStdString(FView->FormatMeasure(Length)))
+                                 .arg(strunits[FView->GetMUnit()]),
+                             8000);
+  };
   FHost = new TQtControlWidget(*FView, this);
   FHost->setMinimumSize(200, 150);
   setCentralWidget(FHost);
+  FHost->installEventFilter(this);
   BuildMenus();
   BuildStatusBar();
   BuildFacts();
@@ -138,38 +148,44 @@ void TViewerWindow::BuildMenus() {
 
   QMenu* Edit = menuBar()->addMenu("&Edit");
   FUndo = AddAction(Edit, "&Undo", QKeySequence::Undo, [this] {
-    FView->Undo();
+    FView->Proc().Undo();
     ImageChanged(true);
   });
   Edit->addSeparator();
   AddAction(Edit, "Cu&t", QKeySequence::Cut, [this] {
     if (!FView->GetSelected()) return;
-    FView->SaveUndo();
-    FView->SelCutToClip();
+    FView->Proc().SaveUndo();
+    FView->Proc().SelCutToClip();
     ImageChanged(true);
   });
   AddAction(Edit, "&Copy", QKeySequence::Copy, [this] {
     if (FView->GetSelected())
-      FView->SelCopyToClip();
+      FView->Proc().SelCopyToClip();
     else
-      FView->CopyToClipboard();
+      FView->Proc().CopyToClipboard();
     statusBar()->showMessage("Copied to the clipboard", 2000);
   });
   AddAction(Edit, "&Paste as New Image", QKeySequence::Paste, [this] {
-    FView->SaveUndo();
+    FView->Proc().SaveUndo();
     const int32_t W = FView->Bitmap().GetWidth(), H = FView->Bitmap().GetHeight();
-    FView->PasteFromClipboard();
+    FView->Proc().PasteFromClipboard();
     if (FView->Bitmap().GetWidth() != W || FView->Bitmap().GetHeight() != H) FView->Fit();
     ImageChanged(true);
   });
   AddAction(Edit, "Paste &into Selection", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] {
-    FView->SaveUndo();
-    FView->SelPasteFromClipStretch();
+    FView->Proc().SaveUndo();
+    FView->Proc().SelPasteFromClipStretch();
     ImageChanged(true);
   });
   AddAction(Edit, "&Erase Selection", QKeySequence::Delete, [this] {
-    FView->SaveUndo();
-    FView->ClearSel();
+    // Selected annotations go first; otherwise the selected area is erased.
+    if (FView->SelObjectsCount() > 0) {
+      while (FView->SelObjectsCount() > 0) FView->RemoveObject(FView->SelObjects(0));
+      ImageChanged(true);
+      return;
+    }
+    FView->Proc().SaveUndo();
+    FView->Proc().ClearSel();
     ImageChanged(true);
   });
   Edit->addSeparator();
@@ -179,7 +195,7 @@ void TViewerWindow::BuildMenus() {
   AddAction(Edit, "&Deselect", QKeySequence(Qt::CTRL | Qt::Key_D), [this] { FView->DeSelect(); });
   AddAction(Edit, "C&rop to Selection", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X), [this] {
     if (!FView->GetSelected()) return;
-    FView->CropSel();
+    FView->Proc().CropSel();
     FView->DeSelect();
     FView->Fit();
     ImageChanged(true);
@@ -229,6 +245,7 @@ void TViewerWindow::BuildMenus() {
   Tools->addSeparator();
   AddAction(Tools, "Magic Wand &Settings...", {}, [this] { MagicWandSettings(); });
 
+  BuildAnnotateMenu(menuBar()->addMenu("&Annotate"));
   BuildOperationMenus(menuBar()->addMenu("&Image"));
 
   QMenu* Help = menuBar()->addMenu("&Help");
@@ -312,7 +329,7 @@ bool TViewerWindow::OpenFile(const QString& Path, int32_t Frame) {
   FView->DeSelect();
   FView->Bitmap() = std::move(Loaded);
   FView->IO().AssignParams(Loader);
-  FView->ClearUndo();
+  FView->Proc().ClearUndo();
   FFile = Path;
   FSource = Info;
   FFrame = Frame;
@@ -354,6 +371,24 @@ void TViewerWindow::ShowFrame(int32_t Step) {
 bool TViewerWindow::SaveTo(const QString& Path) {
   TQuilloIO& IO = FView->IO();
   const std::string Name = Path.toStdString();
+  // The file gets what the window shows: annotations are drawn into the picture written, and
+  // stay editable over the image kept here.
+  struct TBurnt {
+    TImageControl& View;
+    TBitmap Kept;
+    bool Active = false;
+    explicit TBurnt(TImageControl& V) : View(V) {
+      if (View.ObjectsCount() == 0) return;
+      Kept.Assign(View.Bitmap());
+      View.CopyObjectsToBack();
+      Active = true;
+    }
+    ~TBurnt() {
+      if (!Active) return;
+      View.Bitmap() = std::move(Kept);
+      View.Update();
+    }
+  } Burnt(*FView);
   tool::ParamsFollowBitmap(IO.IOParams(), FView->Bitmap());
   int32_t Type = ioUnknown;
   try {
@@ -510,6 +545,17 @@ void TViewerWindow::closeEvent(QCloseEvent* E) {
     E->accept();
 }
 
+bool TViewerWindow::eventFilter(QObject* Watched, QEvent* E) {
+  if (Watched == FHost && E->type() == QEvent::ShortcutOverride && FView->EditingText() >= 0) {
+    const auto* K = static_cast<QKeyEvent*>(E);
+    if (!(K->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      E->accept();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(Watched, E);
+}
+
 void TViewerWindow::dragEnterEvent(QDragEnterEvent* E) {
   if (!FBusy && E->mimeData()->hasUrls() && E->mimeData()->urls().first().isLocalFile())
     E->acceptProposedAction();
@@ -556,7 +602,7 @@ void TViewerWindow::RunOperation(const tool::TOp& Op) {
   if (!Done && FCancelled) {
     // The processing component has no abort flag: a cancelled operation runs to its end and is
     // then taken back.
-    FView->Undo();
+    FView->Proc().Undo();
     FView->Update();
     statusBar()->showMessage(Q(Op.Name) + " cancelled", 3000);
     return;
@@ -567,6 +613,138 @@ void TViewerWindow::RunOperation(const tool::TOp& Op) {
 void TViewerWindow::SetTool(TQLMouseInteract Mode) {
   FView->SetMouseInteract(Mode);
   if (auto A = FToolActions.find(Mode); A != FToolActions.end()) A->second->setChecked(true);
+  ShowMeasureModes();
+}
+
+void TViewerWindow::SetVectorTool(TQLMouseInteractVt Mode, TQLShape EndShape) {
+  FView->SetObjEndShape(TQuilloVect::kTemplate, EndShape);
+  FView->SetMouseInteractVt(Mode);
+  ShowMeasureModes();
+}
+
+void TViewerWindow::ShowMeasureModes() {
+  FMeasureLen->setChecked(FView->GetMouseInteractVt() & miLineLen);
+  FMeasureArea->setChecked(FView->GetMouseInteractVt() & miArea);
+}
+
+void TViewerWindow::BuildAnnotateMenu(QMenu* Menu) {
+  struct TMode {
+    const char* Text;
+    Qt::Key Key;
+    TQLMouseInteractVt Mode;
+    TQLShape End;
+  };
+  const std::vector<TMode> Modes = {
+      {"&Line", Qt::Key_N, miPutLine, qlsNONE},
+      {"&Arrow", Qt::Key_A, miPutLine, qlsOUTARROW},
+      {"&Box", Qt::Key_B, miPutBox, qlsNONE},
+      {"&Ellipse", Qt::Key_O, miPutEllipse, qlsNONE},
+      {"&Text", Qt::Key_T, miPutText, qlsNONE},
+      {"&Ruler", Qt::Key_U, miPutRuler, qlsNONE},
+      {"&Picture", Qt::Key_unknown, miPutBitmap, qlsNONE},
+      {"&Select and Edit Annotations", Qt::Key_V, miObjectSelect, qlsNONE},
+      {"Measure a &Distance", Qt::Key_D, miDragLen, qlsNONE},
+  };
+  for (const TMode& M : Modes) {
+    QAction* A =
+        AddAction(Menu, M.Text, M.Key == Qt::Key_unknown ? QKeySequence() : QKeySequence(M.Key),
+                  [this, M] { SetVectorTool(M.Mode, M.End); });
+    A->setCheckable(true);
+    FTools->addAction(A);
+  }
+  Menu->addSeparator();
+  // The measures of a polygon selection, shown beside the pointer while it is drawn.
+  FMeasureLen = AddAction(Menu, "Show Selection &Length", {}, [this] {
+    FView->SetMouseInteractVt(FMeasureLen->isChecked() ? miLineLen : 0);
+    ShowMeasureModes();
+  });
+  FMeasureLen->setCheckable(true);
+  FMeasureArea = AddAction(Menu, "Show Selection A&rea", {}, [this] {
+    FView->SetMouseInteractVt(FMeasureArea->isChecked() ? miArea : 0);
+    ShowMeasureModes();
+  });
+  FMeasureArea->setCheckable(true);
+  QMenu* Units = Menu->addMenu("&Units");
+  auto* UnitGroup = new QActionGroup(this);
+  for (TQLUnits U : {qluPIXELS, qluMILLIMETERS, qluCENTIMETERS, qluINCHES}) {
+    QAction* A = AddAction(Units, strunits[U], {}, [this, U] { FView->SetMUnit(U); });
+    A->setCheckable(true);
+    A->setChecked(U == qluPIXELS);
+    UnitGroup->addAction(A);
+  }
+  Menu->addSeparator();
+  // Colours and pens apply to the selected annotations and to the next ones made.
+  auto ForObjects = [this](const std::function<void(int32_t)>& Set) {
+    Set(TQuilloVect::kTemplate);
+    for (int32_t I = 0; I < FView->SelObjectsCount(); ++I) Set(FView->SelObjects(I));
+    if (FView->SelObjectsCount() > 0) ImageChanged(true);
+  };
+  auto ToQt = [](TColor C) { return QColor(C & 255, (C >> 8) & 255, (C >> 16) & 255); };
+  auto FromQt = [](const QColor& C) {
+    return TColor(C.red() | (C.green() << 8) | (C.blue() << 16));
+  };
+  AddAction(Menu, "&Pen Colour...", {}, [this, ForObjects, ToQt, FromQt] {
+    const QColor C =
+        QColorDialog::getColor(ToQt(FView->GetObjPenColor(TQuilloVect::kTemplate)), this);
+    if (C.isValid()) ForObjects([&](int32_t h) { FView->SetObjPenColor(h, FromQt(C)); });
+  });
+  AddAction(Menu, "&Fill Colour...", {}, [this, ForObjects, ToQt, FromQt] {
+    const QColor C =
+        QColorDialog::getColor(ToQt(FView->GetObjBrushColor(TQuilloVect::kTemplate)), this);
+    if (C.isValid())
+      ForObjects([&](int32_t h) {
+        FView->SetObjBrushColor(h, FromQt(C));
+        FView->SetObjBrushStyle(h, bsSolid);
+      });
+  });
+  AddAction(Menu, "&No Fill", {}, [ForObjects, this] {
+    ForObjects([&](int32_t h) { FView->SetObjBrushStyle(h, bsClear); });
+  });
+  AddAction(Menu, "Pen &Width...", {}, [this, ForObjects] {
+    static const tool::TOp Pen = {"Pen width",
+                                  "The width of lines and outlines, in image pixels.",
+                                  {{"Width", tool::TKind::Int, "1"}},
+                                  nullptr};
+    tool::TValues V;
+    V.FValues["Width"] = std::to_string(FView->GetObjPenWidth(TQuilloVect::kTemplate));
+    if (!AskOperationValues(this, Pen, V)) return;
+    const int32_t W = std::clamp(V.Int("Width"), 1, 500);
+    ForObjects([&](int32_t h) { FView->SetObjPenWidth(h, W); });
+  });
+  Menu->addSeparator();
+  AddAction(Menu, "B&urn Annotations into Image", {}, [this] {
+    if (FView->ObjectsCount() == 0) return;
+    FView->Proc().SaveUndo();
+    FView->CopyObjectsToBack();
+    FView->RemoveAllObjects();
+    ImageChanged(true);
+  });
+  AddAction(Menu, "Save A&nnotations...", {}, [this] {
+    const QString F = QFileDialog::getSaveFileName(this, "Save Annotations", QString(),
+                                                   "Annotation layers (*.qlv)");
+    if (F.isEmpty()) return;
+    try {
+      FView->SaveToFileQLV(F.endsWith(".qlv") ? F.toStdString() : (F + ".qlv").toStdString());
+    } catch (const std::exception& E) {
+      Tell("Save Annotations", QString::fromUtf8(E.what()));
+    }
+  });
+  AddAction(Menu, "&Load Annotations...", {}, [this] {
+    const QString F = QFileDialog::getOpenFileName(this, "Load Annotations", QString(),
+                                                   "Annotation layers (*.qlv);;All files (*)");
+    if (F.isEmpty()) return;
+    if (!FView->LoadFromFileQLV(F.toStdString()))
+      Tell("Load Annotations", F + " is not an annotation layer this program reads.");
+    ImageChanged(true);
+  });
+  AddAction(Menu, "&Import DXF Drawing...", {}, [this] {
+    const QString F = QFileDialog::getOpenFileName(this, "Import DXF Drawing", QString(),
+                                                   "DXF drawings (*.dxf);;All files (*)");
+    if (F.isEmpty()) return;
+    if (!FView->ImportDXF(F.toStdString()))
+      Tell("Import DXF Drawing", F + " could not be read completely; what was read is shown.");
+    ImageChanged(true);
+  });
 }
 
 void TViewerWindow::MagicWandSettings() {
@@ -676,7 +854,7 @@ void TViewerWindow::UpdateTitle() {
 }
 
 void TViewerWindow::UpdateActions() {
-  FUndo->setEnabled(FView->GetCanUndo());
+  FUndo->setEnabled(FView->Proc().GetCanUndo());
   FPrevFrame->setEnabled(FFrame > 0);
   FNextFrame->setEnabled(FFrame + 1 < FSource.Images);
   if (FView->GetSelected()) {

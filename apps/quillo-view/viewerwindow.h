@@ -11,9 +11,9 @@
 #include <string>
 
 #include "apps/quillo-view/forms.h"
+#include "apps/quillo-view/imagecontrol.h"
 #include "apps/quillo/imagefiles.h"
 #include "apps/quillo/operations.h"
-#include "quillo/view/allinone.h"
 
 class QAction;
 class QActionGroup;
@@ -39,7 +39,7 @@ class TViewerWindow : public QMainWindow {
   // Writes the image to Path (format by extension, with the parameters as they stand).
   bool SaveTo(const QString& Path);
 
-  TQuillo& View() { return *FView; }
+  TImageControl& View() { return *FView; }
   // Runs the operation on the image (its selection, when there is one), asking for its numbers
   // first when it has any.
   void RunOperation(const tool::TOp& Op);
@@ -54,6 +54,9 @@ class TViewerWindow : public QMainWindow {
   void closeEvent(QCloseEvent* E) override;
   void dragEnterEvent(QDragEnterEvent* E) override;
   void dropEvent(QDropEvent* E) override;
+  // While an annotation's text is typed, plain keys go to it rather than to the single-key
+  // shortcuts of the tools.
+  bool eventFilter(QObject* Watched, QEvent* E) override;
 
  private:
   // An action that does nothing while long work runs (its progress pumps the event loop).
@@ -73,6 +76,9 @@ class TViewerWindow : public QMainWindow {
   bool MayDiscard();
 
   void SetTool(TQLMouseInteract Mode);
+  void SetVectorTool(TQLMouseInteractVt Mode, TQLShape EndShape);
+  void ShowMeasureModes();
+  void BuildAnnotateMenu(QMenu* Menu);
   void MagicWandSettings();
 
   // Runs Work with the progress bar and its Cancel button shown; Abort is the flag Cancel sets
@@ -91,7 +97,7 @@ class TViewerWindow : public QMainWindow {
   void Tell(const QString& Title, const QString& Text);
   bool Ask(const QString& Title, const QString& Text);
 
-  std::unique_ptr<TQuillo> FView;
+  std::unique_ptr<TImageControl> FView;
   TQtControlWidget* FHost = nullptr;
   QTreeWidget* FFacts = nullptr;
   QLabel *FPosition = nullptr, *FColour = nullptr, *FZoom = nullptr;
@@ -100,6 +106,7 @@ class TViewerWindow : public QMainWindow {
   QAction *FUndo = nullptr, *FSave = nullptr, *FNextFrame = nullptr, *FPrevFrame = nullptr;
   QAction* FSmooth = nullptr;
   QMenu* FViewMenu = nullptr;
+  QAction *FMeasureLen = nullptr, *FMeasureArea = nullptr;
   QActionGroup* FTools = nullptr;
   std::map<TQLMouseInteract, QAction*> FToolActions;
 

@@ -260,7 +260,10 @@ void TQuilloVect::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int
       TQLVObject& T = FTemplate;
       T.Kind = FPlacing;
       if (!FMoved) {
-        const int64_t W = int64_t(T.X2) - T.X1, H = int64_t(T.Y2) - T.Y1;
+        int64_t W = int64_t(T.X2) - T.X1, H = int64_t(T.Y2) - T.Y1;
+        // A shape other than a line, placed by a click after a line drawn up or left, still
+        // extends right and down from the click.
+        if (FPlacing != qlkLINE && FPlacing != qlkRULER) W = W < 0 ? -W : W, H = H < 0 ? -H : H;
         T.X1 = XScr2Bmp(FDownX), T.Y1 = YScr2Bmp(FDownY);
         T.X2 = QLVSat(T.X1 + W), T.Y2 = QLVSat(T.Y1 + H);
       } else {

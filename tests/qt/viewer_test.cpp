@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstring>
 #include <filesystem>
 
 #include "apps/quillo-view/viewerwindow.h"
@@ -74,7 +75,7 @@ TEST_F(Viewer, AnOperationChangesOnlyTheSelectionAndIsUndone) {
       const uint8_t V = B.ScanLine(Y)[3 * X];
       ASSERT_EQ(Got.ScanLine(Y)[3 * X], Inside ? 255 - V : V) << X << "," << Y;
     }
-  W.View().Undo();
+  W.View().Proc().Undo();
   EXPECT_TRUE(SamePixels(W.View().Bitmap(), B));
 }
 
@@ -107,6 +108,24 @@ TEST_F(Viewer, SavingAsksBeforeLosingAndWritesWhatIsShown) {
   // A name no writer takes is refused with a message.
   EXPECT_FALSE(W.SaveTo(QString::fromStdString(Dir.File("out.xyz"))));
   EXPECT_FALSE(Told.empty());
+}
+
+TEST_F(Viewer, AnnotationsAreWrittenIntoTheFileAndStayEditable) {
+  TBitmap B(60, 40, pf24bit);
+  std::memset(B.ScanLine(B.GetHeight() - 1), 255, static_cast<size_t>(B.BitsSize()));
+  Save(B, Dir.File("w.png"));
+  ASSERT_TRUE(W.OpenFile(QString::fromStdString(Dir.File("w.png"))));
+  const int32_t h = W.View().AddNewObject();
+  W.View().SetObjKind(h, qlkBOX);
+  W.View().SetObjRect(h, TRect{10, 10, 30, 20});
+  W.View().SetObjPenColor(h, clBlack);
+  ASSERT_TRUE(W.SaveTo(QString::fromStdString(Dir.File("a.png"))));
+  const TBitmap Saved = Load(Dir.File("a.png"));
+  EXPECT_EQ(Saved.ScanLine(15)[3 * 10], 0);
+  EXPECT_EQ(Saved.ScanLine(15)[3 * 20], 255);
+  // The picture kept in the window has no box drawn in; the box is still an object.
+  EXPECT_TRUE(SamePixels(W.View().Bitmap(), B));
+  EXPECT_EQ(W.View().ObjectsCount(), 1);
 }
 
 }  // namespace

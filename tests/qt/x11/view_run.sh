@@ -87,6 +87,27 @@ sleep 0.3
 ae=$(compare -metric AE "$work/photo.png" "$work/expect.png" "$work/diff.png" 2>&1)
 [ "$ae" = "0" ] || fail "the saved file differs from the library's result in $ae pixels"
 
+# A box annotation (B, then a drag) is written into the saved file; the image under it is not
+# touched inside the box.
+xdotool mousemove --sync $((ox + 200)) $((oy + 150)) click 1
+xdotool key b
+sleep 0.2
+xdotool mousemove --sync $((ox + 150)) $((oy + 120)) mousedown 1 \
+  mousemove --sync $((ox + 200)) $((oy + 150)) mousemove --sync $((ox + 250)) $((oy + 180)) mouseup 1
+sleep 0.3
+sum=$(md5sum <"$work/photo.png")
+xdotool key ctrl+s
+for _ in $(seq 100); do [ "$(md5sum <"$work/photo.png")" != "$sum" ] && break; sleep 0.1; done
+[ "$(md5sum <"$work/photo.png")" != "$sum" ] || fail "the annotated image was not saved"
+sleep 0.3
+[ "$(convert "$work/photo.png" -format '%[hex:p{150,150}]' info:)" = "000000" ] ||
+  fail "the box's left edge is not in the saved file"
+[ "$(convert "$work/photo.png" -format '%[hex:p{200,150}]' info:)" = \
+  "$(convert "$work/expect.png" -format '%[hex:p{200,150}]' info:)" ] ||
+  fail "the inside of a clear box changed"
+import -window root "$work/annotated.png"
+xdotool key m
+
 # The wheel turned up zooms in: the image grows over what was background beside its corner.
 [ "$(convert "$work/open.png" -format "%[hex:p{$((ox - 4)),$((oy - 4))}]" info:)" = "404040" ] ||
   fail "no background beside the image"
@@ -95,6 +116,6 @@ sleep 0.8
 import -window root "$work/zoomed.png"
 [ "$(convert "$work/zoomed.png" -format "%[hex:p{$((ox - 4)),$((oy - 4))}]" info:)" != "404040" ] ||
   fail "the wheel did not zoom in"
-[ -n "$shots" ] && cp "$work"/open.png "$work"/negated.png "$work"/zoomed.png "$shots"/
+[ -n "$shots" ] && cp "$work"/open.png "$work"/negated.png "$work"/annotated.png "$work"/zoomed.png "$shots"/
 echo "1 passed, 0 failed"
 exit 0

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fuzz/common/fuzzutil.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 
 using namespace quillo;
 

@@ -62,7 +62,7 @@
 #include "quillo/proc/quilloproc.h"
 
 #include "quillo/io/fileformats.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/io/quilloio.h"
 
 

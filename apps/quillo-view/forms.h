@@ -6,7 +6,7 @@
 #include <string>
 
 #include "apps/quillo/operations.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/io/quilloio.h"
 
 class QWidget;

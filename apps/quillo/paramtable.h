@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 
 namespace quillo::tool {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fuzz/common/fuzzutil.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/platform/streams.h"
 
 namespace quillo::fuzz {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "quillo/core/types.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/streams.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 
 namespace quillo {
 
@@ -109,6 +109,47 @@ void QLFileFormatRemove(int32_t FileType) {
   auto It = std::find_if(Table.begin(), Table.end(),
                          [&](const auto& Row) { return Row->FileType == FileType; });
   if (It != Table.end()) Table.erase(It);
+}
+
+// The parameter record's description of its format needs the format table, which lives here.
+std::string TIOParamsVals::GetFileTypeStr() const {
+  std::string Result;
+  if (TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType)) {
+    std::string Ext = QLFileFormatGetExt(FileType, 0);
+    for (char& C : Ext) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+    Result = Row->FullName + " (" + Ext + ")";
+  }
+  static const char* const TiffNames[] = {
+      " Uncompressed", " Huffman",  " Group 3 Fax", " Group 3 Fax 2D", " Group 4 Fax",
+      " LZW",          " Jpeg v.5", " Jpeg",        " PackBits RLE",   " Deflate"};
+  static const char* const JpegNames[] = {"", " Gray level", " YCbCr", " CMYK", " YCbCrK"};
+  static const char* const BmpNames[] = {" ver.1", " ver.3", " OS/2 v.1", " OS/2 v.2"};
+  switch (FileType) {
+    case ioTIFF:
+      if (TiffCompression < std::size(TiffNames)) Result += TiffNames[TiffCompression];
+      break;
+    case ioGIF:
+      if (GifInterlaced) Result += " Interlaced";
+      break;
+    case ioJPEG:
+      if (JpegColorSpace < std::size(JpegNames)) Result += JpegNames[JpegColorSpace];
+      break;
+    case ioPCX:
+      if (PcxCompression == ioPCX_UNCOMPRESSED) Result += " Uncompressed";
+      break;
+    case ioBMP:
+      if (BmpVersion < std::size(BmpNames)) Result += BmpNames[BmpVersion];
+      break;
+    case ioPNG:
+      if (PngInterlaced) Result += " Interlaced";
+      break;
+    case ioTGA:
+      Result += TgaCompressed ? " Compressed" : " Uncompressed";
+      break;
+    default:
+      break;
+  }
+  return Result;
 }
 
 }  // namespace quillo

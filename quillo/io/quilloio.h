@@ -11,7 +11,7 @@
 #include "quillo/core/types.h"
 #include "quillo/core/view.h"
 #include "quillo/io/fileformats.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/controls.h"
 #include "quillo/platform/printer.h"

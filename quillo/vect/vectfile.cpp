@@ -7,7 +7,7 @@
 
 #include "quillo/codecs/png.h"
 #include "quillo/codecs/zstreams.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/vect/vect.h"
 
 namespace quillo {

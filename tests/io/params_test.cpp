@@ -4,7 +4,7 @@
 
 #include "quillo/core/pixels.h"
 #include "quillo/io/fileformats.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "tests/support/testutil.h"
 
 using namespace quillo;

@@ -11,7 +11,7 @@
 
 #include "quillo/codecs/png.h"
 #include "quillo/codecs/zstreams.h"
-#include "quillo/io/params.h"
+#include "quillo/core/params.h"
 #include "quillo/platform/threads.h"
 #include "quillo/vect/vect.h"
 #include "tests/support/testutil.h"

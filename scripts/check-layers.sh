@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# check-layers.sh: the library's folders form layers, and a file may include only its own
+# folder's headers and those of lower layers. Prints every include that reaches up or sideways
+# and fails when there is one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+declare -A rank=([platform]=0 [core]=1 [quant]=2 [lzw]=2 [codecs]=3 [scan]=4 [io]=5 [proc]=6
+                 [view]=7 [multi]=8 [vect]=8 [controls]=8 [dialogs]=9 [video]=10 [backends]=11)
+# What a folder may use besides the lower layers: video builds on the vector layer and the
+# thumbnail view, which share a rank.
+declare -A extra=([video]="vect multi")
+bad=0
+while IFS= read -r file; do
+  from=${file#quillo/}
+  from=${from%%/*}
+  [ -n "${rank[$from]+x}" ] || { echo "$file: folder $from has no layer"; bad=1; continue; }
+  while IFS= read -r to; do
+    [ "$to" = "$from" ] && continue
+    [ -n "${rank[$to]+x}" ] || { echo "$file: includes the unknown folder $to"; bad=1; continue; }
+    if [ "${rank[$to]}" -ge "${rank[$from]}" ] && [[ " ${extra[$from]:-} " != *" $to "* ]]; then
+      echo "$file: a $from file includes quillo/$to/"
+      bad=1
+    fi
+  done < <(grep -oE '^#include "quillo/[a-z]+/' "$file" | sed -E 's|.*quillo/([a-z]+)/|\1|' | sort -u)
+done < <(find quillo -mindepth 2 -name '*.h' -o -mindepth 2 -name '*.cpp' | sort)
+[ "$bad" -eq 0 ] && echo "layers: every include goes down"
+exit "$bad"

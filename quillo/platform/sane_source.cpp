@@ -270,10 +270,14 @@ std::vector<TQLScanOption> TSaneDevice::Options() {
   return L;
 }
 
-// The first process-wide sane_init is paired with the last sane_exit.
-int32_t& SaneUsers() {
-  static int32_t N = 0;
-  return N;
+// SANE is initialised once for the process and never ended: sane_exit tears down every backend
+// of the process, which a library cannot do on behalf of an application that may use SANE too.
+bool SaneInit() {
+  static const bool Ok = [] {
+    SANE_Int Version = 0;
+    return sane_init(&Version, nullptr) == SANE_STATUS_GOOD;
+  }();
+  return Ok;
 }
 
 class TSaneSourceManager : public IQLSourceManager {
@@ -334,6 +338,7 @@ class TSaneSourceManager : public IQLSourceManager {
   SANE_Parameters FParams{};
   int32_t FPixelType = TWPT_GRAY;
   int32_t FRowsDone = 0;
+  double FXRes = 0, FYRes = 0;
   std::vector<uint8_t> FLine;
 };
 
@@ -345,10 +350,7 @@ void TSaneSourceManager::CloseSource() {
 
 void TSaneSourceManager::CloseManager() {
   CloseSource();
-  if (FState >= 3) {
-    FState = 2;
-    if (--SaneUsers() == 0) sane_exit();
-  }
+  if (FState >= 3) FState = 2;
 }
 
 void TSaneSourceManager::ListDevices() {
@@ -404,10 +406,7 @@ uint16_t TSaneSourceManager::Entry(TW_IDENTITY*, TW_IDENTITY* Dest, uint32_t DG,
 uint16_t TSaneSourceManager::ManagerCall(uint16_t DAT, uint16_t MSG, void* Data) {
   if (DAT == DAT_PARENT && MSG == MSG_OPENDSM) {
     if (FState != 2) return Fail(TWCC_SEQERROR);
-    SANE_Int Version = 0;
-    if (SaneUsers() == 0 && sane_init(&Version, nullptr) != SANE_STATUS_GOOD)
-      return Fail(TWCC_BUMMER);
-    ++SaneUsers();
+    if (!SaneInit()) return Fail(TWCC_BUMMER);
     FState = 3;
     ListDevices();
     return TWRC_SUCCESS;
@@ -617,8 +616,8 @@ uint16_t TSaneSourceManager::ReadPixelType(std::vector<double>& Types, double& C
     if (T >= 0 && std::find(Types.begin(), Types.end(), T) == Types.end()) Types.push_back(T);
   }
   // Line-art through a grey mode at one bit per sample, where the device has no such mode.
-  const bool GrayHasBit = Depth >= 0 && std::count(FDevice->WordList(Depth).begin(),
-                                                   FDevice->WordList(Depth).end(), 1.0);
+  const std::vector<double> Depths = Depth >= 0 ? FDevice->WordList(Depth) : std::vector<double>{};
+  const bool GrayHasBit = std::find(Depths.begin(), Depths.end(), 1.0) != Depths.end();
   if (GrayHasBit && std::find(Types.begin(), Types.end(), TWPT_GRAY) != Types.end() &&
       std::find(Types.begin(), Types.end(), TWPT_BW) == Types.end())
     Types.push_back(TWPT_BW);
@@ -864,6 +863,10 @@ void TSaneSourceManager::CancelPage() {
 
 uint16_t TSaneSourceManager::StartPage() {
   if (FPageStarted) return TWRC_SUCCESS;
+  // Options cannot be read while the device scans.
+  FXRes = FYRes = 0;
+  FDevice->GetNumber(ResolutionOption(false), FXRes);
+  if (!FDevice->GetNumber(ResolutionOption(true), FYRes)) FYRes = FXRes;
   const SANE_Status S = sane_start(FDevice->Handle());
   if (S != SANE_STATUS_GOOD) {
     sane_cancel(FDevice->Handle());
@@ -899,12 +902,9 @@ int64_t TSaneSourceManager::OutRowBytes() const {
 
 uint16_t TSaneSourceManager::ImageInfo(TW_IMAGEINFO& Info) {
   if (const uint16_t RC = StartPage(); RC != TWRC_SUCCESS) return RC;
-  double XRes = 0, YRes = 0;
-  FDevice->GetNumber(ResolutionOption(false), XRes);
-  if (!FDevice->GetNumber(ResolutionOption(true), YRes)) YRes = XRes;
   Info = TW_IMAGEINFO{};
-  Info.XResolution = QLToFix32(XRes);
-  Info.YResolution = QLToFix32(YRes);
+  Info.XResolution = QLToFix32(FXRes);
+  Info.YResolution = QLToFix32(FYRes);
   Info.ImageWidth = FParams.pixels_per_line;
   Info.ImageLength = FParams.lines;
   Info.SamplesPerPixel = FPixelType == TWPT_RGB ? 3 : 1;
@@ -995,11 +995,8 @@ uint16_t TSaneSourceManager::NativePage(TW_IMAGENATIVEXFER& X) {
   DIB[12] = 1;
   DIB[14] = static_cast<uint8_t>(Bits);
   Put32(20, static_cast<uint32_t>(Stride * H));
-  double XRes = 0, YRes = 0;
-  FDevice->GetNumber(ResolutionOption(false), XRes);
-  if (!FDevice->GetNumber(ResolutionOption(true), YRes)) YRes = XRes;
-  Put32(24, static_cast<uint32_t>(std::lround(XRes / 0.0254)));
-  Put32(28, static_cast<uint32_t>(std::lround(YRes / 0.0254)));
+  Put32(24, static_cast<uint32_t>(std::lround(FXRes / 0.0254)));
+  Put32(28, static_cast<uint32_t>(std::lround(FYRes / 0.0254)));
   Put32(32, static_cast<uint32_t>(Colors));
   for (int32_t I = 0; I < Colors; ++I) {
     const uint8_t G = static_cast<uint8_t>(Colors == 2 ? I * 255 : I);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/twain.h"
@@ -209,28 +210,8 @@ std::vector<TQLScanOption> TSaneDevice::Options() {
     O.Description = D->desc ? D->desc : "";
     O.Active = SANE_OPTION_IS_ACTIVE(D->cap);
     O.Settable = SANE_OPTION_IS_SETTABLE(D->cap);
-    switch (D->unit) {
-      case SANE_UNIT_PIXEL:
-        O.Unit = "px";
-        break;
-      case SANE_UNIT_BIT:
-        O.Unit = "bit";
-        break;
-      case SANE_UNIT_MM:
-        O.Unit = "mm";
-        break;
-      case SANE_UNIT_DPI:
-        O.Unit = "dpi";
-        break;
-      case SANE_UNIT_PERCENT:
-        O.Unit = "%";
-        break;
-      case SANE_UNIT_MICROSECOND:
-        O.Unit = "us";
-        break;
-      default:
-        break;
-    }
+    static const char* const Units[] = {"", "px", "bit", "mm", "dpi", "%", "us"};
+    if (D->unit >= 0 && static_cast<size_t>(D->unit) < std::size(Units)) O.Unit = Units[D->unit];
     switch (D->type) {
       case SANE_TYPE_BOOL:
         O.Kind = TQLScanOption::skBool;
@@ -339,7 +320,8 @@ class TSaneSourceManager : public IQLSourceManager {
   int32_t FPixelType = TWPT_GRAY;
   int32_t FRowsDone = 0;
   double FXRes = 0, FYRes = 0;
-  std::vector<uint8_t> FLine;
+  std::vector<uint8_t> FLine;  // one device line: its length is the row stride
+  std::vector<uint8_t> FStage;
 };
 
 void TSaneSourceManager::CloseSource() {
@@ -545,10 +527,10 @@ uint16_t TSaneSourceManager::SourceCall(uint32_t DG, uint16_t DAT, uint16_t MSG,
         const int64_t Row = FPageStarted ? std::max<int64_t>(1, OutRowBytes()) : 1;
         S.MinBufSize = static_cast<uint32_t>(std::min<int64_t>(Row, 0x7FFFFFFF));
         S.MaxBufSize = 0x7FFFFFFF;
-        // About 64 KiB of whole rows: large enough that the calls cost nothing next to the
+        // About 1 MiB of whole rows: large enough that the calls cost nothing next to the
         // device, small enough for progress to move.
         S.Preferred = static_cast<uint32_t>(
-            std::min<int64_t>(std::max<int64_t>(Row, 65536 / Row * Row), 0x7FFFFFFF));
+            std::min<int64_t>(std::max<int64_t>(Row, (1 << 20) / Row * Row), 0x7FFFFFFF));
         return TWRC_SUCCESS;
       }
       default:
@@ -921,33 +903,42 @@ SANE_Status TSaneSourceManager::ReadRows(int32_t Rows, uint8_t* Out, int64_t Out
   const int64_t W = FParams.pixels_per_line;
   const int32_t Depth = FParams.depth;
   const int64_t Samples = W * (FPixelType == TWPT_RGB ? 3 : 1);
-  for (int32_t R = 0; R < Rows; ++R) {
-    size_t Got = 0;
-    while (Got < FLine.size()) {
-      SANE_Int N = 0;
-      const SANE_Status S = sane_read(FDevice->Handle(), FLine.data() + Got,
-                                      static_cast<SANE_Int>(FLine.size() - Got), &N);
-      if (S != SANE_STATUS_GOOD) return S == SANE_STATUS_EOF ? SANE_STATUS_IO_ERROR : S;
-      if (N < 0 || static_cast<size_t>(N) > FLine.size() - Got) return SANE_STATUS_IO_ERROR;
-      Got += static_cast<size_t>(N);
-    }
-    uint8_t* Dst = Out + R * OutStride;
-    if (Depth == 1) {
-      // The device's 1 is black; ours is 0 (chocolate).
-      const int64_t Bytes = (W + 7) / 8;
-      for (int64_t I = 0; I < Bytes; ++I)
-        Dst[I] = static_cast<uint8_t>(~FLine[static_cast<size_t>(I)]);
-      if (W % 8) Dst[Bytes - 1] |= static_cast<uint8_t>(0xFF >> (W % 8));
-    } else if (Depth == 8) {
-      std::memcpy(Dst, FLine.data(), static_cast<size_t>(Samples));
-    } else {
-      for (int64_t I = 0; I < Samples; ++I) {
-        uint16_t V;
-        std::memcpy(&V, FLine.data() + 2 * I, 2);
-        Dst[I] = static_cast<uint8_t>(V >> 8);
+  const size_t Line = FLine.size();
+  // Whole strips in as few reads as the device allows: backends hand data through a pipe, and
+  // line-sized reads spend their time on its lock. Eight-bit rows that need no change land in
+  // place.
+  const bool InPlace = Depth == 8 && OutStride == static_cast<int64_t>(Line);
+  const size_t Total = static_cast<size_t>(Rows) * Line;
+  if (!InPlace && FStage.size() < Total) FStage.resize(Total);
+  uint8_t* Buf = InPlace ? Out : FStage.data();
+  size_t Got = 0;
+  while (Got < Total) {
+    SANE_Int N = 0;
+    const size_t Want = std::min<size_t>(Total - Got, 1u << 30);
+    const SANE_Status S = sane_read(FDevice->Handle(), Buf + Got, static_cast<SANE_Int>(Want), &N);
+    if (S != SANE_STATUS_GOOD) return S == SANE_STATUS_EOF ? SANE_STATUS_IO_ERROR : S;
+    if (N < 0 || static_cast<size_t>(N) > Want) return SANE_STATUS_IO_ERROR;
+    Got += static_cast<size_t>(N);
+  }
+  if (!InPlace)
+    for (int32_t R = 0; R < Rows; ++R) {
+      const uint8_t* Src = Buf + static_cast<size_t>(R) * Line;
+      uint8_t* Dst = Out + R * OutStride;
+      if (Depth == 1) {
+        // The device's 1 is black; ours is 0 (chocolate).
+        const int64_t Bytes = (W + 7) / 8;
+        for (int64_t I = 0; I < Bytes; ++I) Dst[I] = static_cast<uint8_t>(~Src[I]);
+        if (W % 8) Dst[Bytes - 1] |= static_cast<uint8_t>(0xFF >> (W % 8));
+      } else if (Depth == 8) {
+        std::memcpy(Dst, Src, static_cast<size_t>(Samples));
+      } else {
+        for (int64_t I = 0; I < Samples; ++I) {
+          uint16_t V;
+          std::memcpy(&V, Src + 2 * I, 2);
+          Dst[I] = static_cast<uint8_t>(V >> 8);
+        }
       }
     }
-  }
   FRowsDone += Rows;
   return SANE_STATUS_GOOD;
 }
@@ -1003,24 +994,30 @@ uint16_t TSaneSourceManager::NativePage(TW_IMAGENATIVEXFER& X) {
     DIB[static_cast<size_t>(40 + 4 * I)] = DIB[static_cast<size_t>(41 + 4 * I)] =
         DIB[static_cast<size_t>(42 + 4 * I)] = G;
   }
-  // Rows arrive top first; the DIB stores the bottom row first.
-  std::vector<uint8_t> Row(static_cast<size_t>(OutRowBytes()));
-  for (int32_t Y = 0; Y < H; ++Y) {
-    const SANE_Status S = ReadRows(1, Row.data(), 0);
+  // Rows arrive top first, in bands; the DIB stores the bottom row first.
+  const int64_t RowBytes = OutRowBytes();
+  const int32_t Band = static_cast<int32_t>(std::max<int64_t>(1, (1 << 20) / RowBytes));
+  std::vector<uint8_t> Rows(static_cast<size_t>(RowBytes * std::min(Band, H)));
+  for (int32_t Y0 = 0; Y0 < H; Y0 += Band) {
+    const int32_t N = std::min(Band, H - Y0);
+    const SANE_Status S = ReadRows(N, Rows.data(), RowBytes);
     if (S != SANE_STATUS_GOOD) {
       CancelPage();
       if (S == SANE_STATUS_CANCELLED) return TWRC_CANCEL;
       return Fail(ConditionOf(S));
     }
-    uint8_t* Dst = DIB.data() + Header + Stride * (H - 1 - Y);
-    if (Bits == 24) {
-      for (int32_t I = 0; I < W; ++I) {
-        Dst[3 * I] = Row[static_cast<size_t>(3 * I + 2)];
-        Dst[3 * I + 1] = Row[static_cast<size_t>(3 * I + 1)];
-        Dst[3 * I + 2] = Row[static_cast<size_t>(3 * I)];
+    for (int32_t R = 0; R < N; ++R) {
+      const uint8_t* Src = Rows.data() + R * RowBytes;
+      uint8_t* Dst = DIB.data() + Header + Stride * (H - 1 - (Y0 + R));
+      if (Bits == 24) {
+        for (int32_t I = 0; I < W; ++I) {
+          Dst[3 * I] = Src[3 * I + 2];
+          Dst[3 * I + 1] = Src[3 * I + 1];
+          Dst[3 * I + 2] = Src[3 * I];
+        }
+      } else {
+        std::memcpy(Dst, Src, static_cast<size_t>(RowBytes));
       }
-    } else {
-      std::memcpy(Dst, Row.data(), Row.size());
     }
   }
   X.DIB = std::move(DIB);

@@ -513,6 +513,8 @@ uint16_t TSaneSourceManager::SourceCall(uint32_t DG, uint16_t DAT, uint16_t MSG,
           CancelPage();
           P.Count = 0;
           FState = 5;
+          // The dialog, if any, has closed: nothing more will come from this enabling.
+          FEvent = MSG_CLOSEDSREQ;
           return TWRC_SUCCESS;
         }
         if (MSG == MSG_GET) {
@@ -1043,6 +1045,7 @@ uint16_t TSaneSourceManager::EndTransfer(TW_PENDINGXFERS& P) {
   if (Complete && FFeederBatch && StartPage() == TWRC_SUCCESS) P.Count = TWPENDING_UNKNOWN;
   if (P.Count == 0) CancelPage(), sane_cancel(FDevice->Handle());
   FState = P.Count == 0 ? 5 : 6;
+  if (FState == 5) FEvent = MSG_CLOSEDSREQ;
   return TWRC_SUCCESS;
 }
 

@@ -422,11 +422,12 @@ uint16_t TAcquisition::MemoryTransfer(TBitmap& B, const TPageInfo& Info) {
       const uint8_t* Src = Buffer.data() + R * BPR;
       uint8_t* Dst = B.ScanLine(static_cast<int32_t>(Y + R));
       if (Bits == 24) {
-        for (int64_t C = 0; C < Cols; ++C) {
-          uint8_t* D = Dst + 3 * (XOff + C);
-          D[0] = Src[3 * C + 2];
-          D[1] = Src[3 * C + 1];
-          D[2] = Src[3 * C];
+        const uint8_t* In = Src;
+        uint8_t* D = Dst + 3 * XOff;
+        for (const uint8_t* End = In + 3 * Cols; In != End; In += 3, D += 3) {
+          D[0] = In[2];
+          D[1] = In[1];
+          D[2] = In[0];
         }
       } else if (Bits == 8) {
         for (int64_t C = 0; C < Cols; ++C) {

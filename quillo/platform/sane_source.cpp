@@ -285,6 +285,7 @@ class TSaneSourceManager : public IQLSourceManager {
 
   // Settings over options.
   int32_t ResolutionOption(bool Y);
+  int32_t ScalingOption();
   uint16_t ReadPixelType(std::vector<double>& Types, double& Current);
   bool SetPixelType(int32_t Type);
   bool GeometryInches(const char* Name, double& Inches);
@@ -590,6 +591,15 @@ int32_t TSaneSourceManager::ResolutionOption(bool Y) {
   return I >= 0 ? I : FDevice->Find(SANE_NAME_SCAN_RESOLUTION);
 }
 
+// Scaling is no standard SANE option; backends that scale call it zoom or scale, in per cent.
+int32_t TSaneSourceManager::ScalingOption() {
+  for (const char* Name : {"zoom", "scale", "scaling"}) {
+    const int32_t I = FDevice->Find(Name);
+    if (I >= 0 && FDevice->Desc(I)->unit == SANE_UNIT_PERCENT) return I;
+  }
+  return -1;
+}
+
 uint16_t TSaneSourceManager::ReadPixelType(std::vector<double>& Types, double& Current) {
   const int32_t Mode = FDevice->Find(SANE_NAME_SCAN_MODE);
   const int32_t Depth = FDevice->Find(SANE_NAME_BIT_DEPTH);
@@ -753,6 +763,27 @@ uint16_t TSaneSourceManager::GetCapability(TW_CAPABILITY& Cap) {
       QLTWEncode(Cap, C);
       return TWRC_SUCCESS;
     }
+    case ICAP_XSCALING:
+    case ICAP_YSCALING: {
+      const int32_t I = ScalingOption();
+      double Now = 0;
+      if (I < 0 || !FDevice->GetNumber(I, Now)) return Fail(TWCC_CAPUNSUPPORTED);
+      C.ItemType = TWTY_FIX32;
+      if (const SANE_Range* R = FDevice->Range(I)) {
+        C.ConType = TWON_RANGE;
+        C.Min = FDevice->RangeValue(I, R->min) / 100;
+        C.Max = FDevice->RangeValue(I, R->max) / 100;
+        C.Step = (R->quant ? FDevice->RangeValue(I, R->quant) : 1) / 100;
+      } else if (std::vector<double> W = FDevice->WordList(I); !W.empty()) {
+        C.ConType = TWON_ENUMERATION;
+        for (double V : W) C.Items.push_back(V / 100);
+        const auto At = std::find(W.begin(), W.end(), Now);
+        C.CurrentIndex = At == W.end() ? 0 : static_cast<uint32_t>(At - W.begin());
+      }
+      C.Default = C.Current = Now / 100;
+      QLTWEncode(Cap, C);
+      return TWRC_SUCCESS;
+    }
     case ICAP_PIXELTYPE: {
       double Now = 0;
       if (const uint16_t CC = ReadPixelType(C.Items, Now); CC != TWCC_SUCCESS) return Fail(CC);
@@ -814,6 +845,12 @@ uint16_t TSaneSourceManager::SetCapability(TW_CAPABILITY& Cap) {
       const int32_t I = ResolutionOption(Cap.Cap == ICAP_YRESOLUTION);
       if (I < 0) return Fail(TWCC_CAPUNSUPPORTED);
       return FDevice->SetNumber(I, V) ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
+    }
+    case ICAP_XSCALING:
+    case ICAP_YSCALING: {
+      const int32_t I = ScalingOption();
+      if (I < 0) return Fail(TWCC_CAPUNSUPPORTED);
+      return FDevice->SetNumber(I, V * 100) ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     }
     case ICAP_PIXELTYPE:
       return SetPixelType(static_cast<int32_t>(V)) ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);

@@ -194,7 +194,9 @@ TEST(SaneAcquire, DeviceErrorsLeaveNothingBehind) {
   QLSetScanDialogHook([&](IQLScanDevice& Device) {
     ++Shown;
     for (const TQLScanOption& O : Device.Options())
-      if (O.Name == "read-return-value") EXPECT_TRUE(Device.SetText(O.Index, Status));
+      if (O.Name == "read-return-value") {
+        EXPECT_TRUE(Device.SetText(O.Index, Status));
+      }
     return true;
   });
   for (const char* S : {"SANE_STATUS_JAMMED", "SANE_STATUS_CANCELLED", "SANE_STATUS_EOF"}) {

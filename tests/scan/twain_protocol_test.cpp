@@ -102,8 +102,8 @@ class TScripted : public IQLSourceManager {
     std::string Line = Name(DAT, MSG);
     if (DAT == DAT_CAPABILITY) {
       auto& C = *static_cast<TW_CAPABILITY*>(Data);
-      Line += " " + std::to_string(C.Cap);
-      if (MSG == MSG_SET) Line += " " + ConName(C.ConType);
+      Line.append(" ").append(std::to_string(C.Cap));
+      if (MSG == MSG_SET) Line.append(" ").append(ConName(C.ConType));
     }
     Log.push_back(Line);
     if (DAT == DAT_STATUS) return TWRC_SUCCESS;

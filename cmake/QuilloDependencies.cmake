@@ -13,3 +13,7 @@ find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloCairo)
   pkg_check_modules(QuilloCairo QUIET IMPORTED_TARGET GLOBAL cairo-pdf)
 endif()
+# SANE is the scanner source manager; without it acquisition reports failure.
+if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloSane)
+  pkg_check_modules(QuilloSane QUIET IMPORTED_TARGET GLOBAL sane-backends)
+endif()

@@ -29,6 +29,7 @@ int CmdFrames(const TArgs& Args);
 int CmdJoin(const TArgs& Args);
 int CmdProcess(const TArgs& Args);
 int CmdPrint(const TArgs& Args);
+int CmdAcquire(const TArgs& Args);
 // The process command's usage: its operations and their arguments.
 std::string ProcessHelp();
 

@@ -69,6 +69,18 @@ const std::vector<TCommand>& Commands() {
        "embeds each page losslessly, and the file appears only when complete. --list names the\n"
        "printers there are.",
        CmdPrint},
+      {"acquire", "scan a page, or every page of a document feeder, into image files",
+       "quillo acquire [--device NAME] [--resolution N] [--mode color|gray|lineart] [--feeder]\n"
+       "               OUT\n"
+       "quillo acquire --list\n\n"
+       "Scans from a scanner (through SANE; SANE_DEFAULT_DEVICE picks the default one) and\n"
+       "writes the page to OUT, whose extension picks the format. --device takes a device name\n"
+       "as --list shows it, or the beginning of a scanner's name; --resolution is in dots per\n"
+       "inch; without --mode or --resolution the scanner's current settings are used.\n"
+       "--feeder scans every page in the document feeder: a .tif or .gif OUT holds them all,\n"
+       "other formats get one file per page, named OUT with -1, -2... before the extension.\n"
+       "--list names the scanners there are: device name, then scanner name.",
+       CmdAcquire},
       {"demo", "write the built-in sample in every format and variant, read each back, report",
        "quillo demo [FOLDER]   (default ./quillo-demo)", CmdDemo},
       {"formats", "list the file-format table", "quillo formats", CmdFormats},

@@ -40,7 +40,8 @@ std::string QLExtractExt(const std::string& FileName) {
 // ---------------------------------------------------------------------------------------------
 // Creation and attachment
 
-TQuilloIO::TQuilloIO(TComponent* AOwner) : TQLTargetComponent(AOwner), FParams(this) {}
+TQuilloIO::TQuilloIO(TComponent* AOwner)
+    : TQLTargetComponent(AOwner), FParams(this), FTWainParams(std::make_unique<TQLTWainParams>()) {}
 
 TQuilloIO::~TQuilloIO() {
   Destroying();

@@ -17,6 +17,7 @@
 #include "quillo/platform/printer.h"
 #include "quillo/platform/streams.h"
 #include "quillo/platform/threads.h"
+#include "quillo/scan/twain.h"
 
 namespace quillo {
 
@@ -150,6 +151,16 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
                          TQLHorizontalPos HorizontalPos, TQLSize Size, double GivenWidth,
                          double GivenHeight, double Gamma);
 
+  // --- acquisition ---------------------------------------------------------------------------
+  // The scanner settings: the sources, the selected one and its capabilities.
+  TQLTWainParams& TWainParams() { return *FTWainParams; }
+  // Scans one page from the selected source into the bitmap and IOParams (the first page of a
+  // feeder; the rest are left). True when a whole page arrived; otherwise the bitmap is as it
+  // was. Aborting (set from OnProgress) stops the page.
+  bool Acquire();
+  // Lets the user choose the source and selects it in TWainParams; true on OK.
+  bool SelectAcquireSource();
+
   // Copies the parameters of another I/O component or a parameters object.
   void AssignParams(const TQuilloIO& Source) { FParams.Assign(Source.FParams); }
   void AssignParams(const TIOParamsVals& Source) { FParams.Assign(Source); }
@@ -186,6 +197,7 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
  private:
   TColor FBackground = clWhite;
   TIOParamsVals FParams;
+  std::unique_ptr<TQLTWainParams> FTWainParams;
 };
 
 // The type of the image at the stream's position (0 when unknown); the position is restored.

@@ -1,4 +1,5 @@
 #include "quillo/backends/qt/qthost.h"
+#include "quillo/backends/qt/qtscandialog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -564,12 +565,15 @@ void QuilloQtInstall() {
   QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [] {
     Application().SetWakeHook(nullptr);
     Application().SetLoopHooks(nullptr, nullptr);
+    QLSetScanDialogHook(nullptr);
     Pump.reset();
   });
   Pump->Wake();
   TakeScreenMetrics();
   SetClipboard(std::make_unique<TQtClipboard>());
   QtRegisterSystemPrinters();
+  QLSetScanDialogHook(
+      [](IQLScanDevice& Device) { return QtScanDialog(Device, QApplication::activeWindow()); });
 }
 
 }  // namespace quillo

@@ -8,8 +8,8 @@
 //
 // QuilloQtInstall (once, after the QApplication exists) runs the framework's main-thread queue
 // and timers on Qt's event loop, takes the screen metrics and system colours from the screen
-// and palette, bridges the system clipboard to the DIB format, and registers the system's
-// printers.
+// and palette, bridges the system clipboard to the DIB format, registers the system's
+// printers, and shows the scanner's own dialog when an acquisition asks for it.
 #pragma once
 
 #include <QImage>

@@ -39,7 +39,7 @@ bool HaveDejaVu() {
 }  // namespace
 
 TEST(Fonts, FaceNamesAndSizes) {
-  if (!HaveDejaVu()) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  if (!PeerAvailable(HaveDejaVu(), "fonts-dejavu-core")) GTEST_SKIP();
   // A face that is not installed still maps to some installed face.
   EXPECT_FALSE(QLFontFile("Arial", false, false).empty());
   EXPECT_FALSE(QLFontFile("No Such Face 123", true, true).empty());
@@ -57,7 +57,7 @@ TEST(Fonts, FaceNamesAndSizes) {
 }
 
 TEST(Fonts, Measuring) {
-  if (!HaveDejaVu()) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  if (!PeerAvailable(HaveDejaVu(), "fonts-dejavu-core")) GTEST_SKIP();
   TBitmap B = White(10, 10);
   TCanvas& C = B.Canvas();
   C.Font().SetHeight(-20);
@@ -80,7 +80,7 @@ TEST(Fonts, Measuring) {
 }
 
 TEST(Fonts, TextOutPlacesInkInItsCell) {
-  if (!HaveDejaVu()) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  if (!PeerAvailable(HaveDejaVu(), "fonts-dejavu-core")) GTEST_SKIP();
   TBitmap B = White(120, 60);
   TCanvas& C = B.Canvas();
   C.Font().SetHeight(-20);
@@ -107,7 +107,7 @@ TEST(Fonts, TextOutPlacesInkInItsCell) {
 }
 
 TEST(Fonts, BackgroundQualityAndColour) {
-  if (!HaveDejaVu()) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  if (!PeerAvailable(HaveDejaVu(), "fonts-dejavu-core")) GTEST_SKIP();
   // A solid brush fills the text cell; plain quality gives two colours only.
   TBitmap B = White(100, 40);
   TCanvas& C = B.Canvas();
@@ -153,7 +153,7 @@ TEST(Fonts, BackgroundQualityAndColour) {
 }
 
 TEST(Fonts, RotationUnderlineAndTextRect) {
-  if (!HaveDejaVu()) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  if (!PeerAvailable(HaveDejaVu(), "fonts-dejavu-core")) GTEST_SKIP();
   // 90 degrees counterclockwise: the text runs upwards from the reference point.
   TBitmap R = White(60, 200);
   R.Canvas().Font().SetHeight(-20);

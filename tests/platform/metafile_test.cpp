@@ -68,7 +68,7 @@ double Mismatch(const TBitmap& A, const TBitmap& B) {
 TEST(MetafileFromTools, MatchesTheToolsOwnRaster) {
   for (std::string Name : {"shapes", "text"}) {
     TBitmap Ref = Decode(kDir + Name + ".png");
-    if (Ref.Empty()) GTEST_SKIP() << "ImageMagick convert is not installed";
+    if (!PeerAvailable(!Ref.Empty(), "ImageMagick's convert")) GTEST_SKIP();
     for (std::string Ext : {".wmf", ".emf"}) {
       SCOPED_TRACE(Name + Ext);
       TMetafile M;
@@ -84,7 +84,7 @@ TEST(MetafileFromTools, MatchesTheToolsOwnRaster) {
 
 TEST(MetafileFromTools, WmfAgreesWithImageMagick) {
   TBitmap Peer = Decode("-density 96 " + kDir + "shapes.wmf");
-  if (Peer.Empty()) GTEST_SKIP() << "ImageMagick cannot render WMF here";
+  if (!PeerAvailable(!Peer.Empty(), "ImageMagick's WMF renderer")) GTEST_SKIP();
   TMetafile M;
   M.LoadFromFile(kDir + "shapes.wmf");
   TBitmap Out = Play(M, Peer.GetWidth(), Peer.GetHeight());

@@ -56,7 +56,7 @@ const TSaneConfig& Sane() {
 }
 
 bool SaneReady() {
-  if (!QLHaveSourceManager() || !HaveProgram("scanimage")) return false;
+  if (!PeerAvailable(QLHaveSourceManager(), "SANE") || !HaveProgram("scanimage")) return false;
   Sane();
   return true;
 }

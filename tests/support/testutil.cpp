@@ -1,5 +1,7 @@
 #include "tests/support/testutil.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 
 #include <cctype>
@@ -89,8 +91,16 @@ int RunCommand(const std::string& Command, std::string* Output) {
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
+bool PeerAvailable(bool Found, const std::string& What) {
+  const char* Require = std::getenv("QUILLO_REQUIRE_PEERS");
+  if (!Found && Require && std::string(Require) == "1")
+    ADD_FAILURE() << What << " is missing, and QUILLO_REQUIRE_PEERS=1 asks for every peer";
+  return Found;
+}
+
 bool HaveProgram(const std::string& Name) {
-  return RunCommand("command -v '" + Name + "' >/dev/null 2>&1") == 0;
+  return PeerAvailable(RunCommand("command -v '" + Name + "' >/dev/null 2>&1") == 0,
+                       "the peer program " + Name);
 }
 
 bool ReadReferencePNM(const std::string& Path, TBitmap& Out) {

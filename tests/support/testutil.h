@@ -35,8 +35,12 @@ std::vector<std::string> Picture(TBitmap& B, TColor C);
 
 // Runs a shell command; returns its exit status and puts standard output into Output.
 int RunCommand(const std::string& Command, std::string* Output = nullptr);
-// True when a program of that name is on the PATH.
+// True when a program of that name is on the PATH. Peer cross-checks skip without their peer,
+// but with QUILLO_REQUIRE_PEERS=1 in the environment (as CI sets it) a missing peer also fails
+// the test, so that a passing run has always compared against the peers.
 bool HaveProgram(const std::string& Name);
+// The same rule for a peer found some other way (a library, a font, a delegate): returns Found.
+bool PeerAvailable(bool Found, const std::string& What);
 
 // An independent reader of binary netpbm files (P4, P5, P6; maxima up to 255 scaled to 255, or
 // 65535 taking each sample's high byte) as peers write them, giving a 24-bit bitmap; false when

@@ -8,7 +8,8 @@ set -u
 probe=$1
 shots=${2:-}
 for t in Xvfb xdotool import xclip convert; do
-  command -v "$t" >/dev/null || { echo "skipped: $t is not installed"; exit 77; }
+  # Under QUILLO_REQUIRE_PEERS=1 (CI) a missing program fails the test instead of skipping it.
+  command -v "$t" >/dev/null || { echo "skipped: $t is not installed"; exit $([ "${QUILLO_REQUIRE_PEERS:-}" = 1 ] && echo 1 || echo 77); }
 done
 work=$(mktemp -d)
 xpid=""

@@ -13,3 +13,8 @@ find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloCairo)
   pkg_check_modules(QuilloCairo QUIET IMPORTED_TARGET GLOBAL cairo-pdf)
 endif()
+# FFmpeg's libraries read and write AVI videos; without them the library builds and the AVI
+# operations fail cleanly.
+if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloFFmpeg)
+  pkg_check_modules(QuilloFFmpeg QUIET IMPORTED_TARGET GLOBAL libavformat libavcodec libswscale libavutil)
+endif()

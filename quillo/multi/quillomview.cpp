@@ -86,27 +86,34 @@ TQuilloMView::TImageRec* TQuilloMView::Rec(int32_t Idx) const {
 // ---------------------------------------------------------------------------------------------
 // Images
 
-void TQuilloMView::InsertImageEx(int32_t Idx) {
+int32_t TQuilloMView::InsertRecord(int32_t Idx) {
   SetPlaying(false);
   auto R = std::make_unique<TImageRec>();
   R->Background = GetBackground();
   R->Serial = FNextSerial++;
-  // Indexes from the selection on move: the loan stays with its image.
   if (Idx < 0) Idx = 0;
   if (Idx >= GetImageCount()) {
     FImages.push_back(std::move(R));
     Idx = GetImageCount() - 1;
   } else {
     FImages.insert(FImages.begin() + Idx, std::move(R));
+    // The selection stays with its image (and its lent bitmap), which moved one place on.
     if (FSelectedItem >= Idx) ++FSelectedItem;
+    if (FMarkAnchor >= Idx) ++FMarkAnchor;
   }
   FLastOp = 1;
   FLastOpIdx = Idx;
+  return Idx;
+}
+
+void TQuilloMView::InsertImageEx(int32_t Idx) {
+  InsertRecord(Idx);
+  CallBitmapChangeEvents();
+  Update();
 }
 
 void TQuilloMView::InsertImage(int32_t Idx) {
-  InsertImageEx(Idx);
-  SetSelectedItemNU(FLastOpIdx);
+  SetSelectedItemNU(InsertRecord(Idx));
   FLastOpIdx = FSelectedItem;
   CallBitmapChangeEvents();
   Update();

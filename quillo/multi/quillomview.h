@@ -270,6 +270,8 @@ class TQuilloMView : public TQLView {
     uint64_t Serial = 0;
   };
   TImageRec* Rec(int32_t Idx) const;
+  // Inserts an empty record; returns where it went.
+  int32_t InsertRecord(int32_t Idx);
   bool ObtainImage(int32_t Idx);
   void StoreImage(TImageRec& R, const TBitmap& Bitmap, bool Reduce);
   void DropStored(TImageRec& R);

@@ -4,12 +4,14 @@ set -euo pipefail
 
 build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
-            fonts-dejavu-core libcairo2-dev)
+            fonts-dejavu-core libcairo2-dev
+            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
            libjpeg-turbo-progs libpng-tools python3 poppler-utils man-db groff-base
-           qt6-base-dev xvfb xdotool xclip)
-bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev)
+           qt6-base-dev xvfb xdotool xclip ffmpeg)
+bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev
+            libjpeg-turbo-progs)
 
 want=()
 for job in "${@:-build}"; do

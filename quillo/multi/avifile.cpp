@@ -46,6 +46,10 @@ void LogCallback(void* Avcl, int Level, const char* Fmt, va_list Args) {
 void InitOnce() {
   static std::once_flag Once;
   std::call_once(Once, [] { av_log_set_callback(LogCallback); });
+  // No single allocation of FFmpeg's may pass what a few frames at the pixel limit need: sizes
+  // declared by a file (headers, extra data) cannot ask for more than the data could fill.
+  const int64_t Cap = std::min<int64_t>(QLGetMaxPixels(), INT64_MAX / 16) * 8 + (16 << 20);
+  av_max_alloc(static_cast<size_t>(std::min<int64_t>(Cap, INT32_MAX)));
 }
 
 constexpr int kIOBufferSize = 1 << 15;

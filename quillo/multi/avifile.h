@@ -80,6 +80,8 @@ class TQLAVIWriter {
   // holds a complete file with the frames written so far.
   bool Close();
   int32_t FramesWritten() const { return FWritten; }
+  int32_t Width() const { return FWidth; }
+  int32_t Height() const { return FHeight; }
 
   struct TImpl;
 

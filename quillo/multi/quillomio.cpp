@@ -324,6 +324,9 @@ void TQuilloMIO::SaveToFileAVI(const std::string& FileName) {
 void TQuilloMIO::SaveToStreamAVI(TStream& Stream) {
   Aborting = false;
   if (!FView || FView->GetImageCount() == 0) return;
+  TQLAVICodec Codec = FAVICodec;
+  int32_t Quality = FAVIQuality;
+  if (OnAVICompressor && !OnAVICompressor(this, Codec, Quality)) return;
   const int32_t W = FView->GetImageWidth(0), H = FView->GetImageHeight(0);
   int32_t Rate, Scale;
   QLAVIRateForDelay(FView->GetImageDelayTime(0), Rate, Scale);
@@ -333,11 +336,11 @@ void TQuilloMIO::SaveToStreamAVI(TStream& Stream) {
     TBitmap* B = FView->GetBitmap(0);
     const int32_t BW = B ? B->GetWidth() : 0, BH = B ? B->GetHeight() : 0;
     FView->ReleaseBitmap(0);
-    if (BW == 0 || !Writer.Open(Stream, BW, BH, Rate, Scale, FAVICodec, FAVIQuality)) {
+    if (BW == 0 || !Writer.Open(Stream, BW, BH, Rate, Scale, Codec, Quality)) {
       Aborting = true;
       return;
     }
-  } else if (!Writer.Open(Stream, W, H, Rate, Scale, FAVICodec, FAVIQuality)) {
+  } else if (!Writer.Open(Stream, W, H, Rate, Scale, Codec, Quality)) {
     Aborting = true;
     return;
   }

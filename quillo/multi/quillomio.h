@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,11 @@
 #include "quillo/platform/streams.h"
 
 namespace quillo {
+
+// Asked before an AVI is written, in place of a compressor dialog: may change the compressor
+// and the MJPEG quality; false cancels the save (the file stays empty).
+using TQLAVICompressorEvent =
+    std::function<bool(TObject* Sender, TQLAVICodec& Codec, int32_t& Quality)>;
 
 class TQuilloMIO : public TComponent, public IQLParamsOwner {
  public:
@@ -68,6 +74,7 @@ class TQuilloMIO : public TComponent, public IQLParamsOwner {
   // Set when a load or save failed or was stopped; reset at the start of each.
   bool Aborting = false;
   TQLProgressEvent OnProgress;
+  TQLAVICompressorEvent OnAVICompressor;
 
   TBitmap* ParamsOwnerBitmap() override;
   bool ParamsOwnerViewDpi(int32_t& DpiX, int32_t& DpiY) override;

@@ -320,3 +320,32 @@ TEST(MultiIOAvi, UncreatableFileRaises) {
   F.View.SetImage(0, RandomBitmap24(8, 8, 1));
   EXPECT_THROW(F.MIO.SaveToFile("/nonexistent-dir/x.avi"), EInvalidGraphic);
 }
+
+TEST(MultiIOAvi, CancelAndStopLeaveSoundFiles) {
+  if (!QLAVIAvailable() || !HaveProgram("ffprobe")) GTEST_SKIP() << "FFmpeg missing";
+  TempDir Dir;
+  TMultiFixture F;
+  for (int32_t I = 0; I < 5; ++I) {
+    F.View.AppendImage();
+    F.View.SetImage(I, RandomBitmap24(32, 24, I));
+  }
+  // Cancelling the compressor choice writes nothing.
+  F.MIO.OnAVICompressor = [](TObject*, TQLAVICodec&, int32_t&) { return false; };
+  F.MIO.SaveToFile(Dir.File("cancelled.avi"));
+  EXPECT_FALSE(F.MIO.Aborting);
+  EXPECT_TRUE(ReadFileBytes(Dir.File("cancelled.avi")).empty());
+  // The choice may change the compressor.
+  F.MIO.OnAVICompressor = [](TObject*, TQLAVICodec& C, int32_t&) {
+    C = qlavFFV1;
+    return true;
+  };
+  // Stopping after the second frame leaves a complete file of two frames.
+  F.MIO.OnProgress = [&](TObject*, int32_t Per) {
+    if (Per >= 20) F.MIO.Aborting = true;
+  };
+  const std::string Avi = Dir.File("stopped.avi");
+  F.MIO.SaveToFile(Avi);
+  EXPECT_TRUE(F.MIO.Aborting);
+  EXPECT_EQ(Probe(Avi, "codec_name"), "ffv1\n");
+  EXPECT_EQ(Probe(Avi, "nb_read_frames"), "2\n");
+}

@@ -284,9 +284,16 @@ void TQuilloMIO::LoadFromStreamAVI(TStream& Stream, const std::string& FileName)
     }
     FView->InsertImageEx(B);
     FView->SetImageEx(B, Frame);
-    if (I == 0 && N > 1)
-      FView->PrepareSpaceFor(Frame.GetWidth(), Frame.GetHeight(), 24,
-                             static_cast<int32_t>(std::min<int64_t>(N - 1, 1 << 20)));
+    if (I == 0 && N > 1) {
+      // The count is the header's word, not the data's: reserve for a bounded batch only, so
+      // that a header claiming millions of frames cannot grow the store's file beyond reason.
+      const int64_t FrameBytes =
+          static_cast<int64_t>(Frame.RowLen()) * Frame.GetHeight() + TQLVirtualDIBList::kHeaderSize;
+      const int64_t Batch = std::min<int64_t>({N - 1, 256, (int64_t{1} << 30) / FrameBytes});
+      if (Batch > 0)
+        FView->PrepareSpaceFor(Frame.GetWidth(), Frame.GetHeight(), 24,
+                               static_cast<int32_t>(Batch));
+    }
     FView->SetImageDelayTime(B, Delay);
     if (TIOParamsVals* P = GetParams(B)) {
       P->GifDelayTime = Delay / 10;

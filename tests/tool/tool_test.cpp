@@ -616,6 +616,14 @@ TEST_F(ToolTest, AviVideosSplitJoinAndDescribe) {
   EXPECT_EQ(Probed, "ffv1,8/1,4\n");
   EXPECT_EQ(Tool("join '" + Dir.File("x.avi") + "'" + Inputs + " --codec h265", &Out), 2);
   EXPECT_EQ(Tool("join '" + Dir.File("x.gif") + "'" + Inputs + " --codec ffv1", &Out), 2);
+  // A truncated video gives the frames before the cut, and FFmpeg's complaints stay quiet.
+  std::vector<uint8_t> Bytes = ReadFileBytes(Src);
+  Bytes.resize(Bytes.size() / 2);
+  WriteFileBytes(Dir.File("cut.avi"), Bytes);
+  RunCommand(kTool + " frames '" + Dir.File("cut.avi") + "' '" + Dir.File("c%d.png") + "' 2>&1",
+             &Out);
+  EXPECT_EQ(Out.find("[avi"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("images"), std::string::npos) << Out;
   // A damaged video is an error, not an empty result.
   WriteFileBytes(Dir.File("bad.avi"), {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'A', 'V', 'I', ' ', 1});
   EXPECT_EQ(Tool("frames '" + Dir.File("bad.avi") + "' '" + Dir.File("b%d.png") + "'", &Out), 1)

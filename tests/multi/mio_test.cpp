@@ -310,7 +310,9 @@ TEST(MultiIOAvi, WrittenVideosReadBackInFFmpeg) {
     G.MIO.LoadFromFile(Avi);
     ASSERT_EQ(G.View.GetImageCount(), 5);
     EXPECT_EQ(G.View.GetImageDelayTime(0), 40);
-    if (C.Tolerance == 0) EXPECT_EQ(MaxDiff(G.Image(4), Sources[4]), 0);
+    if (C.Tolerance == 0) {
+      EXPECT_EQ(MaxDiff(G.Image(4), Sources[4]), 0);
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -55,6 +56,13 @@ struct TVirtualClock {
   TVirtualClock() { Application().UseVirtualClock(true); }
   ~TVirtualClock() { Application().UseVirtualClock(false); }
 };
+
+// "p<I>.jpg", built without the literal-plus-string pattern that trips gcc 12's -Wrestrict.
+std::string PhotoName(int32_t I) {
+  char Buf[32];
+  std::snprintf(Buf, sizeof(Buf), "p%d.jpg", I);
+  return Buf;
+}
 
 void WriteJpeg(const std::string& Path, const TBitmap& B) {
   TBitmap Copy;
@@ -219,7 +227,7 @@ TEST(MViewLoading, FilesLoadWhenTheirCellShowsAndIdsAskTheApplication) {
   TFixture F(210, 112);  // two cells across, one row
   F.View.SetStoreType(qltThumb);
   for (int32_t I = 0; I < 6; ++I) {
-    const std::string Name = Dir.File("p" + std::to_string(I) + ".jpg");
+    const std::string Name = Dir.File(PhotoName(I));
     WriteJpeg(Name, Solid(800, 600, 0x0000F0));
     F.View.InsertImageEx(I);
     F.View.SetImageFileName(I, Name);
@@ -376,7 +384,7 @@ TEST(MViewAsync, WorkersDecodeVisibleCellsFirstAndDropWhatScrolledAway) {
   F.View.SetStoreType(qltThumb);
   F.View.SetPrefetch(0);
   for (int32_t I = 0; I < 12; ++I) {
-    const std::string Name = Dir.File("p" + std::to_string(I) + ".jpg");
+    const std::string Name = Dir.File(PhotoName(I));
     WriteJpeg(Name, Solid(160, 120, 0x000080 + I));
     F.View.InsertImageEx(I);
     F.View.SetImageFileName(I, Name);

@@ -447,3 +447,27 @@ TEST(MViewAsync, DestroyingWithWorkInFlightIsSafe) {
   // Results posted by then are dropped, not delivered to a freed view.
   Application().ProcessMessages();
 }
+
+TEST(MViewAsync, ScrollingPastDropsQueuedWork) {
+  TempDir Dir;
+  const std::string Name = Dir.File("one.jpg");
+  WriteJpeg(Name, RandomBitmap24(640, 480, 1));
+  TFixture F(420, 112);  // four cells show
+  F.View.SetStoreType(qltThumb);
+  F.View.SetPrefetch(0);
+  for (int32_t I = 0; I < 40; ++I) {
+    F.View.InsertImageEx(I);
+    F.View.SetImageFileName(I, Name);
+  }
+  F.View.SetAsyncLoading(true, 1);
+  // Scrolled away before any result came back: of the first four cells only the one the
+  // single worker had already taken may arrive.
+  F.View.SetViewX(36 * 104);
+  const auto End = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (F.View.GetPendingLoads() > 0 && std::chrono::steady_clock::now() < End)
+    Application().WaitAndProcess(5);
+  int32_t Early = 0;
+  for (int32_t I = 0; I < 4; ++I) Early += F.View.IsImageLoaded(I) ? 1 : 0;
+  EXPECT_LE(Early, 1);
+  for (int32_t I = 36; I < 40; ++I) EXPECT_TRUE(F.View.IsImageLoaded(I)) << I;
+}

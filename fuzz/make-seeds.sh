@@ -5,7 +5,7 @@
 # generated, not stored: campaigns start from them and from fuzz/corpus/.
 set -uo pipefail
 out=$1
-mkdir -p "$out"/{bmp,ico,png,gif,tiff,jpeg,pcx,tga,pxm}
+mkdir -p "$out"/{bmp,ico,png,gif,tiff,jpeg,pcx,tga,pxm,avi}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp"
@@ -88,5 +88,11 @@ for s in src.ppm src16.ppm src2.ppm two.ppm grey.pgm; do
   for v in pbm pgm ppm pam; do im pxm "$s" "f.$v"; done
   np pxm pnm "pnmtoplainpnm $s"
   np pxm pnm "pnmdepth 65535 $s"
+done
+# AVI: two-frame videos in the compressors FFmpeg's command line writes (those missing from
+# its build are skipped).
+for c in "rawvideo -pix_fmt bgr24" "rawvideo -pix_fmt pal8" "rawvideo -pix_fmt rgb555le" mjpeg \
+         mpeg4 msmpeg4v2 "libx264 -pix_fmt yuv420p" ffv1 huffyuv; do
+  seed avi ffmpeg -v error -y -f lavfi -i testsrc=size=23x11:rate=10 -frames:v 2 -c:v $c f.avi
 done
 echo "$n seeds in $out"

@@ -4,13 +4,14 @@ set -euo pipefail
 
 build_pkgs=(build-essential cmake ninja-build pkg-config ccache
             zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
-            fonts-dejavu-core libcairo2-dev libsane-dev)
+            fonts-dejavu-core libcairo2-dev libsane-dev
+            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 test_pkgs=(clang libclang-rt-dev googletest libgtest-dev
            imagemagick libmagickcore-6.q16-6-extra netpbm libtiff-tools giflib-tools
            libjpeg-turbo-progs libpng-tools python3 python3-ezdxf poppler-utils man-db groff-base
-           qt6-base-dev xvfb xdotool xclip libsane1 sane-utils)
+           qt6-base-dev xvfb xdotool xclip libsane1 sane-utils ffmpeg)
 bench_pkgs=(libbenchmark-dev hyperfine time pngquant libvips-tools libfftw3-dev libtiff-dev
-            libsane1 sane-utils)
+            libjpeg-turbo-progs libsane1 sane-utils)
 
 want=()
 for job in "${@:-build}"; do

@@ -4,12 +4,14 @@
 #include <filesystem>
 
 #include "apps/quillo/commands.h"
+#include "apps/quillo/imagefiles.h"
 #include "apps/quillo/json.h"
 #include "apps/quillo/paramtable.h"
 #include "apps/quillo/session.h"
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/jpeg_quality.h"
 #include "quillo/io/quilloio.h"
+#include "quillo/multi/avifile.h"
 #include "quillo/platform/metafile.h"
 
 namespace quillo::tool {
@@ -44,7 +46,29 @@ struct TInfo {
   int32_t Images = 1;
   int32_t Loop = -1;
   std::vector<TFrame> Frames;
+  bool Avi = false;
+  TQLAVIStreamInfo Video;
 };
+
+// An AVI: its first video stream as its headers describe it.
+void DescribeAvi(const std::string& File, TInfo& I) {
+  I.Avi = true;
+  I.Format = "AVI video";
+  if (!QLAVIAvailable()) {
+    I.Error = "AVI videos need a build with FFmpeg";
+    return;
+  }
+  TFileStream S(File, fmOpenRead | fmShareDenyWrite);
+  TQLAVIReader Reader;
+  if (!Reader.Open(S)) {
+    I.Error = "damaged video, or none this build decodes";
+    return;
+  }
+  I.Video = Reader.Info();
+  I.P.Width = I.Video.Width;
+  I.P.Height = I.Video.Height;
+  I.Images = static_cast<int32_t>(std::min<int64_t>(I.Video.Frames, INT32_MAX));
+}
 
 void Describe(const TInputFile& In, TInfo& I) {
   I.File = In.Name();
@@ -54,6 +78,7 @@ void Describe(const TInputFile& In, TInfo& I) {
     I.Error = std::filesystem::exists(File, Ec) ? "not a regular file" : "no such file";
     return;
   }
+  if (IsAviFile(File)) return DescribeAvi(File, I);
   const int32_t Type = FindFileFormat(File, false);
   const std::string Ext = QLExtractExt(File);
   if (Type == ioUnknown && (Ext == "wmf" || Ext == "emf")) {
@@ -120,6 +145,16 @@ std::string Json(const TInfo& I) {
   O.Str("file", I.File);
   if (!I.Error.empty()) return O.Str("error", I.Error).Text();
   const TIOParamsVals& P = I.P;
+  if (I.Avi)
+    return O.Str("format", I.Format)
+        .Num("width", I.Video.Width)
+        .Num("height", I.Video.Height)
+        .Num("frames", static_cast<double>(I.Video.Frames))
+        .Num("rate", I.Video.Rate)
+        .Num("scale", I.Video.Scale)
+        .Num("delayMs", I.Video.DelayMs())
+        .Str("codec", I.Video.Codec)
+        .Text();
   O.Str("format", I.Format).Num("fileType", I.Type).Num("width", P.Width).Num("height", P.Height);
   O.Num("bitsPerSample", P.BitsPerSample).Num("samplesPerPixel", P.SamplesPerPixel);
   O.Num("dpiX", P.DpiX)
@@ -177,6 +212,16 @@ std::string Json(const TInfo& I) {
 
 void PrintText(const TInfo& I) {
   const TIOParamsVals& P = I.P;
+  if (I.Avi) {
+    const TQLAVIStreamInfo& V = I.Video;
+    std::printf("%s: %s\n", I.File.c_str(), I.Format.c_str());
+    std::printf("  %-22s %d x %d\n", "size", V.Width, V.Height);
+    std::printf("  %-22s %lld\n", "frames", static_cast<long long>(V.Frames));
+    std::printf("  %-22s %d/%d frames per second (%d ms a frame)\n", "rate", V.Rate, V.Scale,
+                V.DelayMs());
+    std::printf("  %-22s %s\n", "codec", V.Codec.c_str());
+    return;
+  }
   std::printf("%s: %s\n", I.File.c_str(), I.Format.c_str());
   std::printf("  %-22s %d x %d\n", "size", P.Width, P.Height);
   std::printf("  %-22s %d bits per sample, %d samples per pixel\n", "depth", P.BitsPerSample,

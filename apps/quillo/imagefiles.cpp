@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -411,6 +412,15 @@ void TMultiImageWriter::Finish(int32_t Loop) {
     throw FileError(FName,
                     std::string(FName == "-" ? "cannot write: " : "cannot rename into place: ") +
                         std::strerror(errno));
+}
+
+bool IsAviFile(const std::string& Path) {
+  std::FILE* F = std::fopen(Path.c_str(), "rb");
+  if (!F) return false;
+  char H[12] = {};
+  const size_t N = std::fread(H, 1, sizeof(H), F);
+  std::fclose(F);
+  return N == sizeof(H) && std::memcmp(H, "RIFF", 4) == 0 && std::memcmp(H + 8, "AVI ", 4) == 0;
 }
 
 int32_t ParseFrame(const std::string& Text) {

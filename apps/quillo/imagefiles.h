@@ -95,6 +95,9 @@ class TMultiImageWriter {
   int32_t FCount = 0, FWinWidth = 0, FWinHeight = 0;
 };
 
+// True when the file is an AVI video (a RIFF file of form "AVI ").
+bool IsAviFile(const std::string& Path);
+
 // The value of --frame / --page: a number from 0 (TUsageError otherwise).
 int32_t ParseFrame(const std::string& Text);
 // Applies --set FIELD=VALUE options (TUsageError for an unknown field or a bad value).

@@ -29,7 +29,8 @@ const std::vector<TCommand>& Commands() {
        "quillo info [--json] FILE...\n\n"
        "Prints the format, size, depth, resolution, palette, image or page count, the format's\n"
        "own parameters (a JPEG's quality as estimated from its tables) and its metadata (JPEG\n"
-       "markers, IPTC records, comments, GIF frames and loop, TIFF pages). --json prints one\n"
+       "markers, IPTC records, comments, GIF frames and loop, TIFF pages; an AVI video's frame\n"
+       "count, size, rate and codec). --json prints one\n"
        "array of objects for scripts: UTF-8 strings, numbers as numbers.",
        CmdInfo},
       {"convert", "convert an image, or every frame or page of one, to another format",
@@ -46,15 +47,21 @@ const std::vector<TCommand>& Commands() {
        "said on standard error.",
        CmdConvert},
       {"process", "run a chain of processing operations on an image", ProcessUsage(), CmdProcess},
-      {"frames", "write every frame of a GIF (page of a TIFF) to its own file",
+      {"frames", "write every frame of a GIF or AVI video (page of a TIFF) to its own file",
        "quillo frames IN OUTPATTERN\n\nOUTPATTERN holds %d for the frame number (from 0), or gets "
        "-N before its\n"
-       "extension; the extension picks the format.",
+       "extension; the extension picks the format. AVI videos are decoded through FFmpeg\n"
+       "(uncompressed, MJPEG, MPEG-4, H.264 and whatever else the installed FFmpeg decodes).",
        CmdFrames},
-      {"join", "build an animated GIF or a multi-page TIFF from images",
-       "quillo join OUT IN... [--delay CENTISECONDS] [--loop COUNT] [--set FIELD=VALUE]...\n\n"
-       "OUT's extension (.gif, .tif) picks the kind; --set applies to every frame or page\n"
-       "(e.g. --set TiffCompression=lzw).",
+      {"join", "build an animated GIF, a multi-page TIFF or an AVI video from images",
+       "quillo join OUT IN... [--delay CENTISECONDS] [--loop COUNT] [--set FIELD=VALUE]...\n"
+       "quillo join OUT.avi IN... [--delay MS] [--codec raw|mjpeg|ffv1]\n"
+       "                          [--set JpegQuality=Q]\n\n"
+       "OUT's extension (.gif, .tif, .avi) picks the kind; --set applies to every frame or page\n"
+       "(e.g. --set TiffCompression=lzw). A video's frames are --delay milliseconds apart\n"
+       "(default 40, 25 frames a second) and take the first image's size (an image of another\n"
+       "size repeats the frame before it); --codec picks uncompressed frames (the default),\n"
+       "Motion JPEG at JpegQuality (default 75) or lossless FFV1.",
        CmdJoin},
       {"print", "print an image, or every frame or page of one, to a PDF file or a printer",
        "quillo print IN (--pdf OUT.pdf | --printer NAME) [--paper A4|A3|A5|Letter|Legal|W,H]\n"

@@ -14,6 +14,7 @@
 #include "quillo/core/pixels.h"
 #include "quillo/io/quilloio.h"
 #include "quillo/lzw/lzw.h"
+#include "quillo/multi/avifile.h"
 #include "tests/support/testutil.h"
 
 using namespace quillo;
@@ -616,4 +617,60 @@ TEST_F(ToolTest, HelpAliasAndManualPage) {
   for (const char* Usage :
        {"quillo convert IN OUT", "quillo info [--json] FILE...", "quillo frames IN OUTPATTERN"})
     EXPECT_NE(Text.find(Usage), std::string::npos) << Usage << "\n" << Text;
+}
+
+TEST_F(ToolTest, AviVideosSplitJoinAndDescribe) {
+  if (!QLAVIAvailable() || !HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+    GTEST_SKIP() << "FFmpeg missing";
+  const std::string Src = Dir.File("src.avi");
+  ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=15 -frames:v 4 "
+                       "-c:v rawvideo -pix_fmt bgr24 '" +
+                       Src + "'"),
+            0);
+  std::string Out;
+  ASSERT_EQ(Tool("info '" + Src + "'", &Out), 0) << Out;
+  EXPECT_NE(Out.find("64 x 48"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("frames                 4"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("15/1 frames per second (66 ms"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("rawvideo"), std::string::npos) << Out;
+
+  ASSERT_EQ(Tool("frames '" + Src + "' '" + Dir.File("f%d.png") + "'", &Out), 0) << Out;
+  std::vector<std::string> Frames;
+  for (int32_t I = 0; I < 4; ++I) {
+    Frames.push_back(Dir.File("f" + std::to_string(I) + ".png"));
+    // Each frame as FFmpeg decodes it.
+    TBitmap Ours, Peer;
+    ASSERT_TRUE(ReadImage(Frames.back(), Ours));
+    ASSERT_TRUE(PeerToPNM("ffmpeg -v error -y -i '" + Src + "' -vf 'select=eq(n\\," +
+                              std::to_string(I) + ")' -vsync 0 -frames:v 1 '" + Dir.File("p.ppm") +
+                              "'",
+                          Dir.File("p.ppm"), Peer));
+    EXPECT_TRUE(SamePixels(As24(Ours), Peer)) << I;
+  }
+
+  const std::string Joined = Dir.File("joined.avi");
+  std::string Inputs;
+  for (const std::string& F : Frames) Inputs += " '" + F + "'";
+  ASSERT_EQ(Tool("join '" + Joined + "'" + Inputs + " --delay 125 --codec ffv1", &Out), 0) << Out;
+  std::string Probed;
+  RunCommand(
+      "ffprobe -v error -count_frames -show_entries stream=codec_name,r_frame_rate,"
+      "nb_read_frames -of csv=p=0 '" +
+          Joined + "'",
+      &Probed);
+  EXPECT_EQ(Probed, "ffv1,8/1,4\n");
+  EXPECT_EQ(Tool("join '" + Dir.File("x.avi") + "'" + Inputs + " --codec h265", &Out), 2);
+  EXPECT_EQ(Tool("join '" + Dir.File("x.gif") + "'" + Inputs + " --codec ffv1", &Out), 2);
+  // A truncated video gives the frames before the cut, and FFmpeg's complaints stay quiet.
+  std::vector<uint8_t> Bytes = ReadFileBytes(Src);
+  Bytes.resize(Bytes.size() / 2);
+  WriteFileBytes(Dir.File("cut.avi"), Bytes);
+  RunCommand(kTool + " frames '" + Dir.File("cut.avi") + "' '" + Dir.File("c%d.png") + "' 2>&1",
+             &Out);
+  EXPECT_EQ(Out.find("[avi"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("images"), std::string::npos) << Out;
+  // A damaged video is an error, not an empty result.
+  WriteFileBytes(Dir.File("bad.avi"), {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'A', 'V', 'I', ' ', 1});
+  EXPECT_EQ(Tool("frames '" + Dir.File("bad.avi") + "' '" + Dir.File("b%d.png") + "'", &Out), 1)
+      << Out;
 }

@@ -22,17 +22,7 @@ bool TQuilloIO::Acquire() {
 }
 
 bool TQuilloIO::SelectAcquireSource() {
-  TQLTWainParams& TW = *FTWainParams;
-  std::string Name;
-  if (!QLTW_SelectImageSource(Name, TW.Shared, TW.ParentWindow)) return false;
-  // The choice may be a source that appeared since the list was read.
-  TW.RefreshSourceList();
-  for (int32_t I = 0; I < TW.GetSourceCount(); ++I)
-    if (TW.GetSourceName(I) == Name) {
-      TW.SetSelectedSource(I);
-      return true;
-    }
-  return false;
+  return QLTW_ChooseSource(*FTWainParams);
 }
 
 }  // namespace quillo

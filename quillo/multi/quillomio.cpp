@@ -104,6 +104,34 @@ void TQuilloMIO::Progress(int32_t Done, int32_t Total) {
     OnProgress(this, static_cast<int32_t>(static_cast<int64_t>(Done) * 100 / Total));
 }
 
+bool TQuilloMIO::Acquire() {
+  if (!FView) return false;
+  Aborting = false;
+  int32_t Pos = FView->GetSelectedItem() >= 0 ? FView->GetSelectedItem() : FView->GetImageCount();
+  TProgressRec P;
+  P.Handler = OnProgress;
+  P.Sender = this;
+  P.AbortFlag = &Aborting;
+  TQLTWainParams& TW = *FTWainParams;
+  // Each whole page becomes an image at the insertion point; its parameters are the record the
+  // acquisition fills next.
+  const TQLAcquirePageEvent Page = [&](TBitmap& Bitmap, TIOParamsVals*& Params) {
+    FView->InsertImageEx(Pos);
+    Params = GetParams(Pos);
+    FView->SetImageEx(Pos, Bitmap);
+    FView->SetImageDelayTime(Pos, 100);
+    ++Pos;
+  };
+  const bool Ok = QLTW_Acquire(nullptr, true, Page, TW, TW.ParentWindow, TW.Shared, P, nullptr);
+  if (FView->GetVisible()) FView->SetFocus();
+  Update();
+  return Ok;
+}
+
+bool TQuilloMIO::SelectAcquireSource() {
+  return QLTW_ChooseSource(*FTWainParams);
+}
+
 void TQuilloMIO::Update() {
   if (!FView) return;
   FView->Update();

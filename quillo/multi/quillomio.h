@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "quillo/core/types.h"
 #include "quillo/core/params.h"
+#include "quillo/core/types.h"
 #include "quillo/multi/avifile.h"
 #include "quillo/multi/quillomview.h"
 #include "quillo/platform/classes.h"
 #include "quillo/platform/streams.h"
+#include "quillo/scan/twain.h"
 
 namespace quillo {
 
@@ -64,9 +65,15 @@ class TQuilloMIO : public TComponent, public IQLParamsOwner {
   int32_t GetAVIQuality() const { return FAVIQuality; }
   void SetAVIQuality(int32_t Q) { FAVIQuality = Q; }
 
-  // Scanner acquisition comes with the scanner support; until then it acquires nothing.
-  bool Acquire() { return false; }
-  bool SelectAcquireSource() { return false; }
+  // Acquires every page the selected scanner source delivers (all pending pages of a document
+  // feeder) into the view, from the selected image on (at the end without a selection), each
+  // with its parameters and a delay of 100 ms; true when at least one page arrived. Without a
+  // view, false.
+  bool Acquire();
+  // Lets the user choose the source and selects it in TWainParams; true on OK.
+  bool SelectAcquireSource();
+  // The acquisition settings (the feeder and duplex on by default).
+  TQLTWainParams& TWainParams() { return *FTWainParams; }
 
   // Makes the view repaint and announce an image change.
   void Update();
@@ -94,6 +101,7 @@ class TQuilloMIO : public TComponent, public IQLParamsOwner {
 
   TQuilloMView* FView = nullptr;
   std::vector<std::unique_ptr<TIOParamsVals>> FParams;
+  std::unique_ptr<TQLTWainParams> FTWainParams = std::make_unique<TQLTWainParams>(true);
   TQLAVICodec FAVICodec = qlavRaw;
   int32_t FAVIQuality = 75;
 };

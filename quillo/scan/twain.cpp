@@ -807,4 +807,16 @@ void TQLTWainParams::SetAcquireFrame(double Left, double Top, double Right, doub
   FCaps.AcquireFrameBottom = Bottom;
 }
 
+bool QLTW_ChooseSource(TQLTWainParams& TW) {
+  std::string Name;
+  if (!QLTW_SelectImageSource(Name, TW.Shared, TW.ParentWindow)) return false;
+  TW.RefreshSourceList();
+  for (int32_t I = 0; I < TW.GetSourceCount(); ++I)
+    if (TW.GetSourceName(I) == Name) {
+      TW.SetSelectedSource(I);
+      return true;
+    }
+  return false;
+}
+
 }  // namespace quillo

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "quillo/core/lists.h"
-#include "quillo/core/types.h"
 #include "quillo/core/params.h"
+#include "quillo/core/types.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/controls.h"
 #include "quillo/platform/twain.h"
@@ -136,6 +136,9 @@ bool QLTW_Acquire(TBitmap* Bitmap, bool Multi, const TQLAcquirePageEvent& PageEv
                   TProgressRec& Progress, TIOParamsVals* IOParams);
 // Lets the user choose a source; true and its product name on OK.
 bool QLTW_SelectImageSource(std::string& Name, TQLTWainShared& Shared, TWinControl* Parent);
+// Lets the user choose a source and selects it in Params (the list read again first: the choice
+// may be a source that appeared since); true on OK.
+bool QLTW_ChooseSource(TQLTWainParams& Params);
 // The identities of all sources (empty when there is no manager).
 bool QLTW_GetSourceList(std::vector<TW_IDENTITY>& List, TQLTWainShared& Shared,
                         TWinControl* Parent);

@@ -4,8 +4,10 @@
 
 #include "quillo/platform/canvas.h"
 #include "quillo/platform/font.h"
+#include "tests/support/testutil.h"
 
 using namespace quillo;
+using quillo::test::PeerAvailable;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "quillo/io/quilloio.h"
+#include "quillo/multi/quillomio.h"
 #include "quillo/scan/twain.h"
 #include "tests/support/testutil.h"
 
@@ -184,6 +185,37 @@ TEST(SaneAcquire, FeederDeliversEveryPageToTheCallback) {
     EXPECT_EQ(Params[I].DpiY, 50);
     EXPECT_EQ(Params[I].SamplesPerPixel, 3);
   }
+}
+
+TEST(SaneAcquire, FeederBatchIntoTheThumbnailView) {
+  if (!SaneReady()) GTEST_SKIP() << "no SANE or scanimage";
+  const TSaneConfig& Config = Sane();
+  TBitmap Want;
+  ASSERT_TRUE(Reference(Config, "Color", 8, 50, Want));
+  TQuilloMView View;
+  View.SetBounds(0, 0, 300, 200);
+  TQuilloMIO MIO;
+  MIO.SetAttachedMView(&View);
+  // Two images there already; the pages go after the selected first one.
+  View.InsertImageEx(0);
+  View.InsertImageEx(1);
+  View.SetSelectedItem(1);
+  Prepare(MIO.TWainParams(), TWPT_RGB, 50);
+  MIO.TWainParams().SetFeederEnabled(true);
+  ASSERT_TRUE(MIO.Acquire());
+  ASSERT_EQ(View.GetImageCount(), 12);
+  ASSERT_EQ(MIO.GetParamsCount(), 12);
+  for (int32_t I = 1; I <= 10; ++I) {
+    const TBitmap* Page = View.GetBitmap(I);
+    ASSERT_NE(Page, nullptr);
+    EXPECT_TRUE(SamePixels(*Page, Want)) << I;
+    View.ReleaseBitmap(I);
+    EXPECT_EQ(MIO.GetParams(I)->Width, Want.GetWidth());
+    EXPECT_EQ(MIO.GetParams(I)->DpiX, 50);
+    EXPECT_EQ(View.GetImageDelayTime(I), 100);
+  }
+  // The image that was selected comes after the batch.
+  EXPECT_EQ(MIO.GetParams(11)->Width, MIO.GetParams(0)->Width);
 }
 
 TEST(SaneAcquire, DeviceErrorsLeaveNothingBehind) {

@@ -319,7 +319,11 @@ TEST_F(ToolTest, InterruptLeavesNoPartialFile) {
           Out.c_str(), "--set", "PngCompression=9", static_cast<char*>(nullptr));
     _exit(99);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The interrupt goes once the output is being written (its temporary file exists): earlier,
+  // a slow start-up may not have installed the handler yet, and the default action would kill
+  // the tool, which is not what this tests.
+  for (int32_t Wait = 0; Wait < 1000 && FilesIn(Dir.Path()).size() < 2; ++Wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kill(Pid, SIGINT);
   int Status = 0;
   waitpid(Pid, &Status, 0);

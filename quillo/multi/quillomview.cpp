@@ -980,38 +980,9 @@ void TQuilloMView::Scroll(bool Horizontal, TScrollCode Code, int32_t Pos) {
   const int32_t Step = Horizontal ? FThumbWidth + FHorizBorder : FThumbHeight + FVertBorder;
   const int32_t Line = P.LineStep == -1 ? Step : P.LineStep;
   const int32_t Page = P.PageStep == -1 ? Client : P.PageStep;
-  int32_t New = Cur;
-  switch (Code) {
-    case scLineUp:
-      New = Cur - Line;
-      break;
-    case scLineDown:
-      New = Cur + Line;
-      break;
-    case scPageUp:
-      New = Cur - Page;
-      break;
-    case scPageDown:
-      New = Cur + Page;
-      break;
-    case scTrack:
-      if (!P.Tracking) return;
-      [[fallthrough]];
-    case scPosition:
-      New = QLTrunc(Pos * Scale);
-      break;
-    case scTop:
-      New = 0;
-      break;
-    case scBottom: {
-      int32_t MX, MY;
-      GetMaxViewXY(MX, MY);
-      New = Horizontal ? MX : MY;
-      break;
-    }
-    case scEndScroll:
-      return;
-  }
+  int32_t MX, MY, New = Cur;
+  GetMaxViewXY(MX, MY);
+  if (!QLScrollTarget(Code, Pos, Cur, Line, Page, Scale, P, Horizontal ? MX : MY, New)) return;
   if (Horizontal)
     SetViewX(New);
   else

@@ -775,6 +775,38 @@ void TQuilloView::SetDisplayGrid(bool V) {
 // ---------------------------------------------------------------------------------------------
 // Input
 
+bool QLScrollTarget(TScrollCode Code, int32_t Pos, int32_t Cur, int32_t Line, int32_t Page,
+                    double Scale, const TQLScrollBarParams& P, int32_t Max, int32_t& New) {
+  switch (Code) {
+    case scLineUp:
+      New = Cur - Line;
+      return true;
+    case scLineDown:
+      New = Cur + Line;
+      return true;
+    case scPageUp:
+      New = Cur - Page;
+      return true;
+    case scPageDown:
+      New = Cur + Page;
+      return true;
+    case scTrack:
+      if (!P.Tracking) return false;
+      [[fallthrough]];
+    case scPosition:
+      New = QLTrunc(Pos * Scale);
+      return true;
+    case scTop:
+      New = 0;
+      return true;
+    case scBottom:
+      New = Max;
+      return true;
+    default:
+      return false;
+  }
+}
+
 void TQuilloView::Scroll(bool Horizontal, TScrollCode Code, int32_t Pos) {
   const TQLScrollBarParams& P = Horizontal ? *FHParams : *FVParams;
   const int32_t Cur = Horizontal ? FViewX : FViewY;
@@ -783,38 +815,9 @@ void TQuilloView::Scroll(bool Horizontal, TScrollCode Code, int32_t Pos) {
   const int32_t U = std::max(QLTrunc(FZoomF), 1);
   const int32_t Line = P.LineStep == -1 ? U : U * P.LineStep;
   const int32_t Page = P.PageStep == -1 ? Client : U * P.PageStep;
-  int32_t New = Cur;
-  switch (Code) {
-    case scLineUp:
-      New = Cur - Line;
-      break;
-    case scLineDown:
-      New = Cur + Line;
-      break;
-    case scPageUp:
-      New = Cur - Page;
-      break;
-    case scPageDown:
-      New = Cur + Page;
-      break;
-    case scTrack:
-      if (!P.Tracking) return;
-      [[fallthrough]];
-    case scPosition:
-      New = QLTrunc(Pos * Scale);
-      break;
-    case scTop:
-      New = 0;
-      break;
-    case scBottom: {
-      int32_t MX, MY;
-      GetMaxViewXY(MX, MY);
-      New = Horizontal ? MX : MY;
-      break;
-    }
-    case scEndScroll:
-      return;
-  }
+  int32_t MX, MY, New = Cur;
+  GetMaxViewXY(MX, MY);
+  if (!QLScrollTarget(Code, Pos, Cur, Line, Page, Scale, P, Horizontal ? MX : MY, New)) return;
   if (Horizontal)
     SetViewX(New);
   else

@@ -76,6 +76,12 @@ struct TQLScrollBarParams {
   bool Tracking = true;
 };
 
+// Where a scroll-bar action moves a view: from Cur by Line or Page, to the thumb position Pos
+// (scaled by Scale), to 0 or to Max. False when the action does not move the view (the end of a
+// scroll, or a thumb being dragged while tracking is off).
+bool QLScrollTarget(TScrollCode Code, int32_t Pos, int32_t Cur, int32_t Line, int32_t Page,
+                    double Scale, const TQLScrollBarParams& P, int32_t Max, int32_t& New);
+
 enum TQLMouseWheelAction : uint8_t { qlmwNone, qlmwVScroll, qlmwZoom };
 enum TQLMouseWheelVariation : uint8_t { qlmwAbsolute, qlmwPercentage };
 

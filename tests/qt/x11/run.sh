@@ -7,44 +7,18 @@
 set -u
 probe=$1
 shots=${2:-}
-for t in Xvfb xdotool import xclip convert; do
-  # Under QUILLO_REQUIRE_PEERS=1 (CI) a missing program fails the test instead of skipping it.
-  command -v "$t" >/dev/null || { echo "skipped: $t is not installed"; exit $([ "${QUILLO_REQUIRE_PEERS:-}" = 1 ] && echo 1 || echo 77); }
-done
-work=$(mktemp -d)
-xpid=""
-ppid=""
-cleanup() {
-  [ -n "$ppid" ] && kill "$ppid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/xserver.sh"
+x_require Xvfb xdotool import xclip convert
 fail() {
   echo "FAILED: $*"
   echo "--- probe log"; cat "$work/log"; echo "--- probe errors"; cat "$work/err"
   [ -n "$shots" ] && cp "$work"/*.png "$shots"/ 2>/dev/null
   exit 1
 }
-
-# A display number the server picks itself, so that parallel runs never collide.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xpid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-export QT_QPA_PLATFORM=xcb
-# The X keyboard library copies its keymap names with strndup from buffers shorter than the
-# length it passes, which the sanitizers' strndup check reports; the probe's own code is still
-# checked.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_strndup=0"
-# No step may hang the test: each X client gets a time limit.
-xdotool_bin=$(command -v xdotool)
-xdotool() { timeout 30 "$xdotool_bin" "$@"; }
+x_start 640x480
 
 "$probe" >"$work/log" 2>"$work/err" &
-ppid=$!
+x_client_pid=$!
 for _ in $(seq 600); do grep -q ready "$work/log" && break; sleep 0.05; done
 grep -q ready "$work/log" || fail "the probe did not start"
 wid=$(xdotool search --sync --onlyvisible --name quillo-probe | head -1)

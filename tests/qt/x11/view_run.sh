@@ -9,37 +9,15 @@ set -u
 viewer=$(realpath "$1")
 tool=$(realpath "$2")
 shots=${3:-}
-for t in Xvfb xdotool import convert compare; do
-  # Under QUILLO_REQUIRE_PEERS=1 (CI) a missing program fails the test instead of skipping it.
-  command -v "$t" >/dev/null || { echo "skipped: $t is not installed"; exit $([ "${QUILLO_REQUIRE_PEERS:-}" = 1 ] && echo 1 || echo 77); }
-done
-work=$(mktemp -d)
-xpid=""
-vpid=""
-cleanup() {
-  [ -n "$vpid" ] && kill "$vpid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/xserver.sh"
+x_require Xvfb xdotool import convert compare
 fail() {
   echo "FAILED: $*"
   echo "--- viewer output"; cat "$work/log"
   [ -n "$shots" ] && cp "$work"/*.png "$shots"/ 2>/dev/null
   exit 1
 }
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xpid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-export QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR="$work"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_strndup=0"
-xdotool_bin=$(command -v xdotool)
-xdotool() { timeout 30 "$xdotool_bin" "$@"; }
+x_start 1024x768
 
 # A photograph-like picture in 8-bit RGB (nothing a PNG rewrite could lose), pure red along its
 # top row so that it can be found on the screen.
@@ -48,7 +26,7 @@ convert -size 300x200 gradient:'#FF0000-#0000FF' -fill '#FFFF00' -draw 'circle 1
 cp "$work/photo.png" "$work/orig.png"
 
 ( cd "$work" && exec "$viewer" photo.png ) >"$work/log" 2>&1 &
-vpid=$!
+x_client_pid=$!
 wid=$(xdotool search --sync --onlyvisible --name "photo.png.*quillo-view" | head -1)
 [ -n "$wid" ] || fail "no window"
 xdotool windowmove --sync "$wid" 0 0 windowfocus --sync "$wid" 2>/dev/null

@@ -38,6 +38,7 @@ class TQuillo : public TQuilloView {
   bool GetStreamHeaders() const { return FIO->StreamHeaders; }
   void SetStreamHeaders(bool V) { FIO->StreamHeaders = V; }
   TIOParamsVals& IOParams() { return FIO->IOParams(); }
+  TQLTWainParams& TWainParams() { return FIO->TWainParams(); }
   bool GetAborting() const { return FIO->Aborting; }
   void SetAborting(bool V) { FIO->Aborting = V; }
   bool GetCanUndo() const { return FProc->GetCanUndo(); }
@@ -155,6 +156,8 @@ class TQuillo : public TQuilloView {
   QUILLO_FORWARD(FIO, InsertToFileTIFF)
   QUILLO_FORWARD(FIO, InjectJpegIPTC)
   QUILLO_FORWARD(FIO, InjectJpegIPTCStream)
+  QUILLO_FORWARD(FIO, Acquire)
+  QUILLO_FORWARD(FIO, SelectAcquireSource)
   QUILLO_FORWARD(FIO, PrintImagePos)
   QUILLO_FORWARD(FIO, PrintImage)
   QUILLO_FORWARD(FIO, PreviewPrintImage)

@@ -8,6 +8,7 @@
 
 #include "quillo/io/quilloio.h"
 #include "quillo/multi/quillomio.h"
+#include "quillo/view/allinone.h"
 #include "quillo/scan/twain.h"
 #include "tests/support/testutil.h"
 
@@ -185,6 +186,18 @@ TEST(SaneAcquire, FeederDeliversEveryPageToTheCallback) {
     EXPECT_EQ(Params[I].DpiY, 50);
     EXPECT_EQ(Params[I].SamplesPerPixel, 3);
   }
+}
+
+TEST(SaneAcquire, TheAllInOneControlAcquiresLikeItsIOComponent) {
+  if (!SaneReady()) GTEST_SKIP() << "no SANE or scanimage";
+  const TSaneConfig& Config = Sane();
+  TBitmap Want;
+  ASSERT_TRUE(Reference(Config, "Color", 8, 50, Want));
+  TQuillo Q;
+  Prepare(Q.TWainParams(), TWPT_RGB, 50);
+  ASSERT_TRUE(Q.Acquire());
+  EXPECT_TRUE(SamePixels(Q.Bitmap(), Want));
+  EXPECT_EQ(Q.IOParams().DpiX, 50);
 }
 
 TEST(SaneAcquire, FeederBatchIntoTheThumbnailView) {

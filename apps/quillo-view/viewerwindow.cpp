@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -31,6 +32,7 @@
 #include "apps/quillo/session.h"
 #include "quillo/backends/qt/qthost.h"
 #include "quillo/io/fileformats.h"
+#include "quillo/lzw/lzw.h"
 #include "quillo/platform/printer.h"
 
 namespace quillo::view {
@@ -71,6 +73,8 @@ const TQLMouseInteract kSelectFreehand = miSelectPolygon;
 }  // namespace
 
 TViewerWindow::TViewerWindow() : FView(std::make_unique<TImageControl>()) {
+  // GIF and LZW-compressed TIFF need the application's LZW coders.
+  QLInstallLZWCoders();
   setAcceptDrops(true);
   FView->Proc().SetAutoUndo(true);
   FView->SetCenter(true);
@@ -112,8 +116,9 @@ TViewerWindow::TViewerWindow() : FView(std::make_unique<TImageControl>()) {
 TViewerWindow::~TViewerWindow() {
   tool::SetProgressSink(nullptr);
   tool::SetWarningSink(nullptr);
-  // The hosting widget refers to the control; it goes first.
+  // The hosting widgets refer to the controls; they go first.
   std::unique_ptr<QWidget> Host(takeCentralWidget());
+  std::unique_ptr<QWidget> Strip(FStripHost);
 }
 
 QAction* TViewerWindow::AddAction(QMenu* Menu, const QString& Text, const QKeySequence& Key,
@@ -140,6 +145,9 @@ void TViewerWindow::BuildMenus() {
                          [this] { ShowFrame(-1); });
   FNextFrame = AddAction(File, "&Next Image in File", QKeySequence(Qt::Key_PageDown),
                          [this] { ShowFrame(1); });
+  File->addSeparator();
+  AddAction(File, "A&cquire from Scanner...", {}, [this] { Acquire(); });
+  AddAction(File, "C&hoose Scanner...", {}, [this] { ChooseScanner(); });
   File->addSeparator();
   AddAction(File, "&Print...", QKeySequence::Print, [this] { Print(false); });
   AddAction(File, "Print to P&DF...", {}, [this] { Print(true); });
@@ -308,12 +316,143 @@ void TViewerWindow::BuildFacts() {
   addDockWidget(Qt::RightDockWidgetArea, Dock);
   FViewMenu->addAction(Dock->toggleViewAction());
   resizeDocks({Dock}, {330}, Qt::Horizontal);
+
+  FStrip = std::make_unique<TQuilloMView>();
+  FStrip->SetThumbWidth(96);
+  FStrip->SetThumbHeight(72);
+  FStripIO = std::make_unique<TQuilloMIO>();
+  FStripIO->SetAttachedMView(FStrip.get());
+  FStrip->OnImageSelect = [this](TObject*, int32_t Index) {
+    if (FBusy || Index == FFrame || Index < 0) return;
+    // Deferred: the strip is inside its own mouse handling here.
+    QTimer::singleShot(0, this, [this, Index] {
+      if (!MayDiscard()) return;
+      if (FVideo)
+        ShowVideoFrame(FFile, Index);
+      else
+        OpenFile(FFile, Index);
+    });
+  };
+  FStripDock = new QDockWidget("Images in the File", this);
+  FStripDock->setObjectName("strip");
+  FStripHost = new TQtControlWidget(*FStrip, FStripDock);
+  FStripHost->setMinimumHeight(100);
+  FStripDock->setWidget(FStripHost);
+  addDockWidget(Qt::BottomDockWidgetArea, FStripDock);
+  FStripDock->hide();
+}
+
+bool TViewerWindow::LoadStrip(const QString& Path) {
+  if (Path == FStripFile && FStrip->GetImageCount() > 1) return true;
+  FStrip->Clear();
+  FStripFile.clear();
+  const std::string Ext = QFileInfo(Path).suffix().toLower().toStdString();
+  if (Ext != "gif" && Ext != "tif" && Ext != "tiff" && Ext != "avi") return false;
+  FStripIO->Aborting = false;
+  try {
+    FStripIO->LoadFromFile(Path.toStdString());
+  } catch (const std::exception&) {
+    FStrip->Clear();
+    return false;
+  }
+  if (FStripIO->Aborting || FStrip->GetImageCount() < 2) {
+    if (Ext != "avi") FStrip->Clear();
+    return FStrip->GetImageCount() > 0 && Ext == "avi";
+  }
+  FStripFile = Path;
+  return true;
+}
+
+bool TViewerWindow::ShowVideoFrame(const QString& Path, int32_t Index) {
+  TBitmap* Frame = FStrip->GetBitmap(Index);
+  if (!Frame) {
+    Tell("quillo-view", QFileInfo(Path).fileName() + ": this frame cannot be read.");
+    return false;
+  }
+  TBitmap Copy;
+  Copy.Assign(*Frame);
+  FStrip->ReleaseBitmap(Index);
+  if (Copy.GetPixelFormat() != pf24bit) Copy.SetPixelFormat(pf24bit);
+  FView->DeSelect();
+  FView->Bitmap() = std::move(Copy);
+  if (const TIOParamsVals* P = FStripIO->GetParams(Index)) FView->IO().AssignParams(*P);
+  FView->Proc().ClearUndo();
+  FFile = Path;
+  FVideo = true;
+  FSource = tool::TSourceInfo{};
+  FSource.Name = Path.toStdString();
+  FSource.Images = FStrip->GetImageCount();
+  FFrame = Index;
+  FStrip->SetSelectedItem(Index);
+  FView->Update();
+  if (FView->Bitmap().GetWidth() > FView->GetClientWidth() ||
+      FView->Bitmap().GetHeight() > FView->GetClientHeight())
+    FView->Fit();
+  ImageChanged(false);
+  return true;
+}
+
+void TViewerWindow::Acquire() {
+  if (!MayDiscard()) return;
+  TQLTWainParams& TW = FView->IO().TWainParams();
+  if (TW.GetSourceCount() == 0) {
+    Tell("Acquire", "No scanner was found.");
+    return;
+  }
+  TBitmap Before;
+  Before.Assign(FView->Bitmap());
+  bool Ok = false;
+  RunBusy("Scanning", &FView->IO().Aborting, [&] { Ok = FView->IO().Acquire(); });
+  if (!Ok) {
+    FView->Bitmap() = std::move(Before);
+    FView->Update();
+    statusBar()->showMessage("Nothing was scanned", 4000);
+    return;
+  }
+  FView->DeSelect();
+  FView->Proc().ClearUndo();
+  FFile.clear();
+  FVideo = false;
+  FSource = tool::TSourceInfo{};
+  FSource.Name = "scan";
+  FFrame = 0;
+  FStripDock->hide();
+  FView->Fit();
+  ImageChanged(true);
+}
+
+void TViewerWindow::ChooseScanner() {
+  TQLTWainParams& TW = FView->IO().TWainParams();
+  TW.RefreshSourceList();
+  QStringList Names;
+  for (int32_t I = 0; I < TW.GetSourceCount(); ++I) Names << Q(TW.GetSourceName(I));
+  if (Names.isEmpty()) {
+    Tell("Choose Scanner", "No scanner was found.");
+    return;
+  }
+  bool Ok = false;
+  const QString Name = QInputDialog::getItem(this, "Choose Scanner", "Scanner", Names,
+                                             std::max(TW.GetSelectedSource(), 0), false, &Ok);
+  if (Ok) TW.SetSelectedSource(static_cast<int32_t>(Names.indexOf(Name)));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Files
 
 bool TViewerWindow::OpenFile(const QString& Path, int32_t Frame) {
+  // Videos are read frame by frame through the strip.
+  if (QFileInfo(Path).suffix().toLower() == "avi") {
+    bool Ok = false;
+    RunBusy("Reading " + QFileInfo(Path).fileName(), &FStripIO->Aborting,
+            [&] { Ok = LoadStrip(Path); });
+    if (!Ok) {
+      Tell("quillo-view", QFileInfo(Path).fileName() + ": not a video this build reads.");
+      return false;
+    }
+    FStripFile = Path;
+    FStripDock->setVisible(FStrip->GetImageCount() > 1);
+    return ShowVideoFrame(Path, std::clamp(Frame, 0, FStrip->GetImageCount() - 1));
+  }
   TBitmap Loaded;
   TQuilloIO Loader;
   Loader.SetAttachedBitmap(&Loaded);
@@ -331,8 +470,18 @@ bool TViewerWindow::OpenFile(const QString& Path, int32_t Frame) {
   FView->IO().AssignParams(Loader);
   FView->Proc().ClearUndo();
   FFile = Path;
+  FVideo = false;
   FSource = Info;
   FFrame = Frame;
+  // A file of several images shows them in the strip, the one shown selected.
+  if (FSource.Images > 1 && LoadStrip(Path)) {
+    FStrip->SetSelectedItem(Frame);
+    FStripDock->show();
+  } else {
+    FStrip->Clear();
+    FStripFile.clear();
+    FStripDock->hide();
+  }
   // The new image is shown plain at once and smoothed right after: a large photograph appears
   // as soon as it is decoded.
   FView->SetZoomFilter(rfNone);
@@ -365,7 +514,10 @@ void TViewerWindow::OpenDialog() {
 void TViewerWindow::ShowFrame(int32_t Step) {
   const int32_t Next = FFrame + Step;
   if (FFile.isEmpty() || Next < 0 || Next >= FSource.Images || !MayDiscard()) return;
-  OpenFile(FFile, Next);
+  if (FVideo)
+    ShowVideoFrame(FFile, Next);
+  else
+    OpenFile(FFile, Next);
 }
 
 bool TViewerWindow::SaveTo(const QString& Path) {

@@ -14,6 +14,8 @@
 #include "apps/quillo-view/imagecontrol.h"
 #include "apps/quillo/imagefiles.h"
 #include "apps/quillo/operations.h"
+#include "quillo/multi/quillomio.h"
+#include "quillo/multi/quillomview.h"
 
 class QAction;
 class QActionGroup;
@@ -21,6 +23,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
+class QDockWidget;
 
 namespace quillo {
 class TQtControlWidget;
@@ -68,6 +71,13 @@ class TViewerWindow : public QMainWindow {
   void BuildFacts();
 
   void OpenDialog();
+  // Fills the strip of the file's images (GIF frames, TIFF pages, AVI frames); false when the
+  // file holds fewer than two.
+  bool LoadStrip(const QString& Path);
+  // Shows image Index of an AVI from the strip (videos are read only through it).
+  bool ShowVideoFrame(const QString& Path, int32_t Index);
+  void Acquire();
+  void ChooseScanner();
   void SaveAsDialog();
   void Save();
   void Print(bool PdfOnly);
@@ -100,6 +110,13 @@ class TViewerWindow : public QMainWindow {
   std::unique_ptr<TImageControl> FView;
   TQtControlWidget* FHost = nullptr;
   QTreeWidget* FFacts = nullptr;
+  // The strip of a multi-image file's images, in a dock below the image.
+  std::unique_ptr<TQuilloMView> FStrip;
+  std::unique_ptr<TQuilloMIO> FStripIO;
+  TQtControlWidget* FStripHost = nullptr;
+  QDockWidget* FStripDock = nullptr;
+  QString FStripFile;
+  bool FVideo = false;
   QLabel *FPosition = nullptr, *FColour = nullptr, *FZoom = nullptr;
   QProgressBar* FProgress = nullptr;
   QPushButton* FCancel = nullptr;

@@ -128,5 +128,17 @@ TEST_F(Viewer, AnnotationsAreWrittenIntoTheFileAndStayEditable) {
   EXPECT_EQ(W.View().ObjectsCount(), 1);
 }
 
+TEST_F(Viewer, AFileOfSeveralImagesShowsThemInTheStrip) {
+  if (!HaveProgram("convert")) GTEST_SKIP();
+  ASSERT_EQ(RunCommand("convert -delay 20 -size 16x12 xc:red xc:lime xc:blue -loop 0 " +
+                       Dir.File("anim.gif")),
+            0);
+  ASSERT_TRUE(W.OpenFile(QString::fromStdString(Dir.File("anim.gif")), 1)) << Told.front();
+  QApplication::processEvents();
+  EXPECT_EQ(W.View().Bitmap().ScanLine(0)[1], 255);  // lime: green 255
+  EXPECT_TRUE(W.windowTitle().contains("(2 of 3)")) << W.windowTitle().toStdString();
+  EXPECT_TRUE(Told.empty());
+}
+
 }  // namespace
 #endif

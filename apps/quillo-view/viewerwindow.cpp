@@ -84,6 +84,10 @@ TViewerWindow::TViewerWindow() : FView(std::make_unique<TImageControl>()) {
   FView->SetMouseInteract(miSelect);
   // The wheel turned away from the user enlarges, as in other viewers.
   FView->MouseWheelParams().InvertDirection = true;
+  // Text annotations are sized by their box.
+  FView->SetObjFontHeight(TQuilloVect::kTemplate, 0);
+  // A click picks an annotation within a few pixels of it; elsewhere it clears the choice.
+  FView->SetMaxSelectionDistance(8);
   FView->OnMouseMove = [this](TObject*, TShiftState, int32_t X, int32_t Y) { ShowPointer(X, Y); };
   FView->OnViewChange = [this](TObject*, int32_t) { ShowZoom(); };
   FView->OnSelectionChange = [this](TObject*) { UpdateActions(); };

@@ -172,7 +172,7 @@ void TQuilloIO::LoadFromFile(const std::string& FileName) {
   if (In(Ext, {"bmp", "dib", "rle"})) return LoadFromFileBMP(FileName);
   if (Ext == "cur") return LoadFromFileCUR(FileName);
   if (Ext == "ico") return LoadFromFileICO(FileName);
-  if (In(Ext, {"tga", "targa", "vda", "icb", "vst", "win"})) return LoadFromFileTGA(FileName);
+  if (In(Ext, {"tga", "targa", "vda", "icb", "vst", "pix"})) return LoadFromFileTGA(FileName);
   if (In(Ext, {"pxm", "ppm", "pgm", "pbm"})) return LoadFromFilePXM(FileName);
   // Any other extension: a registered format, or nothing.
   FParams.FileName.clear();

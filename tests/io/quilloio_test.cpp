@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "quillo/codecs/bmp.h"
@@ -107,6 +108,26 @@ TEST(QuilloIO, FailuresAndErrors) {
   EXPECT_FALSE(IO.Aborting);
   EXPECT_EQ(Eight.GetPixelFormat(), pf24bit);
   EXPECT_EQ(FindFileFormat(Dir.File("ok.bmp"), true), ioBMP);
+}
+
+TEST(QuilloIO, TargaExtensionsAreTheTableRows) {
+  // Loading by extension knows the Targa row's extensions, ".pix" among them; ".win" is none.
+  TempDir Dir;
+  TBitmap Src = RandomBitmap24(7, 5, 9), Target;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Src);
+  IO.SaveToFile(Dir.File("a.tga"));
+  ASSERT_FALSE(IO.Aborting);
+  std::filesystem::copy_file(Dir.File("a.tga"), Dir.File("a.pix"));
+  std::filesystem::copy_file(Dir.File("a.tga"), Dir.File("a.win"));
+  IO.SetAttachedBitmap(&Target);
+  IO.LoadFromFile(Dir.File("a.pix"));
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_EQ(IO.IOParams().FileType, ioTGA);
+  EXPECT_TRUE(SamePixels(Target, Src));
+  EXPECT_EQ(FindFileFormat(Dir.File("a.pix"), true), ioTGA);
+  IO.LoadFromFile(Dir.File("a.win"));
+  EXPECT_TRUE(IO.Aborting);
 }
 
 TEST(QuilloIO, ParamsOnlyReads) {

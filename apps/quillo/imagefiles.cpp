@@ -180,12 +180,8 @@ int32_t OutputType(const std::string& FileName, const std::string& Format) {
     throw TUsageError{"standard output needs the format: --format EXT or EXT:-"};
   const std::string Ext = Format.empty() ? QLExtractExt(FileName) : Format;
   const TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Ext[0] == '.' ? Ext.substr(1) : Ext);
-  // The built-in formats are written by the component itself, registered ones through their row.
-  const bool Writable =
-      Row && (Row->WriteFunction || Row->FileType == ioTIFF || Row->FileType == ioGIF ||
-              Row->FileType == ioJPEG || Row->FileType == ioPCX || Row->FileType == ioBMP ||
-              Row->FileType == ioPNG || Row->FileType == ioTGA || Row->FileType == ioPXM);
-  if (!Writable) {
+  // A format is writable when its row has a writer, built-in or registered alike.
+  if (!Row || !Row->WriteFunction) {
     if (Format.empty())
       throw TUsageError{"cannot tell the output format from \"" + FileName + "\" (use --format)"};
     throw TUsageError{"no writer for the format \"" + Format + "\""};

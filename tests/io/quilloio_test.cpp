@@ -211,6 +211,99 @@ TEST(QuilloIO, RegisteredFormatsServeLoadSaveAndDetection) {
   EXPECT_TRUE(IO.Aborting);
 }
 
+TEST(FileFormats, ApplicationCodecRunsLikeABuiltInOne) {
+  // A toy format that claims files starting "BM" too: a registered detector is asked before
+  // the built-in ones. "BMQ", width, height bytes, then 24-bit rows.
+  TQLFileFormatInfo Row;
+  Row.FileType = 201;
+  Row.FullName = "Toy";
+  Row.Extensions = "TOY;TY";
+  Row.ReadFunction = [](TStream& S, TBitmap& B, TIOParamsVals& P, bool Preview,
+                        TProgressRec& Prog) {
+    uint8_t H[5];
+    if (S.Read(H, 5) != 5 || H[2] != 'Q') return QLSetAbort(Prog);
+    P.Width = H[3];
+    P.Height = H[4];
+    P.DpiX = P.DpiY = 77;
+    if (Preview) return;
+    B.Recreate(H[3], H[4], pf24bit);
+    for (int32_t Y = 0; Y < H[4]; ++Y) S.ReadBuffer(B.ScanLine(Y), H[3] * 3);
+  };
+  Row.WriteFunction = [](TStream& S, TBitmap& B, TIOParamsVals&, TProgressRec&) {
+    uint8_t H[5] = {'B', 'M', 'Q', static_cast<uint8_t>(B.GetWidth()),
+                    static_cast<uint8_t>(B.GetHeight())};
+    S.WriteBuffer(H, 5);
+    for (int32_t Y = 0; Y < B.GetHeight(); ++Y) S.WriteBuffer(B.ScanLine(Y), B.GetWidth() * 3);
+  };
+  Row.TryFunction = [](TStream& S) {
+    char H[3] = {};
+    return S.Read(H, 3) == 3 && std::memcmp(H, "BMQ", 3) == 0;
+  };
+  QLFileFormatAdd(Row);
+  TempDir Dir;
+  TBitmap Src = RandomBitmap24(6, 3, 11), Target;
+  TestView View;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Src);
+  IO.SaveToFile(Dir.File("a.ty"));  // every extension of the row is written
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_TRUE(QLFileFormatSavesExt(*QLFileFormatGetInfo(201), "TOY"));
+  // By content and by extension, with the extension check.
+  EXPECT_EQ(FindFileFormat(Dir.File("a.ty"), true), 201);
+  std::filesystem::copy_file(Dir.File("a.ty"), Dir.File("a.bmp"));
+  EXPECT_EQ(FindFileFormat(Dir.File("a.bmp"), false), 201);
+  EXPECT_EQ(FindFileFormat(Dir.File("a.bmp"), true), ioUnknown);
+  // Loads through the common frame: type, name, the view's resolution, parameters only.
+  IO.SetAttachedQuillo(&View);
+  IO.LoadFromFile(Dir.File("a.ty"));
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_TRUE(SamePixels(View.A, Src));
+  EXPECT_EQ(IO.IOParams().FileType, 201);
+  EXPECT_EQ(IO.IOParams().FileName, Dir.File("a.ty"));
+  EXPECT_EQ(View.GetDPIX(), 77);
+  IO.SetAttachedBitmap(&Target);
+  IO.LoadFromFileFormat(Dir.File("a.bmp"), 201);
+  EXPECT_TRUE(SamePixels(Target, Src));
+  TMemoryStream S;
+  S.LoadFromFile(Dir.File("a.ty"));
+  IO.ParamsFromStream(S);
+  EXPECT_EQ(IO.IOParams().FileType, 201);
+  EXPECT_EQ(IO.IOParams().Width, 6);
+  TBitmap Again;
+  IO.SetAttachedBitmap(&Again);
+  S.SetPosition(0);
+  IO.LoadFromStream(S);
+  EXPECT_TRUE(SamePixels(Again, Src));
+  QLFileFormatRemove(201);
+  // Gone from the table, the same file is a damaged BMP again.
+  EXPECT_EQ(FindFileFormat(Dir.File("a.bmp"), false), ioBMP);
+}
+
+TEST(FileFormats, BuiltInRowsCarryTheirCodecs) {
+  // The library's rows hold the same kind of functions an application registers: the PNG row
+  // alone writes, detects and reads an image back.
+  const TQLFileFormatInfo* Png = QLFileFormatGetInfo(ioPNG);
+  ASSERT_TRUE(Png && Png->ReadFunction && Png->WriteFunction && Png->TryFunction);
+  TBitmap Src = RandomBitmap24(9, 4, 12), Back;
+  TIOParamsVals P;
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  TMemoryStream S;
+  Png->WriteFunction(S, Src, P, Prog);
+  S.SetPosition(0);
+  EXPECT_TRUE(Png->TryFunction(S));
+  EXPECT_EQ(FindStreamFormat(S), ioPNG);
+  Png->ReadFunction(S, Back, P, false, Prog);
+  EXPECT_FALSE(Abort);
+  EXPECT_TRUE(SamePixels(Back, Src));
+  // Which formats can be written, and under which extensions, is the rows' to say.
+  for (int32_t Type : {ioICO, ioCUR, ioWMF, ioEMF})
+    EXPECT_FALSE(QLFileFormatGetInfo(Type)->WriteFunction) << Type;
+  EXPECT_TRUE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioPXM), "pbm"));
+  EXPECT_FALSE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioBMP), "dib"));
+  EXPECT_FALSE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioJPEG), "jpe"));
+}
+
 TEST(QuilloIO, AttachmentFollowsViewsAndImages) {
   TempDir Dir;
   TBitmap Src = RandomBitmap24(6, 5, 4);

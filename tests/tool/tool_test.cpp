@@ -182,6 +182,20 @@ TEST_F(ToolTest, ErrorPaths) {
   EXPECT_FALSE(std::filesystem::exists(Dir.File("o.png")));
 }
 
+TEST_F(ToolTest, FormatsFollowTheTable) {
+  // The icon row has a reader and no writer: the tool reads icons and refuses to write them.
+  WriteImage(RandomBitmap24(8, 8, 6), Dir.File("in.bmp"));
+  std::string Out;
+  EXPECT_EQ(Tool("convert --format ico " + Dir.File("in.bmp") + " " + Dir.File("o.png"), &Out), 2);
+  EXPECT_NE(Out.find("no writer"), std::string::npos) << Out;
+  EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.cur"), &Out), 2);
+  // A Targa file under another of its row's extensions.
+  WriteImage(RandomBitmap24(8, 8, 6), Dir.File("t.tga"));
+  std::filesystem::rename(Dir.File("t.tga"), Dir.File("t.pix"));
+  ASSERT_EQ(Tool("info --json " + Dir.File("t.pix"), &Out), 0) << Out;
+  EXPECT_NE(Out.find("\"fileType\": 11"), std::string::npos) << Out;
+}
+
 TEST_F(ToolTest, FramesAndJoin) {
   for (int I = 0; I < 3; ++I)
     WriteImage(RandomBitmap24(16, 12, I + 1), Dir.File("f" + std::to_string(I) + ".bmp"));

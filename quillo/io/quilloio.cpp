@@ -84,16 +84,30 @@ void TQuilloIO::Clear() {
 // ---------------------------------------------------------------------------------------------
 // Frames
 
-void TQuilloIO::Fail() {
+void TQuilloIO::Fail(TQLAbortReason Reason) {
+  FAbortReason = Reason;
   QLSetAbortFlag(Aborting);
 }
 
+void TQuilloIO::ClearAbort() {
+  QLClearAbortFlag(Aborting);
+  FAbortReason = qlarNone;
+}
+
+TQLAbortReason TQuilloIO::AbortReason() const {
+  return std::atomic_ref<bool>(const_cast<bool&>(Aborting)).load(std::memory_order_relaxed)
+             ? FAbortReason
+             : qlarNone;
+}
+
 TProgressRec TQuilloIO::MakeProgress() {
-  return QLProgressRec(OnProgress, this, Aborting);
+  TProgressRec P = QLProgressRec(OnProgress, this, Aborting);
+  P.AbortReason = &FAbortReason;
+  return P;
 }
 
 bool TQuilloIO::BeginLoad() {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return false;
   FParams.IPTCInfoList.Clear();
   FParams.JpegMarkerList.Clear();
@@ -125,7 +139,7 @@ void TQuilloIO::LoadFileFrame(int32_t FileType, const std::string& FileName, boo
 }
 
 bool TQuilloIO::SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Write) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return false;
   ToWorkingFormat(*FBitmap);
   TProgressRec P = MakeProgress();
@@ -135,7 +149,7 @@ bool TQuilloIO::SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Wr
 
 void TQuilloIO::SaveFileFrame(const std::string& FileName,
                               const std::function<void(TStream&, TBitmap&, TProgressRec&)>& Write) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return;
   TFileStream F(FileName, fmCreate);
   SaveFrame([&](TBitmap& B, TProgressRec& P) { Write(F, B, P); });
@@ -351,7 +365,7 @@ void TQuilloIO::ParamsFromStream(TStream& Stream) {
 }
 
 void TQuilloIO::ParamsFromStreamFormat(TStream& Stream, int32_t FileType) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   try {
     FParams.IPTCInfoList.Clear();
     FParams.JpegMarkerList.Clear();
@@ -503,6 +517,7 @@ void TQLIOThread::Deliver() {
   // A thread being destroyed was cancelled, even when its load had just finished.
   if (!Owner || GetTerminated()) return;
   Owner->Aborting = std::atomic_ref<bool>(FIO->Aborting).load();
+  Owner->FAbortReason = FIO->FAbortReason;
   Owner->IOParams().Assign(FIO->IOParams());
   if (TQLView* View = Owner->GetAttachedQuillo()) {
     if (TBitmap* B = View->GetFBitmap()) B->Assign(FBitmap);

@@ -46,6 +46,10 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   // The flag every progress record points to; reset at the start of each load or save. Another
   // thread may set it (through QLSetAbortFlag) to stop the running codec at its next row.
   bool Aborting = false;
+  // Why the last load or save set Aborting (qlarNone while it is not set, and when the flag was
+  // raised from outside to cancel): truncated or damaged data, a variant or format without a
+  // reader or writer (qlarUnsupported), or an image beyond the pixel limit.
+  TQLAbortReason AbortReason() const;
   TQLProgressEvent OnProgress;
   TQLIOPreviewEvent OnIOPreview;
   // The colour Clear uses: the attached view's background when a view is attached.
@@ -200,14 +204,19 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   // the table's row says (a type without a row does).
   static bool ViewDpiAfterLoad(int32_t FileType, bool FromFile);
   TProgressRec MakeProgress();
-  // Ends an operation that cannot be done (no reader or writer for the format) in Aborting.
-  void Fail();
+  // Ends an operation that cannot be done (by default: no reader or writer for the format) in
+  // Aborting, with the reason.
+  void Fail(TQLAbortReason Reason = qlarUnsupported);
+  // Clears Aborting and its reason.
+  void ClearAbort();
   // Resets for a load: Aborting false, metadata lists emptied. False without a target bitmap.
   bool BeginLoad();
   // After a load: name, type, view resolution, Update.
   void EndLoad(int32_t FileType, const std::string& File, bool SetViewDpi);
 
  private:
+  friend class TQLIOThread;  // hands a background load's reason over with its flag
+  TQLAbortReason FAbortReason = qlarNone;
   // The common frames with the row's reader or writer (Aborting when the row has none).
   void LoadFileRow(const TQLFileFormatInfo& Row, const std::string& FileName);
   void LoadStreamRow(const TQLFileFormatInfo& Row, TStream& Stream);

@@ -21,7 +21,7 @@ void TQuilloIO::LoadFromStreamPCX(TStream& Stream) {
   if (StreamHeaders) {
     const int64_t HeaderPos = Stream.GetPosition();
     auto H = QLReadStreamHeader(Stream);
-    if (!H || std::memcmp(H->Tag, "PCX", 3) != 0) return Fail();
+    if (!H || std::memcmp(H->Tag, "PCX", 3) != 0) return Fail(qlarDamaged);
     if (H->Tag[3] == '2') {
       DataSize = H->Length;
       After = HeaderPos + 12 + H->Length;

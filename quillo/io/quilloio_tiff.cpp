@@ -27,7 +27,7 @@ int32_t TQuilloIO::LoadFromStreamTIFF(TStream& Stream) {
     const int64_t HeaderPos = Stream.GetPosition();
     auto H = QLReadStreamHeader(Stream);
     if (!H || std::memcmp(H->Tag, "TIFF", 4) != 0) {
-      Fail();
+      Fail(qlarDamaged);
       return 0;
     }
     After = HeaderPos + 12 + H->Length;

@@ -304,6 +304,35 @@ TEST(FileFormats, BuiltInRowsCarryTheirCodecs) {
   EXPECT_FALSE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioJPEG), "jpe"));
 }
 
+TEST(QuilloIO, AbortReasons) {
+  TempDir Dir;
+  TBitmap Src = RandomBitmap24(30, 20, 13), Target;
+  const std::string Name = WriteBmpFile(Dir, "r.bmp", Src);
+  auto Bytes = ReadFileBytes(Name);
+  Bytes.resize(Bytes.size() - 100);
+  WriteFileBytes(Dir.File("cut.bmp"), Bytes);
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Target);
+  IO.LoadFromFile(Dir.File("cut.bmp"));
+  EXPECT_EQ(IO.AbortReason(), qlarTruncated);
+  // Each load starts afresh; the first cause found is kept.
+  IO.LoadFromFile(Name);
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_EQ(IO.AbortReason(), qlarNone);
+  const int64_t Limit = QLGetMaxPixels();
+  QLSetMaxPixels(500);
+  IO.LoadFromFile(Name);
+  QLSetMaxPixels(Limit);
+  EXPECT_EQ(IO.AbortReason(), qlarPixelLimit);
+  IO.LoadFromFile(Dir.File("r.xyz"));  // no format for the name
+  EXPECT_EQ(IO.AbortReason(), qlarUnsupported);
+  // A flag raised by the caller is a cancellation, with no reason.
+  IO.OnProgress = [&](TObject*, int32_t) { QLSetAbortFlag(IO.Aborting); };
+  IO.LoadFromFile(Name);
+  EXPECT_TRUE(IO.Aborting);
+  EXPECT_EQ(IO.AbortReason(), qlarNone);
+}
+
 TEST(QuilloIO, AttachmentFollowsViewsAndImages) {
   TempDir Dir;
   TBitmap Src = RandomBitmap24(6, 5, 4);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "quillo/codecs/bmp.h"
@@ -194,6 +195,34 @@ TEST_F(ToolTest, FormatsFollowTheTable) {
   std::filesystem::rename(Dir.File("t.tga"), Dir.File("t.pix"));
   ASSERT_EQ(Tool("info --json " + Dir.File("t.pix"), &Out), 0) << Out;
   EXPECT_NE(Out.find("\"fileType\": 11"), std::string::npos) << Out;
+}
+
+TEST_F(ToolTest, UnreadableImagesSayWhy) {
+  WriteImage(RandomBitmap24(20, 20, 7), Dir.File("in.bmp"));
+  const auto Good = ReadFileBytes(Dir.File("in.bmp"));
+  auto Variant = [&](const std::string& Name, const std::function<void(std::vector<uint8_t>&)>& F) {
+    auto Bytes = Good;
+    F(Bytes);
+    WriteFileBytes(Dir.File(Name), Bytes);
+    return Dir.File(Name);
+  };
+  struct Case {
+    std::string File, Options, Says;
+  } Cases[] = {
+      // The pixel rows end half way.
+      {Variant("cut.bmp", [](auto& B) { B.resize(B.size() / 2); }), "", "truncated image"},
+      // A width of 0 in the header.
+      {Variant("zero.bmp", [](auto& B) { B[18] = B[19] = B[20] = B[21] = 0; }), "",
+       "damaged image"},
+      // 7 bits per pixel: no such BMP layout is read.
+      {Variant("seven.bmp", [](auto& B) { B[28] = 7; }), "", "does not read"},
+      {Dir.File("in.bmp"), "--max-pixels 100 ", "pixel limit"},
+  };
+  for (const Case& C : Cases) {
+    std::string Out;
+    EXPECT_EQ(Tool(C.Options + "convert " + C.File + " " + Dir.File("o.png"), &Out), 1) << C.File;
+    EXPECT_NE(Out.find(C.Says), std::string::npos) << C.File << ": " << Out;
+  }
 }
 
 TEST_F(ToolTest, FramesAndJoin) {

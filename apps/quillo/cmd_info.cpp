@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "apps/quillo/commands.h"
+#include "apps/quillo/imagefiles.h"
 #include "apps/quillo/json.h"
 #include "apps/quillo/paramtable.h"
 #include "apps/quillo/session.h"
@@ -81,8 +82,7 @@ void Describe(const TInputFile& In, TInfo& I) {
     return;
   }
   if (IO.IOParams().FileType == ioUnknown) {
-    I.Error =
-        Type == ioUnknown ? "not an image format this build reads" : "damaged or truncated image";
+    I.Error = Type == ioUnknown ? "not an image format this build reads" : UnreadableReason(IO);
     return;
   }
   I.P.Assign(IO.IOParams());

@@ -23,22 +23,6 @@ std::runtime_error FileError(const std::string& File, const std::string& What) {
   return std::runtime_error(File + ": " + What);
 }
 
-// What is wrong with an image that could not be read, as the reader found it.
-std::string Unreadable(const TQuilloIO& IO) {
-  switch (IO.AbortReason()) {
-    case qlarTruncated:
-      return "truncated image";
-    case qlarDamaged:
-      return "damaged image";
-    case qlarUnsupported:
-      return "a variant of the format this build does not read";
-    case qlarPixelLimit:
-      return "image larger than the pixel limit (--max-pixels)";
-    default:
-      return "damaged or truncated image";
-  }
-}
-
 // True when the PNG file carries a tRNS chunk before its image data: transparency that the
 // channel count does not show (a palette or a single colour).
 bool PngHasTransparencyChunk(const std::string& Path) {
@@ -95,6 +79,21 @@ TSourceInfo Describe(TQuilloIO& IO, const TInputFile& In, int32_t Images) {
 
 }  // namespace
 
+std::string UnreadableReason(const TQuilloIO& IO) {
+  switch (IO.AbortReason()) {
+    case qlarTruncated:
+      return "truncated image";
+    case qlarDamaged:
+      return "damaged image";
+    case qlarUnsupported:
+      return "a variant of the format this build does not read";
+    case qlarPixelLimit:
+      return "image larger than the pixel limit (--max-pixels)";
+    default:
+      return "damaged or truncated image";
+  }
+}
+
 void LoadEachImage(const TInputFile& In,
                    const std::function<void(TQuilloIO&, const TSourceInfo&)>& OnImage) {
   CheckInput(In);
@@ -128,10 +127,11 @@ void LoadEachImage(const TInputFile& In,
   if (Error) std::rethrow_exception(Error);
   if (Interrupted()) throw TInterrupted{};
   if (IO.Aborting || Count == 0)
-    throw FileError(In.Name(), Count == 0 ? Unreadable(IO)
-                               : IO.AbortReason() == qlarNone
-                                   ? "damaged or truncated after image " + std::to_string(Count - 1)
-                                   : "image " + std::to_string(Count) + ": " + Unreadable(IO));
+    throw FileError(In.Name(),
+                    Count == 0 ? UnreadableReason(IO)
+                    : IO.AbortReason() == qlarNone
+                        ? "damaged or truncated after image " + std::to_string(Count - 1)
+                        : "image " + std::to_string(Count) + ": " + UnreadableReason(IO));
 }
 
 TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
@@ -165,7 +165,7 @@ TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
       throw FileError(FileName, "not an image format this build reads");
     if (Frame > 0)
       throw FileError(FileName, "damaged, truncated, or has no image " + std::to_string(Frame));
-    throw FileError(FileName, Unreadable(IO));
+    throw FileError(FileName, UnreadableReason(IO));
   }
   return Describe(IO, In, ImageCount(In.Path(), IO.IOParams().FileType));
 }

@@ -223,6 +223,11 @@ TEST_F(ToolTest, UnreadableImagesSayWhy) {
     EXPECT_EQ(Tool(C.Options + "convert " + C.File + " " + Dir.File("o.png"), &Out), 1) << C.File;
     EXPECT_NE(Out.find(C.Says), std::string::npos) << C.File << ": " << Out;
   }
+  // info reads the header only: one cut inside it.
+  std::string Out;
+  const std::string Head = Variant("head.bmp", [](auto& B) { B.resize(20); });
+  EXPECT_EQ(Tool("info " + Head, &Out), 1);
+  EXPECT_NE(Out.find("truncated image"), std::string::npos) << Out;
 }
 
 TEST_F(ToolTest, FramesAndJoin) {

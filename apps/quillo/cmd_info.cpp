@@ -106,8 +106,7 @@ void Describe(const TInputFile& In, TInfo& I) {
     return;
   }
   if (IO.IOParams().FileType == ioUnknown) {
-    I.Error =
-        Type == ioUnknown ? "not an image format this build reads" : "damaged or truncated image";
+    I.Error = Type == ioUnknown ? "not an image format this build reads" : UnreadableReason(IO);
     return;
   }
   I.P.Assign(IO.IOParams());

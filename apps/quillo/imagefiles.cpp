@@ -80,6 +80,21 @@ TSourceInfo Describe(TQuilloIO& IO, const TInputFile& In, int32_t Images) {
 
 }  // namespace
 
+std::string UnreadableReason(const TQuilloIO& IO) {
+  switch (IO.AbortReason()) {
+    case qlarTruncated:
+      return "truncated image";
+    case qlarDamaged:
+      return "damaged image";
+    case qlarUnsupported:
+      return "a variant of the format this build does not read";
+    case qlarPixelLimit:
+      return "image larger than the pixel limit (--max-pixels)";
+    default:
+      return "damaged or truncated image";
+  }
+}
+
 void LoadEachImage(const TInputFile& In,
                    const std::function<void(TQuilloIO&, const TSourceInfo&)>& OnImage) {
   CheckInput(In);
@@ -114,8 +129,10 @@ void LoadEachImage(const TInputFile& In,
   if (Interrupted()) throw TInterrupted{};
   if (IO.Aborting || Count == 0)
     throw FileError(In.Name(),
-                    Count == 0 ? "damaged or truncated image"
-                               : "damaged or truncated after image " + std::to_string(Count - 1));
+                    Count == 0 ? UnreadableReason(IO)
+                    : IO.AbortReason() == qlarNone
+                        ? "damaged or truncated after image " + std::to_string(Count - 1)
+                        : "image " + std::to_string(Count) + ": " + UnreadableReason(IO));
 }
 
 TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
@@ -149,7 +166,7 @@ TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame) {
       throw FileError(FileName, "not an image format this build reads");
     if (Frame > 0)
       throw FileError(FileName, "damaged, truncated, or has no image " + std::to_string(Frame));
-    throw FileError(FileName, "damaged or truncated image");
+    throw FileError(FileName, UnreadableReason(IO));
   }
   return Describe(IO, In, ImageCount(In.Path(), IO.IOParams().FileType));
 }
@@ -181,12 +198,8 @@ int32_t OutputType(const std::string& FileName, const std::string& Format) {
     throw TUsageError{"standard output needs the format: --format EXT or EXT:-"};
   const std::string Ext = Format.empty() ? QLExtractExt(FileName) : Format;
   const TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Ext[0] == '.' ? Ext.substr(1) : Ext);
-  // The built-in formats are written by the component itself, registered ones through their row.
-  const bool Writable =
-      Row && (Row->WriteFunction || Row->FileType == ioTIFF || Row->FileType == ioGIF ||
-              Row->FileType == ioJPEG || Row->FileType == ioPCX || Row->FileType == ioBMP ||
-              Row->FileType == ioPNG || Row->FileType == ioTGA || Row->FileType == ioPXM);
-  if (!Writable) {
+  // A format is writable when its row has a writer, built-in or registered alike.
+  if (!Row || !Row->WriteFunction) {
     if (Format.empty())
       throw TUsageError{"cannot tell the output format from \"" + FileName + "\" (use --format)"};
     throw TUsageError{"no writer for the format \"" + Format + "\""};

@@ -32,6 +32,8 @@ constexpr int32_t kToolJpegQuality = 90;
 // (kToolJpegQuality, or the source's own). Throws std::runtime_error naming the file when it
 // cannot be read, TInterrupted on Ctrl-C.
 TSourceInfo LoadImage(TQuilloIO& IO, const TInputFile& In, int32_t Frame = 0);
+// What is wrong with the image IO could not read, as its reader found it ("truncated image", ...).
+std::string UnreadableReason(const TQuilloIO& IO);
 
 // Loads every frame of a GIF or page of a TIFF in one pass over the file (any other format: its
 // one image), calling OnImage with the component holding it and what was found. Throws as

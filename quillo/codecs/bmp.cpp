@@ -108,7 +108,7 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
              bool Preview) {
   const int64_t Start = S.GetPosition();
   uint8_t FH[14];
-  if (S.Read(FH, 14) != 14) return QLSetAbort(Prog);
+  if (S.Read(FH, 14) != 14) return QLSetAbort(Prog, qlarTruncated);
   uint32_t FileSize = LE32(FH + 2), DataOffset = LE32(FH + 10);
   if (BlockSize <= 0 && FileSize != 0) BlockSize = FileSize;
   if (FH[0] != 'B' || FH[1] != 'M') return QLSetAbort(Prog);
@@ -187,7 +187,8 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
                      BitCount == 16 || BitCount == 24 || BitCount == 32;
   // Formats the reader cannot decode, and RLE stored top-down (not a valid combination), are
   // reported rather than left as an empty image.
-  if (!Known || (Rle && TopDown)) return QLSetAbort(Prog);
+  if (!Known) return QLSetAbort(Prog, qlarUnsupported);
+  if (Rle && TopDown) return QLSetAbort(Prog);
   // Two colours other than black and white are read through the palette into 24 bits, as the
   // other readers do: the working 1-bit layout can only mean black and white.
   const TQLTwoColours Two = BitCount == 1 && P.ColorMapCount >= 2
@@ -223,10 +224,10 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
     const int32_t Y = TopDown ? I : H - 1 - I;
     uint8_t* Dst = Bmp.ScanLine(Y);
     if ((BitCount == 1 && !Coloured1) || BitCount == 24) {
-      if (S.Read(Dst, RowLen) != RowLen) return QLSetAbort(Prog);
+      if (S.Read(Dst, RowLen) != RowLen) return QLSetAbort(Prog, qlarTruncated);
       continue;
     }
-    if (S.Read(FileRow.data(), RowLen) != RowLen) return QLSetAbort(Prog);
+    if (S.Read(FileRow.data(), RowLen) != RowLen) return QLSetAbort(Prog, qlarTruncated);
     TRGB* Px = reinterpret_cast<TRGB*>(Dst);
     const uint8_t* Src = FileRow.data();
     switch (BitCount) {

@@ -31,8 +31,12 @@ void QLDepthToParams(TIOParamsVals& P, int32_t BitCount, int32_t Samples32) {
 
 bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit,
                      TProgressRec& Progress) {
-  if (Width <= 0 || Height <= 0 || !QLImageSizeOK(Width, Height, OneBit ? 1 : 24)) {
+  if (Width <= 0 || Height <= 0) {
     QLSetAbort(Progress);
+    return false;
+  }
+  if (!QLImageSizeOK(Width, Height, OneBit ? 1 : 24)) {
+    QLSetAbort(Progress, qlarPixelLimit);
     return false;
   }
   Bitmap.Recreate(static_cast<int32_t>(Width), static_cast<int32_t>(Height),

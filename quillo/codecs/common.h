@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "quillo/core/types.h"
 #include "quillo/core/params.h"
+#include "quillo/core/types.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/streams.h"
 
@@ -63,8 +63,9 @@ bool QLPrepareBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, bool OneBit
 std::unique_ptr<TBitmap> QLOneBitForWriting(const TBitmap& Bitmap, TRGB& Color1, TRGB& Color2,
                                             const std::vector<TRGB>* Kept = nullptr);
 
-// Runs a reader's or writer's body, turning the platform's errors (a short read, a size beyond
-// the pixel limit, memory) into the abort flag: codecs report failure only through the flag.
+// Runs a reader's or writer's body, turning the platform's errors into the abort flag and its
+// reason: a short read is a truncated file, a size beyond the pixel limit that limit, any other
+// error (memory included) damaged data. Codecs report failure only through the flag.
 // Inside the body Progress.AbortFlag is never null.
 template <typename Body>
 void QLGuarded(TProgressRec& Progress, Body&& F) {
@@ -88,6 +89,10 @@ void QLGuarded(TProgressRec& Progress, Body&& F) {
 #endif
   try {
     F();
+  } catch (const EReadError&) {
+    QLSetAbort(Progress, qlarTruncated);
+  } catch (const EPixelLimit&) {
+    QLSetAbort(Progress, qlarPixelLimit);
   } catch (const Exception&) {
     QLSetAbort(Progress);
   } catch (const std::bad_alloc&) {

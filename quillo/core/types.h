@@ -33,7 +33,19 @@ inline bool EqualRGB(const TRGB& A, const TRGB& B) {
 // Progress event: (Sender, per cent).
 using TQLProgressEvent = std::function<void(TObject* Sender, int32_t Per)>;
 
-// Progress and cancellation of one operation. The caller owns the record and the flag.
+// Why a reader or writer set the abort flag: the data ends early, the data contradicts itself,
+// the file uses a variant of its format that is not read, or the image is larger than the pixel
+// limit (QLSetMaxPixels). A flag the caller raised itself (cancellation) carries none.
+enum TQLAbortReason : uint8_t {
+  qlarNone,
+  qlarTruncated,
+  qlarDamaged,
+  qlarUnsupported,
+  qlarPixelLimit
+};
+
+// Progress and cancellation of one operation. The caller owns the record, the flag and the
+// reason.
 struct TProgressRec {
   TQLProgressEvent Handler;
   TObject* Sender = nullptr;
@@ -41,6 +53,7 @@ struct TProgressRec {
   int32_t PassCount = 1;
   double StepFactor = 0.0;
   bool* AbortFlag = nullptr;
+  TQLAbortReason* AbortReason = nullptr;  // optional
 };
 
 // A record whose handler is Handler and whose abort flag is Flag.
@@ -68,16 +81,23 @@ inline void QLProgressPassStep(const TProgressRec& P, int32_t Done, int32_t Rows
 // trunc((Row - FirstRow + 1) x (100 / (LastRow - FirstRow + 0.5))); it passes 100 on the last
 // rows of small areas (105 for 10 rows, 200 for one).
 inline void QLRowProgress(const TProgressRec& P, int32_t Row, int32_t FirstRow, int32_t LastRow) {
-  if (P.Handler) P.Handler(P.Sender, QLTrunc((Row - FirstRow + 1) * (100.0 / (LastRow - FirstRow + 0.5))));
+  if (P.Handler)
+    P.Handler(P.Sender, QLTrunc((Row - FirstRow + 1) * (100.0 / (LastRow - FirstRow + 0.5))));
 }
 // True when the caller asked to stop. The flag may be set from another thread (a background
 // load being cancelled), so it is read and set atomically.
 inline bool QLAborted(const TProgressRec& P) {
   return P.AbortFlag && std::atomic_ref<bool>(*P.AbortFlag).load(std::memory_order_relaxed);
 }
-// Sets the abort flag (a reader or writer that meets bad data).
+// Sets the abort flag (a reader or writer that meets bad data) and, when the record carries a
+// reason and the flag was not yet set, the reason: the first cause found is the one reported.
+inline void QLSetAbort(TProgressRec& P, TQLAbortReason Reason) {
+  if (!P.AbortFlag) return;
+  const bool Was = std::atomic_ref<bool>(*P.AbortFlag).exchange(true, std::memory_order_relaxed);
+  if (!Was && P.AbortReason) *P.AbortReason = Reason;
+}
 inline void QLSetAbort(TProgressRec& P) {
-  if (P.AbortFlag) std::atomic_ref<bool>(*P.AbortFlag).store(true, std::memory_order_relaxed);
+  QLSetAbort(P, qlarDamaged);
 }
 
 }  // namespace quillo

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "quillo/core/params.h"
+#include "quillo/io/formats_glue.h"
 
 namespace quillo {
 
@@ -28,24 +30,38 @@ std::vector<std::string> SplitExtensions(const std::string& Extensions) {
 }
 
 std::vector<std::unique_ptr<TQLFileFormatInfo>> BuiltInRows() {
+  using namespace iodetail;
   struct Row {
     int32_t Type;
     const char* Name;
     const char* Ext;
+    TQLReadFunction Read;
+    TQLWriteFunction Write;
+    TQLTryFunction Try;
+    const char* SaveExt;
+    bool FileDpi, StreamDpi;
   };
-  static const Row Rows[] = {
-      {ioTIFF, "TIFF Bitmap", "TIF;TIFF"},
-      {ioGIF, "CompuServe Bitmap", "GIF"},
-      {ioJPEG, "JPEG Bitmap", "JPG;JPEG;JPE"},
-      {ioPCX, "PaintBrush", "PCX"},
-      {ioBMP, "Windows Bitmap", "BMP;DIB;RLE"},
-      {ioICO, "Windows Icon", "ICO"},
-      {ioCUR, "Windows Cursor", "CUR"},
-      {ioPNG, "Portable Network Graphics", "PNG"},
-      {ioWMF, "Windows Metafile", "WMF"},
-      {ioEMF, "Enhanced Windows Metafile", "EMF"},
-      {ioTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX"},
-      {ioPXM, "Portable Pixmap, GreyMap, BitMap", "PXM;PPM;PGM;PBM"},
+  // The detectors are tried in this order; none of those ahead of the Targa one accepts what
+  // another accepts (their signatures differ in the first bytes), and the Targa test, the
+  // weakest, comes after all of them but the netpbm one, whose signatures it refuses.
+  // The metafiles are imported from files only: they have no reader, writer or detector.
+  // Stream loads of the formats without a stream header leave the view's resolution alone, and
+  // the netpbm formats carry none.
+  const Row Rows[] = {
+      {ioTIFF, "TIFF Bitmap", "TIF;TIFF", TIFFRead, TIFFWrite, TIFFTry, "", true, true},
+      {ioGIF, "CompuServe Bitmap", "GIF", GIFRead, GIFWrite, GIFTry, "", true, false},
+      {ioJPEG, "JPEG Bitmap", "JPG;JPEG;JPE", JPEGRead, JPEGWrite, JPEGTry, "JPG;JPEG", true, true},
+      {ioPCX, "PaintBrush", "PCX", PCXRead, PCXWrite, PCXTry, "", true, true},
+      {ioBMP, "Windows Bitmap", "BMP;DIB;RLE", BMPRead, BMPWrite, BMPTry, "BMP", true, false},
+      {ioICO, "Windows Icon", "ICO", ICORead, nullptr, ICOTry, "", true, false},
+      {ioCUR, "Windows Cursor", "CUR", CURRead, nullptr, CURTry, "", true, false},
+      {ioPNG, "Portable Network Graphics", "PNG", PNGRead, PNGWrite, PNGTry, "", true, true},
+      {ioWMF, "Windows Metafile", "WMF", nullptr, nullptr, nullptr, "", true, true},
+      {ioEMF, "Enhanced Windows Metafile", "EMF", nullptr, nullptr, nullptr, "", true, true},
+      {ioTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX", TGARead, TGAWrite, TGATry, "TGA", true,
+       false},
+      {ioPXM, "Portable Pixmap, GreyMap, BitMap", "PXM;PPM;PGM;PBM", PXMRead, PXMWrite, PXMTry, "",
+       false, false},
   };
   std::vector<std::unique_ptr<TQLFileFormatInfo>> Table;
   for (const Row& R : Rows) {
@@ -53,6 +69,13 @@ std::vector<std::unique_ptr<TQLFileFormatInfo>> BuiltInRows() {
     Info->FileType = R.Type;
     Info->FullName = R.Name;
     Info->Extensions = R.Ext;
+    Info->ReadFunction = R.Read;
+    Info->WriteFunction = R.Write;
+    Info->TryFunction = R.Try;
+    Info->SaveExtensions = R.SaveExt;
+    Info->FileLoadSetsViewDpi = R.FileDpi;
+    Info->StreamLoadSetsViewDpi = R.StreamDpi;
+    Info->BuiltIn = true;
     Table.push_back(std::move(Info));
   }
   return Table;
@@ -97,6 +120,15 @@ std::string QLFileFormatGetExt(int32_t FileType, int32_t Index) {
                                                    : std::string();
 }
 
+bool QLFileFormatSavesExt(const TQLFileFormatInfo& Row, const std::string& Extension) {
+  if (!Row.WriteFunction) return false;
+  const std::string Ext = Lower(Extension);
+  for (const std::string& E :
+       SplitExtensions(Row.SaveExtensions.empty() ? Row.Extensions : Row.SaveExtensions))
+    if (Lower(E) == Ext) return true;
+  return false;
+}
+
 void QLFileFormatAdd(const TQLFileFormatInfo& Info) {
   auto Row = std::make_unique<TQLFileFormatInfo>(Info);
   if (Row->FullName.size() > kShortStringMax) Row->FullName.resize(kShortStringMax);
@@ -110,6 +142,19 @@ void QLFileFormatRemove(int32_t FileType) {
                          [&](const auto& Row) { return Row->FileType == FileType; });
   if (It != Table.end()) Table.erase(It);
 }
+
+namespace iodetail {
+
+bool StartsWith(TStream& Stream, int64_t MoreThan, const char* Magic, int64_t N) {
+  const int64_t Pos = Stream.GetPosition();
+  if (Stream.GetSize() - Pos <= MoreThan) return false;
+  std::string Head(static_cast<size_t>(N), '\0');
+  const bool Read = Stream.Read(Head.data(), N) == N;
+  Stream.SetPosition(Pos);
+  return Read && std::memcmp(Head.data(), Magic, static_cast<size_t>(N)) == 0;
+}
+
+}  // namespace iodetail
 
 // The parameter record's description of its format needs the format table, which lives here.
 std::string TIOParamsVals::GetFileTypeStr() const {

@@ -1,5 +1,7 @@
-// The file-format table: the built-in formats' names and extensions, and the formats an
-// application registers with its own reader, writer and detector.
+// The file-format table: one row per format, built-in or registered by an application, with its
+// names and extensions, its reader, writer and content detector, and how the I/O component loads
+// and saves it. Loading and saving by extension, detection by content, reading parameters only
+// and the tool's choice of writable formats all go by these rows.
 #pragma once
 
 #include <cstdint>
@@ -32,16 +34,27 @@ struct TQLFileFormatInfo {
   TQLReadFunction ReadFunction;
   TQLWriteFunction WriteFunction;
   TQLTryFunction TryFunction;
+  // The extensions SaveToFile writes this format under, as Extensions; empty: all of them.
+  // A format without WriteFunction is written under none.
+  std::string SaveExtensions;
+  // Whether a load from a file, and from a stream, passes the image's resolution to the attached
+  // view (formats that store none leave the view's own).
+  bool FileLoadSetsViewDpi = true;
+  bool StreamLoadSetsViewDpi = true;
+  // Set on the library's own rows: their detectors run after those of registered rows, so that
+  // an application's format wins over a built-in detector that would also accept it.
+  bool BuiltIn = false;
 };
 
-// The rows in order: the 12 built-in formats (no functions: the I/O component dispatches them
-// itself), then the registered ones. Created on first use.
+// The rows in order: the 12 built-in formats, then the registered ones. Created on first use.
 std::vector<std::unique_ptr<TQLFileFormatInfo>>& qlgFileFormats();
 
 // The first row of that type, or nullptr.
 TQLFileFormatInfo* QLFileFormatGetInfo(int32_t FileType);
 // The first row carrying the extension (without dot; compared in lower case), or nullptr.
 TQLFileFormatInfo* QLFileFormatGetInfo2(const std::string& Extension);
+// True when SaveToFile writes the row's format under the extension (without dot, any case).
+bool QLFileFormatSavesExt(const TQLFileFormatInfo& Row, const std::string& Extension);
 // Number of extensions of the type's row, up to the first empty one.
 int32_t QLFileFormatGetExtCount(int32_t FileType);
 // The Index-th extension (0-based) of the type's row, empty when there is none.

@@ -5,10 +5,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "quillo/codecs/bmp.h"
-#include "quillo/codecs/pxm.h"
 #include "quillo/core/pixels.h"
-#include "quillo/io/formats_glue.h"
 
 namespace quillo {
 
@@ -87,16 +84,30 @@ void TQuilloIO::Clear() {
 // ---------------------------------------------------------------------------------------------
 // Frames
 
-void TQuilloIO::Fail() {
+void TQuilloIO::Fail(TQLAbortReason Reason) {
+  FAbortReason = Reason;
   QLSetAbortFlag(Aborting);
 }
 
+void TQuilloIO::ClearAbort() {
+  QLClearAbortFlag(Aborting);
+  FAbortReason = qlarNone;
+}
+
+TQLAbortReason TQuilloIO::AbortReason() const {
+  return std::atomic_ref<bool>(const_cast<bool&>(Aborting)).load(std::memory_order_relaxed)
+             ? FAbortReason
+             : qlarNone;
+}
+
 TProgressRec TQuilloIO::MakeProgress() {
-  return QLProgressRec(OnProgress, this, Aborting);
+  TProgressRec P = QLProgressRec(OnProgress, this, Aborting);
+  P.AbortReason = &FAbortReason;
+  return P;
 }
 
 bool TQuilloIO::BeginLoad() {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return false;
   FParams.IPTCInfoList.Clear();
   FParams.JpegMarkerList.Clear();
@@ -128,7 +139,7 @@ void TQuilloIO::LoadFileFrame(int32_t FileType, const std::string& FileName, boo
 }
 
 bool TQuilloIO::SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Write) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return false;
   ToWorkingFormat(*FBitmap);
   TProgressRec P = MakeProgress();
@@ -138,7 +149,7 @@ bool TQuilloIO::SaveFrame(const std::function<void(TBitmap&, TProgressRec&)>& Wr
 
 void TQuilloIO::SaveFileFrame(const std::string& FileName,
                               const std::function<void(TStream&, TBitmap&, TProgressRec&)>& Write) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return;
   TFileStream F(FileName, fmCreate);
   SaveFrame([&](TBitmap& B, TProgressRec& P) { Write(F, B, P); });
@@ -150,109 +161,155 @@ void TQuilloIO::SaveFileFrame(const std::string& FileName,
 }
 
 // ---------------------------------------------------------------------------------------------
-// Dispatch
+// Dispatch by the file-format table
 
-namespace {
-bool In(const std::string& Ext, std::initializer_list<const char*> List) {
-  for (const char* E : List)
-    if (Ext == E) return true;
-  return false;
+bool TQuilloIO::ViewDpiAfterLoad(int32_t FileType, bool FromFile) {
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return true;
+  return FromFile ? Row->FileLoadSetsViewDpi : Row->StreamLoadSetsViewDpi;
 }
-}  // namespace
 
-void TQuilloIO::LoadFromFile(const std::string& FileName) {
-  if (!FBitmap || FileName.empty()) return;
-  const std::string Ext = QLExtractExt(FileName);
-  if (In(Ext, {"jpg", "jpeg", "jpe"})) return LoadFromFileJpeg(FileName);
-  if (Ext == "png") return LoadFromFilePNG(FileName);
-  if (In(Ext, {"tif", "tiff"})) return void(LoadFromFileTIFF(FileName));
-  if (Ext == "pcx") return LoadFromFilePCX(FileName);
-  if (Ext == "gif") return void(LoadFromFileGif(FileName));
-  if (In(Ext, {"wmf", "emf"})) return ImportMetafile(FileName, -1, -1);
-  if (In(Ext, {"bmp", "dib", "rle"})) return LoadFromFileBMP(FileName);
-  if (Ext == "cur") return LoadFromFileCUR(FileName);
-  if (Ext == "ico") return LoadFromFileICO(FileName);
-  if (In(Ext, {"tga", "targa", "vda", "icb", "vst", "win"})) return LoadFromFileTGA(FileName);
-  if (In(Ext, {"pxm", "ppm", "pgm", "pbm"})) return LoadFromFilePXM(FileName);
-  // Any other extension: a registered format, or nothing.
-  FParams.FileName.clear();
-  FParams.FileType = ioUnknown;
-  FParams.IPTCInfoList.Clear();
-  FParams.JpegMarkerList.Clear();
-  TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Ext);
-  if (!Row || !Row->ReadFunction) {
-    return Fail();
-  }
-  TQLReadFunction Read = Row->ReadFunction;
-  LoadFileFrame(Row->FileType, FileName, true,
+void TQuilloIO::LoadFileRow(const TQLFileFormatInfo& Row, const std::string& FileName) {
+  if (!Row.ReadFunction) return Fail();
+  TQLReadFunction Read = Row.ReadFunction;
+  LoadFileFrame(Row.FileType, FileName, Row.FileLoadSetsViewDpi,
                 [&](TStream& S, TProgressRec& P) { Read(S, *FBitmap, FParams, false, P); });
 }
 
-void TQuilloIO::SaveToFile(const std::string& FileName) {
-  const std::string Ext = QLExtractExt(FileName);
-  if (In(Ext, {"jpg", "jpeg"})) return SaveToFileJpeg(FileName);
-  if (Ext == "pcx") return SaveToFilePCX(FileName);
-  if (Ext == "gif") return SaveToFileGif(FileName);
-  if (In(Ext, {"tif", "tiff"})) return SaveToFileTIFF(FileName);
-  if (Ext == "png") return SaveToFilePNG(FileName);
-  if (Ext == "bmp") return SaveToFileBMP(FileName);
-  if (Ext == "tga") return SaveToFileTGA(FileName);
-  if (In(Ext, {"pxm", "pbm", "pgm", "ppm"})) return SaveToFilePXM(FileName);
-  TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Ext);
-  if (!Row || !Row->WriteFunction) {
-    return Fail();
-  }
-  TQLWriteFunction Write = Row->WriteFunction;
+void TQuilloIO::LoadStreamRow(const TQLFileFormatInfo& Row, TStream& Stream) {
+  if (!Row.ReadFunction) return Fail();
+  TQLReadFunction Read = Row.ReadFunction;
+  LoadFrame(Row.FileType, "", Row.StreamLoadSetsViewDpi,
+            [&](TProgressRec& P) { Read(Stream, *FBitmap, FParams, false, P); });
+}
+
+void TQuilloIO::SaveFileRow(const TQLFileFormatInfo& Row, const std::string& FileName) {
+  if (!Row.WriteFunction) return Fail();
+  TQLWriteFunction Write = Row.WriteFunction;
   SaveFileFrame(FileName,
                 [&](TStream& S, TBitmap& B, TProgressRec& P) { Write(S, B, FParams, P); });
 }
 
-void TQuilloIO::LoadFromFileFormat(const std::string& FileName, int32_t FileType) {
-  switch (FileType) {
-    case ioTIFF:
-      LoadFromFileTIFF(FileName);
-      return;
-    case ioGIF:
-      LoadFromFileGif(FileName);
-      return;
-    case ioJPEG:
-      LoadFromFileJpeg(FileName);
-      return;
-    case ioPCX:
-      LoadFromFilePCX(FileName);
-      return;
+void TQuilloIO::SaveStreamRow(const TQLFileFormatInfo& Row, TStream& Stream,
+                              const TQLWriteAround& Around) {
+  if (!Row.WriteFunction) return Fail();
+  TQLWriteFunction Write = Row.WriteFunction;
+  SaveFrame([&](TBitmap& B, TProgressRec& P) {
+    if (Around) return Around(Write, B, P);
+    Write(Stream, B, FParams, P);
+  });
+}
+
+void TQuilloIO::LoadFileWith(int32_t FileType, const std::string& FileName) {
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  LoadFileRow(*Row, FileName);
+}
+
+void TQuilloIO::LoadStreamWith(int32_t FileType, TStream& Stream) {
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  LoadStreamRow(*Row, Stream);
+}
+
+void TQuilloIO::SaveFileWith(int32_t FileType, const std::string& FileName) {
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  SaveFileRow(*Row, FileName);
+}
+
+void TQuilloIO::SaveStreamWith(int32_t FileType, TStream& Stream, const TQLWriteAround& Around) {
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  SaveStreamRow(*Row, Stream, Around);
+}
+
+// The built-in formats whose loading or saving needs the component beyond the row's reader or
+// writer: a BMP file's size bounds its bitmap, GIF and TIFF count their images (and a GIF sets
+// the background), PCX, TIFF and JPEG streams may carry stream headers, metafiles are imported.
+bool TQuilloIO::OwnFileLoad(const TQLFileFormatInfo& Row, const std::string& FileName) {
+  if (!Row.BuiltIn) return false;
+  switch (Row.FileType) {
     case ioBMP:
       LoadFromFileBMP(FileName);
-      return;
-    case ioICO:
-      LoadFromFileICO(FileName);
-      return;
-    case ioCUR:
-      LoadFromFileCUR(FileName);
-      return;
-    case ioPNG:
-      LoadFromFilePNG(FileName);
-      return;
+      return true;
+    case ioGIF:
+      LoadFromFileGif(FileName);
+      return true;
+    case ioTIFF:
+      LoadFromFileTIFF(FileName);
+      return true;
+    case ioPCX:
+      LoadFromFilePCX(FileName);
+      return true;
     case ioWMF:
     case ioEMF:
       ImportMetafile(FileName, -1, -1);
-      return;
-    case ioTGA:
-      LoadFromFileTGA(FileName);
-      return;
-    case ioPXM:
-      LoadFromFilePXM(FileName);
-      return;
+      return true;
     default:
-      break;
+      return false;
   }
-  TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
-  if (!Row || !Row->ReadFunction) {
-    return Fail();
+}
+
+bool TQuilloIO::OwnStreamLoad(const TQLFileFormatInfo& Row, TStream& Stream) {
+  if (!Row.BuiltIn) return false;
+  switch (Row.FileType) {
+    case ioGIF:
+      LoadFromStreamGif(Stream);
+      return true;
+    case ioTIFF:
+      LoadFromStreamTIFF(Stream);
+      return true;
+    case ioPCX:
+      LoadFromStreamPCX(Stream);
+      return true;
+    default:
+      return false;
   }
-  TQLReadFunction Read = Row->ReadFunction;
-  LoadFileFrame(FileType, FileName, true,
-                [&](TStream& S, TProgressRec& P) { Read(S, *FBitmap, FParams, false, P); });
+}
+
+bool TQuilloIO::OwnStreamSave(const TQLFileFormatInfo& Row, TStream& Stream) {
+  if (!Row.BuiltIn) return false;
+  switch (Row.FileType) {
+    case ioJPEG:
+      SaveToStreamJpeg(Stream);
+      return true;
+    case ioPCX:
+      SaveToStreamPCX(Stream);
+      return true;
+    case ioTIFF:
+      SaveToStreamTIFF(Stream);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TQuilloIO::LoadFromFile(const std::string& FileName) {
+  if (!FBitmap || FileName.empty()) return;
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo2(QLExtractExt(FileName));
+  if (!Row || !Row->BuiltIn) {
+    // Not one of the library's formats: a registered one, or nothing.
+    FParams.FileName.clear();
+    FParams.FileType = ioUnknown;
+    FParams.IPTCInfoList.Clear();
+    FParams.JpegMarkerList.Clear();
+  }
+  if (!Row) return Fail();
+  if (!OwnFileLoad(*Row, FileName)) LoadFileRow(*Row, FileName);
+}
+
+void TQuilloIO::SaveToFile(const std::string& FileName) {
+  const std::string Ext = QLExtractExt(FileName);
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Ext);
+  if (!Row || !QLFileFormatSavesExt(*Row, Ext)) return Fail();
+  SaveFileRow(*Row, FileName);
+}
+
+void TQuilloIO::LoadFromFileFormat(const std::string& FileName, int32_t FileType) {
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  if (!OwnFileLoad(*Row, FileName)) LoadFileRow(*Row, FileName);
 }
 
 void TQuilloIO::LoadFromStream(TStream& Stream) {
@@ -263,84 +320,15 @@ void TQuilloIO::LoadFromStream(TStream& Stream) {
 }
 
 void TQuilloIO::LoadFromStreamFormat(TStream& Stream, int32_t FileType) {
-  switch (FileType) {
-    case ioTIFF:
-      LoadFromStreamTIFF(Stream);
-      return;
-    case ioGIF:
-      LoadFromStreamGif(Stream);
-      return;
-    case ioJPEG:
-      LoadFromStreamJpeg(Stream);
-      return;
-    case ioPCX:
-      LoadFromStreamPCX(Stream);
-      return;
-    case ioBMP:
-      LoadFromStreamBMP(Stream);
-      return;
-    case ioICO:
-      LoadFromStreamICO(Stream);
-      return;
-    case ioCUR:
-      LoadFromStreamCUR(Stream);
-      return;
-    case ioPNG:
-      LoadFromStreamPNG(Stream);
-      return;
-    case ioTGA:
-      LoadFromStreamTGA(Stream);
-      return;
-    case ioPXM:
-      LoadFromStreamPXM(Stream);
-      return;
-    default:
-      break;
-  }
-  TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
-  if (!Row || !Row->ReadFunction) {
-    return Fail();
-  }
-  TQLReadFunction Read = Row->ReadFunction;
-  LoadFrame(FileType, "", true,
-            [&](TProgressRec& P) { Read(Stream, *FBitmap, FParams, false, P); });
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  if (!OwnStreamLoad(*Row, Stream)) LoadStreamRow(*Row, Stream);
 }
 
 void TQuilloIO::SaveToStream(TStream& Stream, int32_t FileType) {
-  switch (FileType) {
-    case ioTIFF:
-      SaveToStreamTIFF(Stream);
-      return;
-    case ioGIF:
-      SaveToStreamGif(Stream);
-      return;
-    case ioJPEG:
-      SaveToStreamJpeg(Stream);
-      return;
-    case ioPCX:
-      SaveToStreamPCX(Stream);
-      return;
-    case ioBMP:
-      SaveToStreamBMP(Stream);
-      return;
-    case ioPNG:
-      SaveToStreamPNG(Stream);
-      return;
-    case ioTGA:
-      SaveToStreamTGA(Stream);
-      return;
-    case ioPXM:
-      SaveToStreamPXM(Stream);
-      return;
-    default:
-      break;
-  }
-  TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
-  if (!Row || !Row->WriteFunction) {
-    return Fail();
-  }
-  TQLWriteFunction Write = Row->WriteFunction;
-  SaveFrame([&](TBitmap& B, TProgressRec& P) { Write(Stream, B, FParams, P); });
+  const TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+  if (!Row) return Fail();
+  if (!OwnStreamSave(*Row, Stream)) SaveStreamRow(*Row, Stream, {});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -377,53 +365,18 @@ void TQuilloIO::ParamsFromStream(TStream& Stream) {
 }
 
 void TQuilloIO::ParamsFromStreamFormat(TStream& Stream, int32_t FileType) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   try {
     FParams.IPTCInfoList.Clear();
     FParams.JpegMarkerList.Clear();
     TProgressRec P = MakeProgress();
     TBitmap Unused;
-    switch (FileType) {
-      case ioBMP:
-        BMPReadStream(Stream, Unused, 0, FParams, P, true);
-        break;
-      case ioICO:
-        ICOReadStream(Stream, Unused, FParams, true, P);
-        break;
-      case ioCUR:
-        CURReadStream(Stream, Unused, FParams, true, P);
-        break;
-      case ioPXM:
-        PXMReadStream(Stream, Unused, FParams, P, true);
-        break;
-      case ioJPEG:
-        iodetail::PreviewJPEG(Stream, FParams, P);
-        break;
-      case ioPNG:
-        iodetail::PreviewPNG(Stream, FParams, P);
-        break;
-      case ioGIF:
-        iodetail::PreviewGIF(Stream, FParams, P);
-        break;
-      case ioTIFF:
-        iodetail::PreviewTIFF(Stream, FParams, P);
-        break;
-      case ioPCX:
-        iodetail::PreviewPCX(Stream, FParams, P);
-        break;
-      case ioTGA:
-        iodetail::PreviewTGA(Stream, FParams, P);
-        break;
-      default: {
-        TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
-        if (!Row || !Row->ReadFunction) {
-          FParams.FileType = ioUnknown;
-          return;
-        }
-        Row->ReadFunction(Stream, Unused, FParams, true, P);
-        break;
-      }
+    TQLFileFormatInfo* Row = QLFileFormatGetInfo(FileType);
+    if (!Row || !Row->ReadFunction) {
+      FParams.FileType = ioUnknown;
+      return;
     }
+    Row->ReadFunction(Stream, Unused, FParams, true, P);
     FParams.FileType = Aborting ? ioUnknown : FileType;
     FParams.FileName.clear();
   } catch (const std::exception&) {
@@ -438,56 +391,20 @@ int32_t FindStreamFormat(TStream& Stream) {
   const int64_t Pos = Stream.GetPosition();
   int32_t Result = ioUnknown;
   try {
-    const int64_t Size = Stream.GetSize() - Pos;
-    uint8_t B[16] = {};
-    auto Head = [&](int64_t N) {
-      std::memset(B, 0, sizeof(B));
-      Stream.SetPosition(Pos);
-      bool Ok = Stream.Read(B, N) == N;
-      Stream.SetPosition(Pos);
-      return Ok;
-    };
-    auto Try = [&](const auto& Detect) {
+    auto Try = [&](const TQLTryFunction& Detect) {
       Stream.SetPosition(Pos);
       bool R = Detect(Stream);
       Stream.SetPosition(Pos);
       return R;
     };
-    for (auto& Row : qlgFileFormats())
-      if (Row->TryFunction && Try(Row->TryFunction)) {
-        Result = Row->FileType;
-        break;
-      }
-    if (Result == ioUnknown) {
-      if (Try(iodetail::TryJPEG))
-        Result = ioJPEG;
-      else if (Size > 12 && Head(5) && std::memcmp(B, "JFIF\0", 5) == 0)
-        Result = ioJPEG;
-      else if (Size > 13 && Head(3) && std::memcmp(B, "GIF", 3) == 0)
-        Result = ioGIF;
-      else if (Size > 12 && Head(5) && std::memcmp(B, "PCX2\0", 5) == 0)
-        Result = ioPCX;
-      else if (Size > 4 && Head(4) && std::memcmp(B, "PCX\0", 4) == 0)
-        Result = ioPCX;
-      else if (Size > 14 && Head(2) && std::memcmp(B, "BM", 2) == 0)
-        Result = ioBMP;
-      else if (Size > 128 && Head(2) && B[0] == 0x0A && B[1] <= 5)
-        Result = ioPCX;
-      else if (Size > 12 && Head(5) && std::memcmp(B, "TIFF\0", 5) == 0)
-        Result = ioTIFF;
-      else if (Size > 8 && Head(2) &&
-               (std::memcmp(B, "II", 2) == 0 || std::memcmp(B, "MM", 2) == 0))
-        Result = ioTIFF;
-      else if (Size > 8 && Try(iodetail::TryPNG))
-        Result = ioPNG;
-      else if (Try(ICOTryStream))
-        Result = ioICO;
-      else if (Try(CURTryStream))
-        Result = ioCUR;
-      else if (Try(iodetail::TryTGA))
-        Result = ioTGA;
-      else if (Try(TryPXM))
-        Result = ioPXM;
+    // Registered formats first, then the library's own, each in table order.
+    for (const bool BuiltIn : {false, true}) {
+      for (auto& Row : qlgFileFormats())
+        if (Row->BuiltIn == BuiltIn && Row->TryFunction && Try(Row->TryFunction)) {
+          Result = Row->FileType;
+          break;
+        }
+      if (Result != ioUnknown) break;
     }
   } catch (const std::exception&) {
     // A detector that fails ends detection with what was found so far.
@@ -600,6 +517,7 @@ void TQLIOThread::Deliver() {
   // A thread being destroyed was cancelled, even when its load had just finished.
   if (!Owner || GetTerminated()) return;
   Owner->Aborting = std::atomic_ref<bool>(FIO->Aborting).load();
+  Owner->FAbortReason = FIO->FAbortReason;
   Owner->IOParams().Assign(FIO->IOParams());
   if (TQLView* View = Owner->GetAttachedQuillo()) {
     if (TBitmap* B = View->GetFBitmap()) B->Assign(FBitmap);

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "quillo/core/params.h"
 #include "quillo/core/target.h"
 #include "quillo/core/types.h"
 #include "quillo/core/view.h"
 #include "quillo/io/fileformats.h"
-#include "quillo/core/params.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/controls.h"
 #include "quillo/platform/printer.h"
@@ -46,6 +46,10 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   // The flag every progress record points to; reset at the start of each load or save. Another
   // thread may set it (through QLSetAbortFlag) to stop the running codec at its next row.
   bool Aborting = false;
+  // Why the last load or save set Aborting (qlarNone while it is not set, and when the flag was
+  // raised from outside to cancel): truncated or damaged data, a variant or format without a
+  // reader or writer (qlarUnsupported), or an image beyond the pixel limit.
+  TQLAbortReason AbortReason() const;
   TQLProgressEvent OnProgress;
   TQLIOPreviewEvent OnIOPreview;
   // The colour Clear uses: the attached view's background when a view is attached.
@@ -186,15 +190,43 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   // a failed flush sets Aborting.
   void SaveFileFrame(const std::string& FileName,
                      const std::function<void(TStream&, TBitmap&, TProgressRec&)>& Write);
+  // The common frames run with the reader or writer of the table's row for FileType; a type
+  // without a row, or a row without the function, ends in Aborting.
+  void LoadFileWith(int32_t FileType, const std::string& FileName);
+  void LoadStreamWith(int32_t FileType, TStream& Stream);
+  void SaveFileWith(int32_t FileType, const std::string& FileName);
+  // Around, when given, is called in the save frame in place of the writer, to wrap it (stream
+  // headers).
+  using TQLWriteAround =
+      std::function<void(const TQLWriteFunction& Write, TBitmap& Bitmap, TProgressRec& Progress)>;
+  void SaveStreamWith(int32_t FileType, TStream& Stream, const TQLWriteAround& Around = {});
+  // Whether a load of FileType from a file (or a stream) passes the resolution to the view, as
+  // the table's row says (a type without a row does).
+  static bool ViewDpiAfterLoad(int32_t FileType, bool FromFile);
   TProgressRec MakeProgress();
-  // Ends an operation that cannot be done (no reader or writer for the format) in Aborting.
-  void Fail();
+  // Ends an operation that cannot be done (by default: no reader or writer for the format) in
+  // Aborting, with the reason.
+  void Fail(TQLAbortReason Reason = qlarUnsupported);
+  // Clears Aborting and its reason.
+  void ClearAbort();
   // Resets for a load: Aborting false, metadata lists emptied. False without a target bitmap.
   bool BeginLoad();
   // After a load: name, type, view resolution, Update.
   void EndLoad(int32_t FileType, const std::string& File, bool SetViewDpi);
 
  private:
+  friend class TQLIOThread;  // hands a background load's reason over with its flag
+  TQLAbortReason FAbortReason = qlarNone;
+  // The common frames with the row's reader or writer (Aborting when the row has none).
+  void LoadFileRow(const TQLFileFormatInfo& Row, const std::string& FileName);
+  void LoadStreamRow(const TQLFileFormatInfo& Row, TStream& Stream);
+  void SaveFileRow(const TQLFileFormatInfo& Row, const std::string& FileName);
+  void SaveStreamRow(const TQLFileFormatInfo& Row, TStream& Stream, const TQLWriteAround& Around);
+  // Run the component's own loader or saver of a built-in row that needs more than the row's
+  // function (stream headers, image counts, the GIF background, metafiles); false otherwise.
+  bool OwnFileLoad(const TQLFileFormatInfo& Row, const std::string& FileName);
+  bool OwnStreamLoad(const TQLFileFormatInfo& Row, TStream& Stream);
+  bool OwnStreamSave(const TQLFileFormatInfo& Row, TStream& Stream);
   TColor FBackground = clWhite;
   TIOParamsVals FParams;
   std::unique_ptr<TQLTWainParams> FTWainParams;

@@ -4,7 +4,7 @@
 namespace quillo {
 
 bool TQuilloIO::Acquire() {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (!FBitmap) return false;
   TProgressRec P = MakeProgress();
   TQLTWainParams& TW = *FTWainParams;

@@ -24,7 +24,7 @@ int32_t TQuilloIO::LoadFromFileGif(const std::string& FileName) {
   int32_t Count = 0;
   TProgressRec P = MakeProgress();
   ReadGif(FileName, *GetAttachedBitmap(), Count, IOParams(), P);
-  EndLoad(ioGIF, FileName, true);
+  EndLoad(ioGIF, FileName, ViewDpiAfterLoad(ioGIF, true));
   TakeGifBackground(*this);
   return Count;
 }
@@ -34,19 +34,17 @@ int32_t TQuilloIO::LoadFromStreamGif(TStream& Stream) {
   int32_t Count = 0;
   TProgressRec P = MakeProgress();
   ReadGifStream(Stream, *GetAttachedBitmap(), Count, IOParams(), P, false);
-  EndLoad(ioGIF, "", false);
+  EndLoad(ioGIF, "", ViewDpiAfterLoad(ioGIF, false));
   TakeGifBackground(*this);
   return Count;
 }
 
 void TQuilloIO::SaveToFileGif(const std::string& FileName) {
-  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
-    WriteGifStream(S, B, IOParams(), P);
-  });
+  SaveFileWith(ioGIF, FileName);
 }
 
 void TQuilloIO::SaveToStreamGif(TStream& Stream) {
-  SaveFrame([&](TBitmap& B, TProgressRec& P) { WriteGifStream(Stream, B, IOParams(), P); });
+  SaveStreamWith(ioGIF, Stream);
 }
 
 bool TQuilloIO::InsertToFileGif(const std::string& FileName) {
@@ -102,10 +100,18 @@ bool CheckAniGif(const std::string& FileName) {
 
 namespace iodetail {
 
-void PreviewGIF(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
-  TBitmap Unused;
+void GIFRead(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Preview,
+             TProgressRec& Progress) {
   int32_t Count = 0;
-  ReadGifStream(Stream, Unused, Count, Params, Progress, true);
+  ReadGifStream(Stream, Bitmap, Count, Params, Progress, Preview);
+}
+
+void GIFWrite(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  WriteGifStream(Stream, Bitmap, Params, Progress);
+}
+
+bool GIFTry(TStream& Stream) {
+  return StartsWith(Stream, 13, "GIF", 3);
 }
 
 }  // namespace iodetail
@@ -120,7 +126,7 @@ int32_t TQuilloIO::LoadEachImage(const std::string& FileName, int32_t Type,
   TFileStream F(FileName, fmOpenRead | fmShareDenyWrite);
   TProgressRec P = MakeProgress();
   auto Each = [&](int32_t I) {
-    EndLoad(Type, FileName, true);
+    EndLoad(Type, FileName, ViewDpiAfterLoad(Type, true));
     if (Type == ioGIF) TakeGifBackground(*this);
     const bool More = OnImage(I);
     // The next image starts a load of its own.

@@ -46,29 +46,22 @@ void StoreIPTC(TIOParamsVals& Params) {
 }  // namespace
 
 void TQuilloIO::LoadFromFileJpeg(const std::string& FileName) {
-  LoadFileFrame(ioJPEG, FileName, true, [&](TStream& S, TProgressRec& P) {
-    ReadJpeg(S, *GetAttachedBitmap(), IOParams(), P, false);
-  });
+  LoadFileWith(ioJPEG, FileName);
 }
 
 void TQuilloIO::LoadFromStreamJpeg(TStream& Stream) {
-  LoadFrame(ioJPEG, "", true,
-            [&](TProgressRec& P) { ReadJpeg(Stream, *GetAttachedBitmap(), IOParams(), P, false); });
+  LoadStreamWith(ioJPEG, Stream);
 }
 
 void TQuilloIO::SaveToFileJpeg(const std::string& FileName) {
-  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
-    StoreIPTC(IOParams());
-    WriteJPegStream(S, B, IOParams(), P);
-  });
+  SaveFileWith(ioJPEG, FileName);
 }
 
 void TQuilloIO::SaveToStreamJpeg(TStream& Stream) {
-  SaveFrame([&](TBitmap& B, TProgressRec& P) {
-    StoreIPTC(IOParams());
-    if (!StreamHeaders) return WriteJPegStream(Stream, B, IOParams(), P);
+  if (!StreamHeaders) return SaveStreamWith(ioJPEG, Stream);
+  SaveStreamWith(ioJPEG, Stream, [&](const TQLWriteFunction& Write, TBitmap& B, TProgressRec& P) {
     const int64_t Header = QLBeginStreamHeader(Stream, Aborting);
-    WriteJPegStream(Stream, B, IOParams(), P);
+    Write(Stream, B, IOParams(), P);
     QLEndStreamHeader(Stream, Header, "JFIF", Aborting);
   });
 }
@@ -89,13 +82,19 @@ bool TQuilloIO::InjectJpegIPTCStream(TStream& Source, TStream& Destination) {
 
 namespace iodetail {
 
-bool TryJPEG(TStream& Stream) {
-  return JpegTryStream(Stream);
+void JPEGRead(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Preview,
+              TProgressRec& Progress) {
+  ReadJpeg(Stream, Bitmap, Params, Progress, Preview);
 }
 
-void PreviewJPEG(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
-  TBitmap Unused;
-  ReadJpeg(Stream, Unused, Params, Progress, true);
+void JPEGWrite(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  StoreIPTC(Params);
+  WriteJPegStream(Stream, Bitmap, Params, Progress);
+}
+
+// The JPEG signature, or a "JFIF" stream header ahead of one.
+bool JPEGTry(TStream& Stream) {
+  return JpegTryStream(Stream) || StartsWith(Stream, 12, "JFIF\0", 5);
 }
 
 }  // namespace iodetail

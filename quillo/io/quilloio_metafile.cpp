@@ -9,7 +9,7 @@
 namespace quillo {
 
 void TQuilloIO::ImportMetafile(const std::string& FileName, int32_t Width, int32_t Height) {
-  QLClearAbortFlag(Aborting);
+  ClearAbort();
   if (Width == 0 || Height == 0 || !FBitmap) return;
   FParams.IPTCInfoList.Clear();
   FParams.JpegMarkerList.Clear();
@@ -17,7 +17,7 @@ void TQuilloIO::ImportMetafile(const std::string& FileName, int32_t Width, int32
   try {
     Meta.LoadFromFile(FileName);
   } catch (const EInvalidGraphic&) {
-    Fail();
+    Fail(qlarDamaged);
     return;
   }
   // The drawing size: as asked, one side from the other by the picture's aspect, or the
@@ -32,7 +32,7 @@ void TQuilloIO::ImportMetafile(const std::string& FileName, int32_t Width, int32
     H = MW > 0 ? W * MH / MW : 0;
   }
   if (W <= 0 || H <= 0) {
-    Fail();
+    Fail(qlarDamaged);
     return;
   }
   constexpr int64_t kLongest = 2800;
@@ -48,7 +48,7 @@ void TQuilloIO::ImportMetafile(const std::string& FileName, int32_t Width, int32
   // The bitmap is one pixel smaller than the drawing in each direction; a drawing one pixel
   // wide or high leaves nothing.
   if (W < 2 || H < 2) {
-    Fail();
+    Fail(qlarDamaged);
     return;
   }
   FBitmap->Recreate(static_cast<int32_t>(W - 1), static_cast<int32_t>(H - 1), pf24bit);

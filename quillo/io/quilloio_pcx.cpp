@@ -11,7 +11,7 @@ void TQuilloIO::LoadFromFilePCX(const std::string& FileName) {
   if (!BeginLoad()) return;
   TProgressRec P = MakeProgress();
   ReadPcx(FileName, *GetAttachedBitmap(), IOParams(), P, false);
-  EndLoad(ioPCX, FileName, true);
+  EndLoad(ioPCX, FileName, ViewDpiAfterLoad(ioPCX, true));
 }
 
 void TQuilloIO::LoadFromStreamPCX(TStream& Stream) {
@@ -21,7 +21,7 @@ void TQuilloIO::LoadFromStreamPCX(TStream& Stream) {
   if (StreamHeaders) {
     const int64_t HeaderPos = Stream.GetPosition();
     auto H = QLReadStreamHeader(Stream);
-    if (!H || std::memcmp(H->Tag, "PCX", 3) != 0) return Fail();
+    if (!H || std::memcmp(H->Tag, "PCX", 3) != 0) return Fail(qlarDamaged);
     if (H->Tag[3] == '2') {
       DataSize = H->Length;
       After = HeaderPos + 12 + H->Length;
@@ -34,20 +34,18 @@ void TQuilloIO::LoadFromStreamPCX(TStream& Stream) {
   TProgressRec P = MakeProgress();
   ReadPcxStream(Stream, *GetAttachedBitmap(), IOParams(), P, false, DataSize);
   if (After >= 0) Stream.SetPosition(After);
-  EndLoad(ioPCX, "", true);
+  EndLoad(ioPCX, "", ViewDpiAfterLoad(ioPCX, false));
 }
 
 void TQuilloIO::SaveToFilePCX(const std::string& FileName) {
-  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
-    WritePcxStream(S, B, IOParams(), P);
-  });
+  SaveFileWith(ioPCX, FileName);
 }
 
 void TQuilloIO::SaveToStreamPCX(TStream& Stream) {
-  SaveFrame([&](TBitmap& B, TProgressRec& P) {
+  SaveStreamWith(ioPCX, Stream, [&](const TQLWriteFunction& Write, TBitmap& B, TProgressRec& P) {
     bool HeaderAbort = false;
     const int64_t At = StreamHeaders ? QLBeginStreamHeader(Stream, HeaderAbort) : -1;
-    WritePcxStream(Stream, B, IOParams(), P);
+    Write(Stream, B, IOParams(), P);
     if (At >= 0 && !QLAborted(P)) QLEndStreamHeader(Stream, At, "PCX2", HeaderAbort);
     if (HeaderAbort) QLSetAbort(P);
   });
@@ -55,9 +53,25 @@ void TQuilloIO::SaveToStreamPCX(TStream& Stream) {
 
 namespace iodetail {
 
-void PreviewPCX(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
-  TBitmap Unused;
-  ReadPcxStream(Stream, Unused, Params, Progress, true, Stream.GetSize() - Stream.GetPosition());
+// A stream's image runs to its end.
+void PCXRead(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Preview,
+             TProgressRec& Progress) {
+  ReadPcxStream(Stream, Bitmap, Params, Progress, Preview, Stream.GetSize() - Stream.GetPosition());
+}
+
+void PCXWrite(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  WritePcxStream(Stream, Bitmap, Params, Progress);
+}
+
+// A "PCX2" or old "PCX" stream header, or the manufacturer byte 10 and a version up to 5.
+bool PCXTry(TStream& Stream) {
+  if (StartsWith(Stream, 12, "PCX2\0", 5) || StartsWith(Stream, 4, "PCX\0", 4)) return true;
+  const int64_t Pos = Stream.GetPosition();
+  if (Stream.GetSize() - Pos <= 128) return false;
+  uint8_t B[2] = {};
+  const bool Read = Stream.Read(B, 2) == 2;
+  Stream.SetPosition(Pos);
+  return Read && B[0] == 0x0A && B[1] <= 5;
 }
 
 }  // namespace iodetail

@@ -6,36 +6,34 @@
 namespace quillo {
 
 void TQuilloIO::LoadFromFilePNG(const std::string& FileName) {
-  LoadFileFrame(ioPNG, FileName, true, [&](TStream& S, TProgressRec& P) {
-    ReadPNGStream(S, *GetAttachedBitmap(), IOParams(), P, false);
-  });
+  LoadFileWith(ioPNG, FileName);
 }
 
 void TQuilloIO::LoadFromStreamPNG(TStream& Stream) {
-  LoadFrame(ioPNG, "", true, [&](TProgressRec& P) {
-    ReadPNGStream(Stream, *GetAttachedBitmap(), IOParams(), P, false);
-  });
+  LoadStreamWith(ioPNG, Stream);
 }
 
 void TQuilloIO::SaveToFilePNG(const std::string& FileName) {
-  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
-    WritePNGStream(S, B, IOParams(), P);
-  });
+  SaveFileWith(ioPNG, FileName);
 }
 
 void TQuilloIO::SaveToStreamPNG(TStream& Stream) {
-  SaveFrame([&](TBitmap& B, TProgressRec& P) { WritePNGStream(Stream, B, IOParams(), P); });
+  SaveStreamWith(ioPNG, Stream);
 }
 
 namespace iodetail {
 
-bool TryPNG(TStream& Stream) {
-  return IsPNGStream(Stream);
+void PNGRead(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Preview,
+             TProgressRec& Progress) {
+  ReadPNGStream(Stream, Bitmap, Params, Progress, Preview);
 }
 
-void PreviewPNG(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
-  TBitmap Unused;
-  ReadPNGStream(Stream, Unused, Params, Progress, true);
+void PNGWrite(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  WritePNGStream(Stream, Bitmap, Params, Progress);
+}
+
+bool PNGTry(TStream& Stream) {
+  return Stream.GetSize() - Stream.GetPosition() > 8 && IsPNGStream(Stream);
 }
 
 }  // namespace iodetail

@@ -6,36 +6,34 @@
 namespace quillo {
 
 void TQuilloIO::LoadFromFileTGA(const std::string& FileName) {
-  LoadFileFrame(ioTGA, FileName, true, [&](TStream& S, TProgressRec& P) {
-    ReadTGAStream(S, *GetAttachedBitmap(), IOParams(), P, false);
-  });
+  LoadFileWith(ioTGA, FileName);
 }
 
 void TQuilloIO::LoadFromStreamTGA(TStream& Stream) {
-  LoadFrame(ioTGA, "", false, [&](TProgressRec& P) {
-    ReadTGAStream(Stream, *GetAttachedBitmap(), IOParams(), P, false);
-  });
+  LoadStreamWith(ioTGA, Stream);
 }
 
 void TQuilloIO::SaveToFileTGA(const std::string& FileName) {
-  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
-    WriteTGAStream(S, B, IOParams(), P);
-  });
+  SaveFileWith(ioTGA, FileName);
 }
 
 void TQuilloIO::SaveToStreamTGA(TStream& Stream) {
-  SaveFrame([&](TBitmap& B, TProgressRec& P) { WriteTGAStream(Stream, B, IOParams(), P); });
+  SaveStreamWith(ioTGA, Stream);
 }
 
 namespace iodetail {
 
-bool TryTGA(TStream& Stream) {
-  return quillo::TryTGA(Stream);
+void TGARead(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Preview,
+             TProgressRec& Progress) {
+  ReadTGAStream(Stream, Bitmap, Params, Progress, Preview);
 }
 
-void PreviewTGA(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
-  TBitmap Unused;
-  ReadTGAStream(Stream, Unused, Params, Progress, true);
+void TGAWrite(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  WriteTGAStream(Stream, Bitmap, Params, Progress);
+}
+
+bool TGATry(TStream& Stream) {
+  return TryTGA(Stream);
 }
 
 }  // namespace iodetail

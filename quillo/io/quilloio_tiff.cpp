@@ -16,7 +16,7 @@ int32_t TQuilloIO::LoadFromFileTIFF(const std::string& FileName) {
     TProgressRec P = MakeProgress();
     TIFFReadStream(*GetAttachedBitmap(), F, Count, &IOParams(), P, false);
   }
-  EndLoad(ioTIFF, FileName, true);
+  EndLoad(ioTIFF, FileName, ViewDpiAfterLoad(ioTIFF, true));
   return Count;
 }
 
@@ -27,7 +27,7 @@ int32_t TQuilloIO::LoadFromStreamTIFF(TStream& Stream) {
     const int64_t HeaderPos = Stream.GetPosition();
     auto H = QLReadStreamHeader(Stream);
     if (!H || std::memcmp(H->Tag, "TIFF", 4) != 0) {
-      Fail();
+      Fail(qlarDamaged);
       return 0;
     }
     After = HeaderPos + 12 + H->Length;
@@ -36,21 +36,19 @@ int32_t TQuilloIO::LoadFromStreamTIFF(TStream& Stream) {
   TProgressRec P = MakeProgress();
   TIFFReadStream(*GetAttachedBitmap(), Stream, Count, &IOParams(), P, false);
   if (After >= 0) Stream.SetPosition(After);
-  EndLoad(ioTIFF, "", true);
+  EndLoad(ioTIFF, "", ViewDpiAfterLoad(ioTIFF, false));
   return Count;
 }
 
 void TQuilloIO::SaveToFileTIFF(const std::string& FileName) {
-  SaveFileFrame(FileName, [&](TStream& S, TBitmap& B, TProgressRec& P) {
-    TIFFWriteStream(S, false, B, IOParams(), P);
-  });
+  SaveFileWith(ioTIFF, FileName);
 }
 
 void TQuilloIO::SaveToStreamTIFF(TStream& Stream) {
-  SaveFrame([&](TBitmap& B, TProgressRec& P) {
+  SaveStreamWith(ioTIFF, Stream, [&](const TQLWriteFunction& Write, TBitmap& B, TProgressRec& P) {
     bool HeaderAbort = false;
     const int64_t At = StreamHeaders ? QLBeginStreamHeader(Stream, HeaderAbort) : -1;
-    TIFFWriteStream(Stream, false, B, IOParams(), P);
+    Write(Stream, B, IOParams(), P);
     if (At >= 0 && !QLAborted(P)) QLEndStreamHeader(Stream, At, "TIFF", HeaderAbort);
     if (HeaderAbort) QLSetAbort(P);
   });
@@ -88,10 +86,21 @@ int32_t EnumTIFFIm(const std::string& FileName) {
 
 namespace iodetail {
 
-void PreviewTIFF(TStream& Stream, TIOParamsVals& Params, TProgressRec& Progress) {
-  TBitmap Unused;
+void TIFFRead(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Preview,
+              TProgressRec& Progress) {
   int32_t Count = 0;
-  TIFFReadStream(Unused, Stream, Count, &Params, Progress, true);
+  TIFFReadStream(Bitmap, Stream, Count, &Params, Progress, Preview);
+}
+
+// A new file holding the one page.
+void TIFFWrite(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  TIFFWriteStream(Stream, false, Bitmap, Params, Progress);
+}
+
+// A "TIFF" stream header, or either byte order mark.
+bool TIFFTry(TStream& Stream) {
+  return StartsWith(Stream, 12, "TIFF\0", 5) || StartsWith(Stream, 8, "II", 2) ||
+         StartsWith(Stream, 8, "MM", 2);
 }
 
 }  // namespace iodetail

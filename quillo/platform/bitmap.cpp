@@ -107,7 +107,7 @@ void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat PF, bool Ke
   if (Height < 0) Height = 0;
   int32_t BitCount = QLStorageBitCount(PF);
   if (!QLImageSizeOK(Width, Height, BitCount))
-    throw EOutOfMemory("Bitmap of " + std::to_string(Width) + " x " + std::to_string(Height) +
+    throw EPixelLimit("Bitmap of " + std::to_string(Width) + " x " + std::to_string(Height) +
                        " pixels exceeds the pixel limit");
   int32_t NewRowLen =
       static_cast<int32_t>(((static_cast<int64_t>(Width) * BitCount + 31) / 32) * 4);

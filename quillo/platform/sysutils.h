@@ -45,6 +45,10 @@ class EOutOfMemory : public Exception {
   EOutOfMemory() : Exception("Out of memory") {}
   using Exception::Exception;
 };
+// A bitmap size beyond the configured pixel limit (or beyond what a bitmap can address).
+class EPixelLimit : public EOutOfMemory {
+  using EOutOfMemory::EOutOfMemory;
+};
 
 class EStreamError : public Exception {
   using Exception::Exception;

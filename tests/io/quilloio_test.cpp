@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "quillo/codecs/bmp.h"
@@ -109,6 +110,26 @@ TEST(QuilloIO, FailuresAndErrors) {
   EXPECT_EQ(FindFileFormat(Dir.File("ok.bmp"), true), ioBMP);
 }
 
+TEST(QuilloIO, TargaExtensionsAreTheTableRows) {
+  // Loading by extension knows the Targa row's extensions, ".pix" among them; ".win" is none.
+  TempDir Dir;
+  TBitmap Src = RandomBitmap24(7, 5, 9), Target;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Src);
+  IO.SaveToFile(Dir.File("a.tga"));
+  ASSERT_FALSE(IO.Aborting);
+  std::filesystem::copy_file(Dir.File("a.tga"), Dir.File("a.pix"));
+  std::filesystem::copy_file(Dir.File("a.tga"), Dir.File("a.win"));
+  IO.SetAttachedBitmap(&Target);
+  IO.LoadFromFile(Dir.File("a.pix"));
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_EQ(IO.IOParams().FileType, ioTGA);
+  EXPECT_TRUE(SamePixels(Target, Src));
+  EXPECT_EQ(FindFileFormat(Dir.File("a.pix"), true), ioTGA);
+  IO.LoadFromFile(Dir.File("a.win"));
+  EXPECT_TRUE(IO.Aborting);
+}
+
 TEST(QuilloIO, ParamsOnlyReads) {
   TempDir Dir;
   TBitmap Src = RandomBitmap24(21, 8, 2);
@@ -188,6 +209,128 @@ TEST(QuilloIO, RegisteredFormatsServeLoadSaveAndDetection) {
   QLFileFormatRemove(200);
   IO.LoadFromFile(Dir.File("x.qqr"));
   EXPECT_TRUE(IO.Aborting);
+}
+
+TEST(FileFormats, ApplicationCodecRunsLikeABuiltInOne) {
+  // A toy format that claims files starting "BM" too: a registered detector is asked before
+  // the built-in ones. "BMQ", width, height bytes, then 24-bit rows.
+  TQLFileFormatInfo Row;
+  Row.FileType = 201;
+  Row.FullName = "Toy";
+  Row.Extensions = "TOY;TY";
+  Row.ReadFunction = [](TStream& S, TBitmap& B, TIOParamsVals& P, bool Preview,
+                        TProgressRec& Prog) {
+    uint8_t H[5];
+    if (S.Read(H, 5) != 5 || H[2] != 'Q') return QLSetAbort(Prog);
+    P.Width = H[3];
+    P.Height = H[4];
+    P.DpiX = P.DpiY = 77;
+    if (Preview) return;
+    B.Recreate(H[3], H[4], pf24bit);
+    for (int32_t Y = 0; Y < H[4]; ++Y) S.ReadBuffer(B.ScanLine(Y), H[3] * 3);
+  };
+  Row.WriteFunction = [](TStream& S, TBitmap& B, TIOParamsVals&, TProgressRec&) {
+    uint8_t H[5] = {'B', 'M', 'Q', static_cast<uint8_t>(B.GetWidth()),
+                    static_cast<uint8_t>(B.GetHeight())};
+    S.WriteBuffer(H, 5);
+    for (int32_t Y = 0; Y < B.GetHeight(); ++Y) S.WriteBuffer(B.ScanLine(Y), B.GetWidth() * 3);
+  };
+  Row.TryFunction = [](TStream& S) {
+    char H[3] = {};
+    return S.Read(H, 3) == 3 && std::memcmp(H, "BMQ", 3) == 0;
+  };
+  QLFileFormatAdd(Row);
+  TempDir Dir;
+  TBitmap Src = RandomBitmap24(6, 3, 11), Target;
+  TestView View;
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Src);
+  IO.SaveToFile(Dir.File("a.ty"));  // every extension of the row is written
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_TRUE(QLFileFormatSavesExt(*QLFileFormatGetInfo(201), "TOY"));
+  // By content and by extension, with the extension check.
+  EXPECT_EQ(FindFileFormat(Dir.File("a.ty"), true), 201);
+  std::filesystem::copy_file(Dir.File("a.ty"), Dir.File("a.bmp"));
+  EXPECT_EQ(FindFileFormat(Dir.File("a.bmp"), false), 201);
+  EXPECT_EQ(FindFileFormat(Dir.File("a.bmp"), true), ioUnknown);
+  // Loads through the common frame: type, name, the view's resolution, parameters only.
+  IO.SetAttachedQuillo(&View);
+  IO.LoadFromFile(Dir.File("a.ty"));
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_TRUE(SamePixels(View.A, Src));
+  EXPECT_EQ(IO.IOParams().FileType, 201);
+  EXPECT_EQ(IO.IOParams().FileName, Dir.File("a.ty"));
+  EXPECT_EQ(View.GetDPIX(), 77);
+  IO.SetAttachedBitmap(&Target);
+  IO.LoadFromFileFormat(Dir.File("a.bmp"), 201);
+  EXPECT_TRUE(SamePixels(Target, Src));
+  TMemoryStream S;
+  S.LoadFromFile(Dir.File("a.ty"));
+  IO.ParamsFromStream(S);
+  EXPECT_EQ(IO.IOParams().FileType, 201);
+  EXPECT_EQ(IO.IOParams().Width, 6);
+  TBitmap Again;
+  IO.SetAttachedBitmap(&Again);
+  S.SetPosition(0);
+  IO.LoadFromStream(S);
+  EXPECT_TRUE(SamePixels(Again, Src));
+  QLFileFormatRemove(201);
+  // Gone from the table, the same file is a damaged BMP again.
+  EXPECT_EQ(FindFileFormat(Dir.File("a.bmp"), false), ioBMP);
+}
+
+TEST(FileFormats, BuiltInRowsCarryTheirCodecs) {
+  // The library's rows hold the same kind of functions an application registers: the PNG row
+  // alone writes, detects and reads an image back.
+  const TQLFileFormatInfo* Png = QLFileFormatGetInfo(ioPNG);
+  ASSERT_TRUE(Png && Png->ReadFunction && Png->WriteFunction && Png->TryFunction);
+  TBitmap Src = RandomBitmap24(9, 4, 12), Back;
+  TIOParamsVals P;
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  TMemoryStream S;
+  Png->WriteFunction(S, Src, P, Prog);
+  S.SetPosition(0);
+  EXPECT_TRUE(Png->TryFunction(S));
+  EXPECT_EQ(FindStreamFormat(S), ioPNG);
+  Png->ReadFunction(S, Back, P, false, Prog);
+  EXPECT_FALSE(Abort);
+  EXPECT_TRUE(SamePixels(Back, Src));
+  // Which formats can be written, and under which extensions, is the rows' to say.
+  for (int32_t Type : {ioICO, ioCUR, ioWMF, ioEMF})
+    EXPECT_FALSE(QLFileFormatGetInfo(Type)->WriteFunction) << Type;
+  EXPECT_TRUE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioPXM), "pbm"));
+  EXPECT_FALSE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioBMP), "dib"));
+  EXPECT_FALSE(QLFileFormatSavesExt(*QLFileFormatGetInfo(ioJPEG), "jpe"));
+}
+
+TEST(QuilloIO, AbortReasons) {
+  TempDir Dir;
+  TBitmap Src = RandomBitmap24(30, 20, 13), Target;
+  const std::string Name = WriteBmpFile(Dir, "r.bmp", Src);
+  auto Bytes = ReadFileBytes(Name);
+  Bytes.resize(Bytes.size() - 100);
+  WriteFileBytes(Dir.File("cut.bmp"), Bytes);
+  TQuilloIO IO;
+  IO.SetAttachedBitmap(&Target);
+  IO.LoadFromFile(Dir.File("cut.bmp"));
+  EXPECT_EQ(IO.AbortReason(), qlarTruncated);
+  // Each load starts afresh; the first cause found is kept.
+  IO.LoadFromFile(Name);
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_EQ(IO.AbortReason(), qlarNone);
+  const int64_t Limit = QLGetMaxPixels();
+  QLSetMaxPixels(500);
+  IO.LoadFromFile(Name);
+  QLSetMaxPixels(Limit);
+  EXPECT_EQ(IO.AbortReason(), qlarPixelLimit);
+  IO.LoadFromFile(Dir.File("r.xyz"));  // no format for the name
+  EXPECT_EQ(IO.AbortReason(), qlarUnsupported);
+  // A flag raised by the caller is a cancellation, with no reason.
+  IO.OnProgress = [&](TObject*, int32_t) { QLSetAbortFlag(IO.Aborting); };
+  IO.LoadFromFile(Name);
+  EXPECT_TRUE(IO.Aborting);
+  EXPECT_EQ(IO.AbortReason(), qlarNone);
 }
 
 TEST(QuilloIO, AttachmentFollowsViewsAndImages) {

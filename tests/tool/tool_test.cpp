@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "quillo/codecs/bmp.h"
@@ -181,6 +182,53 @@ TEST_F(ToolTest, ErrorPaths) {
   for (const std::string& N : FilesIn(Dir.Path()))
     EXPECT_EQ(N.find(".partial"), std::string::npos) << N;
   EXPECT_FALSE(std::filesystem::exists(Dir.File("o.png")));
+}
+
+TEST_F(ToolTest, FormatsFollowTheTable) {
+  // The icon row has a reader and no writer: the tool reads icons and refuses to write them.
+  WriteImage(RandomBitmap24(8, 8, 6), Dir.File("in.bmp"));
+  std::string Out;
+  EXPECT_EQ(Tool("convert --format ico " + Dir.File("in.bmp") + " " + Dir.File("o.png"), &Out), 2);
+  EXPECT_NE(Out.find("no writer"), std::string::npos) << Out;
+  EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.cur"), &Out), 2);
+  // A Targa file under another of its row's extensions.
+  WriteImage(RandomBitmap24(8, 8, 6), Dir.File("t.tga"));
+  std::filesystem::rename(Dir.File("t.tga"), Dir.File("t.pix"));
+  ASSERT_EQ(Tool("info --json " + Dir.File("t.pix"), &Out), 0) << Out;
+  EXPECT_NE(Out.find("\"fileType\": 11"), std::string::npos) << Out;
+}
+
+TEST_F(ToolTest, UnreadableImagesSayWhy) {
+  WriteImage(RandomBitmap24(20, 20, 7), Dir.File("in.bmp"));
+  const auto Good = ReadFileBytes(Dir.File("in.bmp"));
+  auto Variant = [&](const std::string& Name, const std::function<void(std::vector<uint8_t>&)>& F) {
+    auto Bytes = Good;
+    F(Bytes);
+    WriteFileBytes(Dir.File(Name), Bytes);
+    return Dir.File(Name);
+  };
+  struct Case {
+    std::string File, Options, Says;
+  } Cases[] = {
+      // The pixel rows end half way.
+      {Variant("cut.bmp", [](auto& B) { B.resize(B.size() / 2); }), "", "truncated image"},
+      // A width of 0 in the header.
+      {Variant("zero.bmp", [](auto& B) { B[18] = B[19] = B[20] = B[21] = 0; }), "",
+       "damaged image"},
+      // 7 bits per pixel: no such BMP layout is read.
+      {Variant("seven.bmp", [](auto& B) { B[28] = 7; }), "", "does not read"},
+      {Dir.File("in.bmp"), "--max-pixels 100 ", "pixel limit"},
+  };
+  for (const Case& C : Cases) {
+    std::string Out;
+    EXPECT_EQ(Tool(C.Options + "convert " + C.File + " " + Dir.File("o.png"), &Out), 1) << C.File;
+    EXPECT_NE(Out.find(C.Says), std::string::npos) << C.File << ": " << Out;
+  }
+  // info reads the header only: one cut inside it.
+  std::string Out;
+  const std::string Head = Variant("head.bmp", [](auto& B) { B.resize(20); });
+  EXPECT_EQ(Tool("info " + Head, &Out), 1);
+  EXPECT_NE(Out.find("truncated image"), std::string::npos) << Out;
 }
 
 TEST_F(ToolTest, FramesAndJoin) {

@@ -40,6 +40,7 @@ std::vector<std::unique_ptr<TQLFileFormatInfo>> BuiltInRows() {
     TQLTryFunction Try;
     const char* SaveExt;
     bool FileDpi, StreamDpi;
+    const char* LoadExt = "";
   };
   // The detectors are tried in this order; none of those ahead of the Targa one accepts what
   // another accepts (their signatures differ in the first bytes), and the Targa test, the
@@ -59,7 +60,7 @@ std::vector<std::unique_ptr<TQLFileFormatInfo>> BuiltInRows() {
       {ioWMF, "Windows Metafile", "WMF", nullptr, nullptr, nullptr, "", true, true},
       {ioEMF, "Enhanced Windows Metafile", "EMF", nullptr, nullptr, nullptr, "", true, true},
       {ioTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX", TGARead, TGAWrite, TGATry, "TGA", true,
-       false},
+       false, "WIN"},
       {ioPXM, "Portable Pixmap, GreyMap, BitMap", "PXM;PPM;PGM;PBM", PXMRead, PXMWrite, PXMTry, "",
        false, false},
   };
@@ -73,6 +74,7 @@ std::vector<std::unique_ptr<TQLFileFormatInfo>> BuiltInRows() {
     Info->WriteFunction = R.Write;
     Info->TryFunction = R.Try;
     Info->SaveExtensions = R.SaveExt;
+    Info->LoadExtensions = R.LoadExt;
     Info->FileLoadSetsViewDpi = R.FileDpi;
     Info->StreamLoadSetsViewDpi = R.StreamDpi;
     Info->BuiltIn = true;
@@ -97,6 +99,15 @@ TQLFileFormatInfo* QLFileFormatGetInfo2(const std::string& Extension) {
   std::string Ext = Lower(Extension);
   for (auto& Row : qlgFileFormats())
     for (const std::string& E : SplitExtensions(Row->Extensions))
+      if (Lower(E) == Ext) return Row.get();
+  return nullptr;
+}
+
+TQLFileFormatInfo* QLFileFormatForLoad(const std::string& Extension) {
+  if (TQLFileFormatInfo* Row = QLFileFormatGetInfo2(Extension)) return Row;
+  const std::string Ext = Lower(Extension);
+  for (auto& Row : qlgFileFormats())
+    for (const std::string& E : SplitExtensions(Row->LoadExtensions))
       if (Lower(E) == Ext) return Row.get();
   return nullptr;
 }

@@ -37,6 +37,9 @@ struct TQLFileFormatInfo {
   // The extensions SaveToFile writes this format under, as Extensions; empty: all of them.
   // A format without WriteFunction is written under none.
   std::string SaveExtensions;
+  // Further extensions LoadFromFile reads this format under, as Extensions, without their being
+  // the row's own (Targa files named ".win").
+  std::string LoadExtensions;
   // Whether a load from a file, and from a stream, passes the image's resolution to the attached
   // view (formats that store none leave the view's own).
   bool FileLoadSetsViewDpi = true;
@@ -55,6 +58,9 @@ TQLFileFormatInfo* QLFileFormatGetInfo(int32_t FileType);
 TQLFileFormatInfo* QLFileFormatGetInfo2(const std::string& Extension);
 // True when SaveToFile writes the row's format under the extension (without dot, any case).
 bool QLFileFormatSavesExt(const TQLFileFormatInfo& Row, const std::string& Extension);
+// The row LoadFromFile reads a file of this extension with: by the rows' extensions, then by
+// their further load extensions; nullptr when none.
+TQLFileFormatInfo* QLFileFormatForLoad(const std::string& Extension);
 // Number of extensions of the type's row, up to the first empty one.
 int32_t QLFileFormatGetExtCount(int32_t FileType);
 // The Index-th extension (0-based) of the type's row, empty when there is none.

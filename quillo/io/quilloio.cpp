@@ -287,7 +287,7 @@ bool TQuilloIO::OwnStreamSave(const TQLFileFormatInfo& Row, TStream& Stream) {
 
 void TQuilloIO::LoadFromFile(const std::string& FileName) {
   if (!FBitmap || FileName.empty()) return;
-  const TQLFileFormatInfo* Row = QLFileFormatGetInfo2(QLExtractExt(FileName));
+  const TQLFileFormatInfo* Row = QLFileFormatForLoad(QLExtractExt(FileName));
   if (!Row || !Row->BuiltIn) {
     // Not one of the library's formats: a registered one, or nothing.
     FParams.FileName.clear();

@@ -111,7 +111,8 @@ TEST(QuilloIO, FailuresAndErrors) {
 }
 
 TEST(QuilloIO, TargaExtensionsAreTheTableRows) {
-  // Loading by extension knows the Targa row's extensions, ".pix" among them; ".win" is none.
+  // Loading by extension knows the Targa row's extensions, ".pix" among them, and ".win",
+  // under which Targa files have always been read, though it is not one of the row's own.
   TempDir Dir;
   TBitmap Src = RandomBitmap24(7, 5, 9), Target;
   TQuilloIO IO;
@@ -127,6 +128,11 @@ TEST(QuilloIO, TargaExtensionsAreTheTableRows) {
   EXPECT_TRUE(SamePixels(Target, Src));
   EXPECT_EQ(FindFileFormat(Dir.File("a.pix"), true), ioTGA);
   IO.LoadFromFile(Dir.File("a.win"));
+  EXPECT_FALSE(IO.Aborting);
+  EXPECT_EQ(IO.IOParams().FileType, ioTGA);
+  EXPECT_EQ(QLFileFormatGetExtCount(ioTGA), 6);
+  // Saving writes Targa files as ".tga" only.
+  IO.SaveToFile(Dir.File("b.win"));
   EXPECT_TRUE(IO.Aborting);
 }
 

@@ -353,7 +353,10 @@ void SaveImage(TQuilloIO& IO, const std::string& FileName, const std::string& Fo
   {
     TInterruptGuard Guard(IO.Aborting);
     try {
-      if (Format.empty()) {
+      // The component writes by file name only under the extensions a format saves under
+      // (".jpg", not ".jpe"); any other name of the format is written by type.
+      const TQLFileFormatInfo* Row = QLFileFormatGetInfo(Type);
+      if (Format.empty() && Row && QLFileFormatSavesExt(*Row, QLExtractExt(FileName))) {
         IO.SaveToFile(Out.Path());
       } else {
         TFileStream S(Out.Path(), fmCreate);

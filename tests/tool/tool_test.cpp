@@ -191,6 +191,12 @@ TEST_F(ToolTest, FormatsFollowTheTable) {
   EXPECT_EQ(Tool("convert --format ico " + Dir.File("in.bmp") + " " + Dir.File("o.png"), &Out), 2);
   EXPECT_NE(Out.find("no writer"), std::string::npos) << Out;
   EXPECT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.cur"), &Out), 2);
+  // Every extension of a writable row names its format for writing too, also those the
+  // component itself saves under none (".jpe", ".rle").
+  ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.jpe"), &Out), 0) << Out;
+  ASSERT_EQ(Tool("info --json " + Dir.File("o.jpe"), &Out), 0) << Out;
+  EXPECT_NE(Out.find("\"fileType\": 3"), std::string::npos) << Out;
+  ASSERT_EQ(Tool("convert " + Dir.File("in.bmp") + " " + Dir.File("o.rle"), &Out), 0) << Out;
   // A Targa file under another of its row's extensions.
   WriteImage(RandomBitmap24(8, 8, 6), Dir.File("t.tga"));
   std::filesystem::rename(Dir.File("t.tga"), Dir.File("t.pix"));

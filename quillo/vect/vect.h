@@ -323,7 +323,7 @@ class TQuilloVect : public TQuilloView {
   int32_t SY(int32_t Y) const;
   double ScreenToBitmap() const;
   TRect ScreenRect(const TQLVObject& O) const;
-  // The visible part of the image in bitmap pixels.
+  // The visible part of the image in bitmap pixels, with a little slack for rounding.
   struct TVisible {
     double L, T, R, B;
   };
@@ -336,10 +336,10 @@ class TQuilloVect : public TQuilloView {
     bool None;  // an object of no kind: distance -1, nearer than anything
   };
   const std::vector<TBounds>& Bounds() const;
-  bool Meets(const TBounds& Box, const TVisible& V) const;
+  static TBounds BoundsOf(const TQLVObject& O, int32_t Handle);
+  static bool Meets(const TBounds& Box, const TVisible& V);
   mutable std::vector<TBounds> FBounds;
   mutable bool FBoundsDirty = true;
-  bool MeetsVisibleArea(const TQLVObject& O, const TVisible& V) const;
   bool MeetsVisibleArea(const TQLVObject& O) const;
   void DrawObject(TCanvas& C, const TQLVObject& O, bool Screen);
   void DrawLine(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,

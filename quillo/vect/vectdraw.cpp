@@ -12,11 +12,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-int32_t Clamp32(double V) {
-  if (!(V == V)) return 0;
-  return static_cast<int32_t>(std::clamp(V, -2147483647.0, 2147483647.0));
-}
-
 double SegmentDistance(double PX, double PY, double AX, double AY, double BX, double BY) {
   const double DX = BX - AX, DY = BY - AY, L2 = DX * DX + DY * DY;
   double T = L2 > 0 ? ((PX - AX) * DX + (PY - AY) * DY) / L2 : 0;
@@ -81,49 +76,43 @@ TRect TQuilloVect::ScreenRect(const TQLVObject& O) const {
 }
 
 TQuilloVect::TVisible TQuilloVect::VisibleBitmapArea() const {
-  // One pixel of slack for the rounding of the mapping both ways.
-  return TVisible{double(XScr2Bmp(GetOffsetX())) - 1, double(YScr2Bmp(GetOffsetY())) - 1,
-                  double(XScr2Bmp(GetOffsetX() + GetDrawWidth())) + 1,
-                  double(YScr2Bmp(GetOffsetY() + GetDrawHeight())) + 1};
+  // One pixel of slack for the rounding of the mapping both ways, and two screen pixels more
+  // for an outline's rounding.
+  const double Slack = 1 + 2 * ScreenToBitmap();
+  return TVisible{XScr2Bmp(GetOffsetX()) - Slack, YScr2Bmp(GetOffsetY()) - Slack,
+                  XScr2Bmp(GetOffsetX() + GetDrawWidth()) + Slack,
+                  YScr2Bmp(GetOffsetY() + GetDrawHeight()) + Slack};
+}
+
+TQuilloVect::TBounds TQuilloVect::BoundsOf(const TQLVObject& O, int32_t Handle) {
+  // Wide pens and arrow heads reach a little beyond the rectangle.
+  const double Reach =
+      std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight), 0.0});
+  return TBounds{std::min(O.X1, O.X2) - Reach,
+                 std::min(O.Y1, O.Y2) - Reach,
+                 std::max(O.X1, O.X2) + Reach,
+                 std::max(O.Y1, O.Y2) + Reach,
+                 Handle,
+                 O.Kind == qlkNONE};
 }
 
 const std::vector<TQuilloVect::TBounds>& TQuilloVect::Bounds() const {
   if (FBoundsDirty) {
     FBounds.resize(FZ.size());
-    for (size_t I = 0; I < FZ.size(); ++I) {
-      const TQLVObject& O = FStore[static_cast<size_t>(FZ[I])].O;
-      // Wide pens and arrow heads reach a little beyond the rectangle.
-      const double Reach =
-          std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight), 0.0});
-      FBounds[I] = TBounds{std::min(O.X1, O.X2) - Reach,
-                           std::min(O.Y1, O.Y2) - Reach,
-                           std::max(O.X1, O.X2) + Reach,
-                           std::max(O.Y1, O.Y2) + Reach,
-                           FZ[I],
-                           O.Kind == qlkNONE};
-    }
+    for (size_t I = 0; I < FZ.size(); ++I)
+      FBounds[I] = BoundsOf(FStore[static_cast<size_t>(FZ[I])].O, FZ[I]);
     FBoundsDirty = false;
   }
   return FBounds;
 }
 
-bool TQuilloVect::Meets(const TBounds& Box, const TVisible& V) const {
-  // Two screen pixels more for the outline's rounding.
-  const double Slack = 2 * ScreenToBitmap();
-  return Box.L - Slack <= V.R && Box.R + Slack >= V.L && Box.T - Slack <= V.B &&
-         Box.B + Slack >= V.T;
-}
-
-bool TQuilloVect::MeetsVisibleArea(const TQLVObject& O, const TVisible& V) const {
-  const double Reach =
-      std::max({double(O.PenWidth), double(O.ShapeWidth), double(O.ShapeHeight), 0.0});
-  return Meets(TBounds{std::min(O.X1, O.X2) - Reach, std::min(O.Y1, O.Y2) - Reach,
-                       std::max(O.X1, O.X2) + Reach, std::max(O.Y1, O.Y2) + Reach, 0, false},
-               V);
+bool TQuilloVect::Meets(const TBounds& Box, const TVisible& V) {
+  // Without branches: drawing and picking test every object, and most are out of view.
+  return (Box.L <= V.R) & (Box.R >= V.L) & (Box.T <= V.B) & (Box.B >= V.T);
 }
 
 bool TQuilloVect::MeetsVisibleArea(const TQLVObject& O) const {
-  return MeetsVisibleArea(O, VisibleBitmapArea());
+  return Meets(BoundsOf(O, 0), VisibleBitmapArea());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -145,11 +134,8 @@ void TQuilloVect::Paint() {
 void TQuilloVect::DrawObjects(TCanvas& C, bool Screen) {
   if (FAllHidden) return;
   const TVisible Vis = VisibleBitmapArea();
-  const double Slack = 2 * ScreenToBitmap();
   for (const TBounds& B : Bounds()) {
-    if (Screen &&
-        (B.L - Slack > Vis.R || B.R + Slack < Vis.L || B.T - Slack > Vis.B || B.B + Slack < Vis.T))
-      continue;
+    if (Screen && !Meets(B, Vis)) continue;
     const int32_t h = B.Handle;
     const TQLVObject& O = Obj(h);
     if (!(O.Style & qlvsVisible)) continue;
@@ -169,14 +155,14 @@ void TQuilloVect::DrawObject(TCanvas& C, const TQLVObject& O, bool Screen) {
     auto DY = [&](int32_t Y) { return Screen ? static_cast<double>(YBmp2Scr(Y)) : double(Y); };
     double A = DX(O.X1), B = DY(O.Y1), C = DX(O.X2), D = DY(O.Y2);
     if (!ClipSegment(A, B, C, D)) return;
-    X1 = Clamp32(A), Y1 = Clamp32(B), X2 = Clamp32(C), Y2 = Clamp32(D);
+    X1 = QLTrunc(A), Y1 = QLTrunc(B), X2 = QLTrunc(C), Y2 = QLTrunc(D);
   }
   C.Pen().SetMode(pmCopy);
   C.Pen().SetColor(O.PenColor);
   C.Pen().SetStyle(static_cast<TPenStyle>(std::min<uint8_t>(O.PenStyle, psInsideFrame)));
   // Pens wider than the largest window are drawn at that width.
   C.Pen().SetWidth(
-      std::min(FZoomObjectsWidth ? std::max(1, Clamp32(O.PenWidth * Z)) : O.PenWidth, kMaxPen));
+      std::min(FZoomObjectsWidth ? std::max(1, QLTrunc(O.PenWidth * Z)) : O.PenWidth, kMaxPen));
   C.Brush().SetColor(O.BrushColor);
   C.Brush().SetStyle(O.BrushStyle == 1 ? bsClear : bsSolid);
   const TRect R{std::min(X1, X2), std::min(Y1, Y2), std::max(X1, X2) + 1, std::max(Y1, Y2) + 1};
@@ -193,10 +179,10 @@ void TQuilloVect::DrawObject(TCanvas& C, const TQLVObject& O, bool Screen) {
     case qlkARC: {
       const double RX = (X2 - X1) / 2.0, RY = (Y2 - Y1) / 2.0;
       // Both ends lie within the clamped rectangle, so the sums stay in range.
-      C.Arc(R.Left, R.Top, R.Right, R.Bottom, X1 + Clamp32(RX + RX * std::cos(O.BeginAngle)),
-            Y1 + Clamp32(RY + RY * std::sin(O.BeginAngle)),
-            X1 + Clamp32(RX + RX * std::cos(O.EndAngle)),
-            Y1 + Clamp32(RY + RY * std::sin(O.EndAngle)));
+      C.Arc(R.Left, R.Top, R.Right, R.Bottom, X1 + QLTrunc(RX + RX * std::cos(O.BeginAngle)),
+            Y1 + QLTrunc(RY + RY * std::sin(O.BeginAngle)),
+            X1 + QLTrunc(RX + RX * std::cos(O.EndAngle)),
+            Y1 + QLTrunc(RY + RY * std::sin(O.EndAngle)));
       break;
     }
     case qlkBITMAP: {
@@ -253,7 +239,7 @@ void TQuilloVect::DrawLine(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t 
       BX = EX, BY = EY;
       TipX = EX + UX * H, TipY = EY + UY * H;
     }
-    auto L = [](double V) { return Lim(Clamp32(V)); };
+    auto L = [](double V) { return Lim(QLTrunc(V)); };
     const TPoint P[3] = {TPoint{L(TipX), L(TipY)}, TPoint{L(BX + NX * W / 2), L(BY + NY * W / 2)},
                          TPoint{L(BX - NX * W / 2), L(BY - NY * W / 2)}};
     const TBrushStyle Bs = C.Brush().GetStyle();
@@ -287,17 +273,17 @@ void TQuilloVect::DrawText(TCanvas& C, const TQLVObject& O, const TRect& R, doub
   const double Theta = O.Font.Escapement / 10.0 * kPi / 180;
   const double W = C.TextWidth(O.Text), H = C.TextHeight(O.Text);
   const double OW = R.Right - R.Left - 1, OH = R.Bottom - R.Top - 1;
-  const int32_t VOff = Clamp32(OH - std::cos(Theta) * H + std::sin(Theta) * W) / 2;
+  const int32_t VOff = QLTrunc(OH - std::cos(Theta) * H + std::sin(Theta) * W) / 2;
   int32_t HOff;
   switch (O.TextAlign) {
     case 1:
-      HOff = Clamp32(OW - std::cos(Theta) * W);
+      HOff = QLTrunc(OW - std::cos(Theta) * W);
       break;
     case 2:
-      HOff = Clamp32(OW - W * std::cos(Theta) - std::sin(Theta) * H) / 2;
+      HOff = QLTrunc(OW - W * std::cos(Theta) - std::sin(Theta) * H) / 2;
       break;
     default:
-      HOff = std::abs(Clamp32(std::sin(Theta) * H));
+      HOff = std::abs(QLTrunc(std::sin(Theta) * H));
       break;
   }
   C.SetBkMode(bkTransparent);
@@ -344,13 +330,13 @@ void TQuilloVect::DrawRuler(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t
     for (int64_t K = 0; K <= Count; ++K) {
       const double PX = X1 + UX * Step * K, PY = Y1 + UY * Step * K;
       const int32_t Len = K % 10 == 0 ? 12 : K % 5 == 0 ? 8 : 6;
-      C.MoveTo(Clamp32(PX), Clamp32(PY));
-      C.LineTo(Clamp32(PX + NX * Len), Clamp32(PY + NY * Len));
+      C.MoveTo(QLTrunc(PX), QLTrunc(PY));
+      C.LineTo(QLTrunc(PX + NX * Len), QLTrunc(PY + NY * Len));
       if (K % 10 == 0) {
         const std::string T = std::to_string(K / 10);
         const int32_t TH = C.TextHeight(T);
-        C.TextOut(Clamp32(PX + NX * 2 * TH - C.TextWidth(T) / 2.0),
-                  Clamp32(PY + NY * 2 * TH - TH / 2.0), T);
+        C.TextOut(QLTrunc(PX + NX * 2 * TH - C.TextWidth(T) / 2.0),
+                  QLTrunc(PY + NY * 2 * TH - TH / 2.0), T);
       }
     }
     return;
@@ -358,14 +344,14 @@ void TQuilloVect::DrawRuler(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t
   // End bars, then the measure along the line.
   for (const auto& [PX, PY] :
        {std::pair<double, double>{double(X1), double(Y1)}, {double(X2), double(Y2)}}) {
-    C.MoveTo(Clamp32(PX - NX * 4.5), Clamp32(PY - NY * 4.5));
-    C.LineTo(Clamp32(PX + NX * 4.5), Clamp32(PY + NY * 4.5));
+    C.MoveTo(QLTrunc(PX - NX * 4.5), QLTrunc(PY - NY * 4.5));
+    C.LineTo(QLTrunc(PX + NX * 4.5), QLTrunc(PY + NY * 4.5));
   }
   const double V =
       std::sqrt(std::pow(std::fabs(DX) * CX * F, 2) + std::pow(std::fabs(DY) * CY * F, 2));
   std::string Label = FormatMeasure(V) + " " + Unit;
   double Angle = std::atan2(-DY, DX);
-  Font.SetOrientation(Clamp32(Angle * 1800 / kPi));
+  Font.SetOrientation(QLTrunc(Angle * 1800 / kPi));
   C.Font() = Font;
   if (O.RulerType == qlrtQUOTEBEGIN) Label = " " + Label;
   if (O.RulerType == qlrtQUOTEEND) Label += " ";
@@ -375,7 +361,7 @@ void TQuilloVect::DrawRuler(TCanvas& C, const TQLVObject& O, int32_t X1, int32_t
   if (O.RulerType == qlrtQUOTEEND) S = L - TW;
   // The text sits above the line: its top-left is one text height across from the base.
   const double PX = X1 + UX * S - NX * TH, PY = Y1 + UY * S - NY * TH;
-  C.TextOut(Clamp32(PX), Clamp32(PY), Label);
+  C.TextOut(QLTrunc(PX), QLTrunc(PY), Label);
 }
 
 std::vector<std::pair<int32_t, TPoint>> TQuilloVect::Grips(int32_t h) const {
@@ -471,19 +457,14 @@ int32_t TQuilloVect::FindNearestObject(int32_t X, int32_t Y, double* Distance) c
   int32_t Found = kNoObject;
   const TVisible Vis = VisibleBitmapArea();
   const std::vector<TBounds>& Box = Bounds();
-  const double Slack = 2 * ScreenToBitmap();
-  const double VL = Vis.L - Slack, VT = Vis.T - Slack, VR = Vis.R + Slack, VB = Vis.B + Slack;
-  // Outside the visible area counts as infinitely far, so one comparison per object decides;
-  // it is written without branches, since most objects are skipped.
   for (auto I = Box.rbegin(); I != Box.rend(); ++I) {
     const TBounds& B = *I;
-    const bool Hidden = (B.L > VR) | (B.R < VL) | (B.T > VB) | (B.B < VT);
+    if (!Meets(B, Vis)) continue;
     // Every kind lies within its (widened) rectangle: an object whose rectangle is not strictly
     // nearer than the best so far cannot win.
     const double RX = std::max(std::max(B.L - X, 0.0), X - B.R);
     const double RY = std::max(std::max(B.T - Y, 0.0), Y - B.B);
-    const bool Farther = !B.None & (RX * RX + RY * RY >= Best * Best);
-    if (Hidden | Farther) continue;
+    if (!B.None && RX * RX + RY * RY >= Best * Best) continue;
     const TQLVObject& O = Obj(B.Handle);
     if (!(O.Style & qlvsSelectable)) continue;
     const double D = ObjectDistance(B.Handle, X, Y);

@@ -375,10 +375,6 @@ class TDxfReader {
   bool FBad = false;
 };
 
-int32_t Trunc32(double V) {
-  return static_cast<int32_t>(std::clamp(std::trunc(V), -2147483648.0, 2147483647.0));
-}
-
 }  // namespace
 
 bool TQuilloVect::ImportDXFStream(TStream& Stream) {
@@ -393,8 +389,8 @@ bool TQuilloVect::ImportDXFStream(TStream& Stream) {
   double XMin = 0, YMin = 0, S = 1, YOff = 0;
   bool Ok = true;
   auto Map = [&](double X, double Y, int32_t& OX, int32_t& OY) {
-    OX = Trunc32((X - XMin) * S);
-    OY = Trunc32(H - std::trunc((Y - YMin) * S) - YOff);
+    OX = QLTrunc((X - XMin) * S);
+    OY = QLTrunc(H - std::trunc((Y - YMin) * S) - YOff);
   };
   auto Add = [&](TQLVObjectKind Kind, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, double A1,
                  double A2) {

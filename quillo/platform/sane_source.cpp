@@ -888,6 +888,14 @@ uint16_t TSaneSourceManager::StartPage() {
   FXRes = FYRes = 0;
   FDevice->GetNumber(ResolutionOption(false), FXRes);
   if (!FDevice->GetNumber(ResolutionOption(true), FYRes)) FYRes = FXRes;
+  // A page known to be over the pixel limit is refused before the device starts. Backends read
+  // in a thread that sane_cancel ends asynchronously; cancelled at once, it can be stopped
+  // inside the allocator and leave its lock held for the rest of the process.
+  SANE_Parameters Estimate{};
+  if (sane_get_parameters(FDevice->Handle(), &Estimate) == SANE_STATUS_GOOD &&
+      Estimate.pixels_per_line > 0 && Estimate.lines > 0 &&
+      !QLImageSizeOK(Estimate.pixels_per_line, Estimate.lines, 24))
+    return Fail(TWCC_BADVALUE);
   const SANE_Status S = sane_start(FDevice->Handle());
   if (S != SANE_STATUS_GOOD) {
     sane_cancel(FDevice->Handle());

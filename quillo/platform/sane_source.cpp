@@ -11,6 +11,7 @@
 #include "quillo/platform/twain.h"
 
 #if QUILLO_HAVE_SANE
+#include <poll.h>
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 #endif
@@ -317,6 +318,7 @@ class TSaneSourceManager : public IQLSourceManager {
   bool FFeederBatch = false;
   // The page being transferred.
   bool FPageStarted = false;
+  bool FGotData = false;  // any byte of the started page read
   SANE_Parameters FParams{};
   int32_t FPixelType = TWPT_GRAY;
   int32_t FRowsDone = 0;
@@ -878,7 +880,17 @@ uint16_t TSaneSourceManager::SetCapability(TW_CAPABILITY& Cap) {
 // --- pages -------------------------------------------------------------------------------------
 
 void TSaneSourceManager::CancelPage() {
-  if (FDevice && FPageStarted) sane_cancel(FDevice->Handle());
+  if (FDevice && FPageStarted) {
+    // Backends that read in a thread end it with an asynchronous cancel. Cancelled before it
+    // has delivered anything, it may be inside its first allocation and leave the allocator
+    // locked for the rest of the process; so wait (briefly) until it has data ready.
+    SANE_Int Fd = -1;
+    if (!FGotData && sane_get_select_fd(FDevice->Handle(), &Fd) == SANE_STATUS_GOOD && Fd >= 0) {
+      pollfd P{Fd, POLLIN, 0};
+      poll(&P, 1, 2000);
+    }
+    sane_cancel(FDevice->Handle());
+  }
   FPageStarted = false;
 }
 
@@ -902,6 +914,7 @@ uint16_t TSaneSourceManager::StartPage() {
     return S == SANE_STATUS_CANCELLED ? TWRC_CANCEL : Fail(ConditionOf(S));
   }
   FPageStarted = true;
+  FGotData = false;
   FRowsDone = 0;
   SANE_Parameters& P = FParams;
   if (sane_get_parameters(FDevice->Handle(), &P) != SANE_STATUS_GOOD) {
@@ -966,6 +979,7 @@ SANE_Status TSaneSourceManager::ReadRows(int32_t Rows, uint8_t* Out, int64_t Out
     if (S != SANE_STATUS_GOOD) return S == SANE_STATUS_EOF ? SANE_STATUS_IO_ERROR : S;
     if (N < 0 || static_cast<size_t>(N) > Want) return SANE_STATUS_IO_ERROR;
     Got += static_cast<size_t>(N);
+    FGotData = FGotData || N > 0;
   }
   if (!InPlace)
     for (int32_t R = 0; R < Rows; ++R) {

@@ -34,7 +34,8 @@ class TSaneConfig {
                                             "tl_x 0.0\n"
                                             "tl_y 0.0\n"
                                             "br_x 30.0\n"
-                                            "br_y 20.0\n";
+                                            "br_y 20.0\n"
+                                            "select-fd true\n";
     const char* Old = std::getenv("SANE_CONFIG_DIR");
     if (Old) FOld = Old, FHadOld = true;
     setenv("SANE_CONFIG_DIR", Dir.Path().c_str(), 1);

@@ -17,7 +17,6 @@
 #include "quillo/platform/types.h"
 #include "quillo/platform/clipboard.h"
 
-#include "quillo/core/blit.h"
 #include "quillo/core/colors.h"
 #include "quillo/core/hooks.h"
 #include "quillo/core/lists.h"
@@ -30,7 +29,6 @@
 #include "quillo/core/dither.h"
 
 #include "quillo/codecs/bmp.h"
-#include "quillo/codecs/common.h"
 #include "quillo/codecs/fax.h"
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/jpeg.h"

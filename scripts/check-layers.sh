@@ -23,5 +23,13 @@ while IFS= read -r file; do
     fi
   done < <(grep -oE '^#include "quillo/[a-z]+/' "$file" | sed -E 's|.*quillo/([a-z]+)/|\1|' | sort -u)
 done < <(find quillo -mindepth 2 -name '*.h' -o -mindepth 2 -name '*.cpp' | sort)
-[ "$bad" -eq 0 ] && echo "layers: every include goes down"
+# Headers in a detail/ folder are the library's own and are not installed: no public header may
+# include one.
+while IFS= read -r file; do
+  if grep -qE '^#include "quillo/[a-z]+/detail/' "$file"; then
+    echo "$file: a public header includes a detail/ header"
+    bad=1
+  fi
+done < <(find quillo -name '*.h' -not -path '*/detail/*' | sort)
+[ "$bad" -eq 0 ] && echo "layers: every include goes down, and public headers use no detail/ header"
 exit "$bad"

@@ -1,4 +1,4 @@
-#include "quillo/codecs/common.h"
+#include "quillo/codecs/detail/common.h"
 
 #include <algorithm>
 #include <cstring>

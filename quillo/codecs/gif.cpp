@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "quillo/codecs/common.h"
-#include "quillo/core/bytes.h"
+#include "quillo/codecs/detail/common.h"
+#include "quillo/core/detail/bytes.h"
 #include "quillo/core/dither.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"

@@ -14,7 +14,7 @@
 
 #include <jerror.h>
 
-#include "quillo/codecs/common.h"
+#include "quillo/codecs/detail/common.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 

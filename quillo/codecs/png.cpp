@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "quillo/codecs/common.h"
+#include "quillo/codecs/detail/common.h"
 #include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"

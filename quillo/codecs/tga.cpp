@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "quillo/codecs/common.h"
-#include "quillo/core/bytes.h"
+#include "quillo/codecs/detail/common.h"
 #include "quillo/core/colors.h"
+#include "quillo/core/detail/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/palette.h"

@@ -12,7 +12,7 @@
 
 #include <zlib.h>
 
-#include "quillo/codecs/common.h"
+#include "quillo/codecs/detail/common.h"
 #include "quillo/codecs/fax.h"
 #include "quillo/codecs/jpeg.h"
 #include "quillo/codecs/zstreams.h"

@@ -1,4 +1,4 @@
-#include "quillo/core/blit.h"
+#include "quillo/core/detail/blit.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "quillo/core/blit.h"
+#include "quillo/core/detail/blit.h"
 #include "quillo/core/pixels.h"
 
 namespace quillo {

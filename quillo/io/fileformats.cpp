@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "quillo/core/params.h"
-#include "quillo/io/formats_glue.h"
+#include "quillo/io/detail/formats_glue.h"
 
 namespace quillo {
 

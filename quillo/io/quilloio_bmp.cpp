@@ -1,7 +1,7 @@
 // The I/O component's BMP, ICO, CUR and PBM/PGM/PPM loaders and savers.
 #include "quillo/codecs/bmp.h"
 #include "quillo/codecs/pxm.h"
-#include "quillo/io/formats_glue.h"
+#include "quillo/io/detail/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {

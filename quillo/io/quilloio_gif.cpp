@@ -4,7 +4,7 @@
 
 #include "quillo/codecs/gif.h"
 #include "quillo/codecs/tiff.h"
-#include "quillo/io/formats_glue.h"
+#include "quillo/io/detail/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {

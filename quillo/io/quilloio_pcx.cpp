@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "quillo/codecs/pcx.h"
-#include "quillo/io/formats_glue.h"
+#include "quillo/io/detail/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {

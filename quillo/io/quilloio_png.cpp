@@ -1,6 +1,6 @@
 // The I/O component's PNG loaders and savers.
 #include "quillo/codecs/png.h"
-#include "quillo/io/formats_glue.h"
+#include "quillo/io/detail/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "quillo/codecs/tiff.h"
-#include "quillo/io/formats_glue.h"
+#include "quillo/io/detail/formats_glue.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo {

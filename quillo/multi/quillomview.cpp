@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "quillo/core/selection.h"
-#include "quillo/multi/thumbloader.h"
+#include "quillo/multi/detail/thumbloader.h"
 #include "quillo/platform/sysutils.h"
 #include "quillo/platform/threads.h"
 

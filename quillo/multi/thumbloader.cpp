@@ -1,4 +1,4 @@
-#include "quillo/multi/thumbloader.h"
+#include "quillo/multi/detail/thumbloader.h"
 
 #include <algorithm>
 #include <thread>

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "quillo/core/bytes.h"
 #include "quillo/core/colors.h"
+#include "quillo/core/detail/bytes.h"
 #include "quillo/core/pixels.h"
 #include "quillo/platform/metafile.h"
 #include "quillo/proc/analysis.h"

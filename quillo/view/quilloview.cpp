@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "quillo/core/blit.h"
+#include "quillo/core/detail/blit.h"
 #include "quillo/platform/cursors.h"
 #include "quillo/platform/region.h"
 #include "quillo/platform/screen.h"

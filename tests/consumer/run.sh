@@ -9,6 +9,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
+# The library's own helpers (detail/ folders) are not part of what is installed.
+if find "$work/prefix/include" -type d -name detail | grep -q .; then
+  echo "detail headers were installed" >&2
+  exit 1
+fi
 cmake -S "$here" -B "$work/build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
       -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \
       -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null

@@ -4,11 +4,11 @@
 # and fails when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# A new folder gets its rank here before its first file builds.
 declare -A rank=([platform]=0 [core]=1 [quant]=2 [lzw]=2 [codecs]=3 [scan]=4 [io]=5 [proc]=6
-                 [view]=7 [multi]=8 [vect]=8 [controls]=8 [dialogs]=9 [video]=10 [backends]=11)
-# What a folder may use besides the lower layers: video builds on the vector layer and the
-# thumbnail view, which share a rank.
-declare -A extra=([video]="vect multi")
+                 [view]=7 [multi]=8 [vect]=8 [backends]=11)
+# What a folder may use besides the lower layers.
+declare -A extra=()
 bad=0
 while IFS= read -r file; do
   from=${file#quillo/}

@@ -93,12 +93,13 @@ void DecodeRLE(const uint8_t* Data, int64_t Len, bool RLE4, TBitmap& Bmp,
       Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(Row));
     } else {  // absolute run of V pixels, padded to an even byte count
       int64_t Bytes = RLE4 ? (V + 1) / 2 : V;
+      // A run cut short by the end of the data keeps the pixels that are there.
+      for (int32_t K = 0; K < V && I + (RLE4 ? K / 2 : K) < Len; ++K)
+        Put(RLE4 ? ((K & 1) ? Data[I + K / 2] & 0x0F : Data[I + K / 2] >> 4) : Data[I + K]);
       if (I + Bytes > Len) {
         QLSetAbort(Progress);
         break;
       }
-      for (int32_t K = 0; K < V; ++K)
-        Put(RLE4 ? ((K & 1) ? Data[I + K / 2] & 0x0F : Data[I + K / 2] >> 4) : Data[I + K]);
       I += Bytes + (Bytes & 1);
     }
   }
@@ -147,8 +148,9 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
     ImageSize = LE32(H + 20);
     P.DpiX = PpmToDpi(static_cast<int32_t>(LE32(H + 24)), gSystemDPIX);
     P.DpiY = PpmToDpi(static_cast<int32_t>(LE32(H + 28)), gSystemDPIY);
-    if (Compression == 3) {
-      // Bit-field masks live inside the newer, longer headers and follow the 40-byte one.
+    if (Compression == 3 || Compression == 6) {
+      // Bit-field masks (6 adds an alpha mask, not used here) live inside the newer, longer
+      // headers and follow the 40-byte one.
       if (HeaderSize >= 52 && HeaderSize != 64) {
         Masks = {LE32(H + 40), LE32(H + 44), LE32(H + 48)};
       } else {

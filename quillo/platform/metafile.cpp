@@ -55,9 +55,13 @@ size_t DIBHeaderSize(const uint8_t* P, size_t N) {
   uint32_t Bpp = HS == 12 ? U16(P, N, 10) : U16(P, N, 14);
   uint32_t Used = HS >= 40 ? U32(P, N, 32) : 0;
   uint32_t Comp = HS >= 40 ? U32(P, N, 16) : 0;
-  size_t PalN = Bpp <= 8 ? (Used && Used < 256 ? Used : (size_t{1} << std::min(Bpp, 8u))) : 0;
-  size_t Hdr =
-      size_t(HS) + PalN * (HS == 12 ? 3 : 4) + (HS == 40 && (Comp == 3 || Comp == 6) ? 12 : 0);
+  // The colour table holds ClrUsed entries whatever the depth (a table beside true-colour
+  // pixels is a display hint), the full table for 8 bits or fewer when that is 0.
+  size_t PalN = Used ? Used : Bpp <= 8 ? (size_t{1} << Bpp) : 0;
+  // The masks lie inside the longer headers, but follow the 40-byte one and the 64-byte one
+  // (whose bytes 40..52 are other fields).
+  bool MasksFollow = (Comp == 3 || Comp == 6) && (HS < 52 || HS == 64);
+  size_t Hdr = size_t(HS) + PalN * (HS == 12 ? 3 : 4) + (MasksFollow ? 12 : 0);
   return Hdr <= N ? Hdr : 0;
 }
 
@@ -79,7 +83,7 @@ bool QLDecodeDIB(const uint8_t* Info, size_t InfoSize, const uint8_t* Bits, size
   uint32_t Masks[3] = {0, 0, 0};
   if (HSize == 12) {
     W = U16(Info, InfoSize, 4);
-    H = S16(Info, InfoSize, 6);
+    H = U16(Info, InfoSize, 6);  // unsigned: the core header has no top-down form
     Bpp = U16(Info, InfoSize, 10);
     PalOff = 12;
     PalEntry = 3;
@@ -92,9 +96,9 @@ bool QLDecodeDIB(const uint8_t* Info, size_t InfoSize, const uint8_t* Bits, size
     PalOff = HSize;
     PalEntry = 4;
     if (Comp == 3 || Comp == 6) {
-      size_t MO = HSize >= 52 ? 40 : HSize;
+      size_t MO = HSize >= 52 && HSize != 64 ? 40 : HSize;
       for (int32_t I = 0; I < 3; ++I) Masks[I] = U32(Info, InfoSize, MO + 4 * size_t(I));
-      if (HSize < 52) PalOff += 12;
+      if (MO == HSize) PalOff += 12;
     }
   } else {
     return false;

@@ -105,15 +105,22 @@ bool ParseDIB(const uint8_t* DIB, size_t Size, const uint8_t* Bits, size_t BitsS
         I.Palette[K] = TRGB{Q[0], Q[1], Q[2]};
       }
       Offset += static_cast<size_t>(N) * 4;
-    } else if (I.Compression == 3) {
-      // Bit fields: the three masks follow a 40-byte header and lie inside the longer ones.
-      if (Size < 52) return false;
-      for (int32_t K = 0; K < 3; ++K) I.Masks[K] = LE32(DIB + 40 + 4 * K);
-      if (HeaderSize < 52) Offset = HeaderSize + 12;
-    } else if (BC == 16) {
-      I.Masks[0] = 0x7C00;
-      I.Masks[1] = 0x03E0;
-      I.Masks[2] = 0x001F;
+    } else {
+      if (I.Compression == 3) {
+        // Bit fields: the three masks lie inside the longer headers but follow the 40-byte
+        // one and the 64-byte one (whose bytes 40..52 are other fields).
+        const size_t MO = HeaderSize >= 52 && HeaderSize != 64 ? 40 : HeaderSize;
+        if (MO + 12 > Size) return false;
+        for (size_t K = 0; K < 3; ++K) I.Masks[K] = LE32(DIB + MO + 4 * K);
+        if (MO == HeaderSize) Offset = HeaderSize + 12;
+      } else if (BC == 16) {
+        I.Masks[0] = 0x7C00;
+        I.Masks[1] = 0x03E0;
+        I.Masks[2] = 0x001F;
+      }
+      // A colour table beside true-colour pixels (a display hint) still precedes them.
+      if (ClrUsed > (Size - Offset) / 4) return false;
+      Offset += static_cast<size_t>(ClrUsed) * 4;
     }
   }
   I.InfoSize = std::min(Offset, Size);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <numbers>
 
+#include "quillo/platform/detail/dib.h"
 #include "quillo/platform/sysutils.h"
 
 namespace quillo {
@@ -47,199 +48,10 @@ char32_t FromCp1252(uint8_t B) {
   return (B >= 0x80 && B < 0xA0) ? High[B - 0x80] : B;
 }
 
-// Bytes of a packed DIB's header, bit masks and palette, the pixels following; 0 when the
-// header is not one of the known sizes or does not fit.
-size_t DIBHeaderSize(const uint8_t* P, size_t N) {
-  uint32_t HS = U32(P, N, 0);
-  if (HS != 12 && (HS < 40 || HS > N)) return 0;
-  uint32_t Bpp = HS == 12 ? U16(P, N, 10) : U16(P, N, 14);
-  uint32_t Used = HS >= 40 ? U32(P, N, 32) : 0;
-  uint32_t Comp = HS >= 40 ? U32(P, N, 16) : 0;
-  // The colour table holds ClrUsed entries whatever the depth (a table beside true-colour
-  // pixels is a display hint), the full table for 8 bits or fewer when that is 0.
-  size_t PalN = Used ? Used : Bpp <= 8 ? (size_t{1} << Bpp) : 0;
-  // The masks lie inside the longer headers, but follow the 40-byte one and the 64-byte one
-  // (whose bytes 40..52 are other fields).
-  bool MasksFollow = (Comp == 3 || Comp == 6) && (HS < 52 || HS == 64);
-  size_t Hdr = size_t(HS) + PalN * (HS == 12 ? 3 : 4) + (MasksFollow ? 12 : 0);
-  return Hdr <= N ? Hdr : 0;
-}
-
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 constexpr uint32_t kEmfSignature = 0x464D4520u;  // " EMF"
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Device-independent bitmaps
-
-bool QLDecodeDIB(const uint8_t* Info, size_t InfoSize, const uint8_t* Bits, size_t BitsSize,
-                 TBitmap& Out, bool* TopDown) {
-  if (!Info || InfoSize < 12) return false;
-  uint32_t HSize = U32(Info, InfoSize, 0);
-  int64_t W, H;
-  uint32_t Bpp, Comp = 0, ClrUsed = 0;
-  size_t PalOff, PalEntry;
-  uint32_t Masks[3] = {0, 0, 0};
-  if (HSize == 12) {
-    W = U16(Info, InfoSize, 4);
-    H = U16(Info, InfoSize, 6);  // unsigned: the core header has no top-down form
-    Bpp = U16(Info, InfoSize, 10);
-    PalOff = 12;
-    PalEntry = 3;
-  } else if (HSize >= 40 && HSize <= InfoSize) {
-    W = S32(Info, InfoSize, 4);
-    H = S32(Info, InfoSize, 8);
-    Bpp = U16(Info, InfoSize, 14);
-    Comp = U32(Info, InfoSize, 16);
-    ClrUsed = U32(Info, InfoSize, 32);
-    PalOff = HSize;
-    PalEntry = 4;
-    if (Comp == 3 || Comp == 6) {
-      size_t MO = HSize >= 52 && HSize != 64 ? 40 : HSize;
-      for (int32_t I = 0; I < 3; ++I) Masks[I] = U32(Info, InfoSize, MO + 4 * size_t(I));
-      if (MO == HSize) PalOff += 12;
-    }
-  } else {
-    return false;
-  }
-  bool Down = H < 0;
-  if (Down) H = -H;
-  if (W <= 0 || H <= 0 || !QLImageSizeOK(W, H, 24)) return false;
-  if (Bpp != 1 && Bpp != 4 && Bpp != 8 && Bpp != 16 && Bpp != 24 && Bpp != 32) return false;
-  if (Comp == 3 || Comp == 6) {
-    if (Bpp != 16 && Bpp != 32) return false;
-  } else if (Comp == 1) {
-    if (Bpp != 8) return false;
-  } else if (Comp == 2) {
-    if (Bpp != 4) return false;
-  } else if (Comp != 0) {
-    return false;
-  }
-  // Palette: entries missing from the record read as black.
-  std::vector<uint32_t> Pal;
-  if (Bpp <= 8) {
-    uint32_t N = ClrUsed && ClrUsed < (1u << Bpp) ? ClrUsed : (1u << Bpp);
-    Pal.resize(size_t{1} << Bpp, 0);
-    for (uint32_t I = 0; I < N; ++I) {
-      size_t O = PalOff + I * PalEntry;
-      Pal[I] = U8(Info, InfoSize, O) | (U8(Info, InfoSize, O + 1) << 8) |
-               (U8(Info, InfoSize, O + 2) << 16);
-    }
-  }
-  int64_t RowLen = ((W * Bpp + 31) / 32) * 4;
-  if (Comp == 0 || Comp == 3 || Comp == 6) {
-    int64_t Need;
-    if (!QLCheckedMul(RowLen, H, Need) || Need > static_cast<int64_t>(BitsSize) || !Bits)
-      return false;
-  } else {
-    // Run-length data can describe far more pixels than bytes, but not without bound.
-    int64_t Pixels = W * H;
-    if (!Bits || Pixels / 4096 > static_cast<int64_t>(BitsSize) + 16) return false;
-  }
-  TBitmap B(static_cast<int32_t>(W), static_cast<int32_t>(H), pf24bit);
-  auto Put = [&](int64_t X, int64_t StoredRow, uint32_t BGR) {
-    if (X < 0 || X >= W || StoredRow < 0 || StoredRow >= H) return;
-    int64_t Y = Down ? StoredRow : H - 1 - StoredRow;
-    uint8_t* D = B.ScanLine(static_cast<int32_t>(Y)) + X * 3;
-    D[0] = uint8_t(BGR);
-    D[1] = uint8_t(BGR >> 8);
-    D[2] = uint8_t(BGR >> 16);
-  };
-  if (Comp == 1 || Comp == 2) {
-    int64_t X = 0, Row = 0;
-    size_t I = 0;
-    while (I + 1 < BitsSize && Row < H) {
-      uint32_t A = Bits[I], C = Bits[I + 1];
-      I += 2;
-      if (A > 0) {
-        for (uint32_t K = 0; K < A; ++K) {
-          uint32_t Idx = Comp == 1 ? C : ((K & 1) ? (C & 15) : (C >> 4));
-          Put(X++, Row, Pal[Idx]);
-        }
-      } else if (C == 0) {
-        X = 0;
-        ++Row;
-      } else if (C == 1) {
-        break;
-      } else if (C == 2) {
-        if (I + 1 >= BitsSize) break;
-        X += Bits[I];
-        Row += Bits[I + 1];
-        I += 2;
-      } else {
-        size_t Bytes = Comp == 1 ? C : (C + 1) / 2;
-        for (uint32_t K = 0; K < C && I + (Comp == 1 ? K : K / 2) < BitsSize; ++K) {
-          uint32_t V = Comp == 1 ? Bits[I + K] : Bits[I + K / 2];
-          uint32_t Idx = Comp == 1 ? V : ((K & 1) ? (V & 15) : (V >> 4));
-          Put(X++, Row, Pal[Idx]);
-        }
-        I += (Bytes + 1) & ~size_t{1};
-      }
-    }
-  } else {
-    if (Comp == 0 && Bpp == 16) {
-      Masks[0] = 0x7C00;
-      Masks[1] = 0x03E0;
-      Masks[2] = 0x001F;
-    } else if (Comp == 0 && Bpp == 32) {
-      Masks[0] = 0xFF0000;
-      Masks[1] = 0x00FF00;
-      Masks[2] = 0x0000FF;
-    }
-    int32_t Shift[3], Width[3];
-    for (int32_t C = 0; C < 3; ++C) {
-      uint32_t M = Masks[C];
-      Shift[C] = 0;
-      Width[C] = 0;
-      if (!M) continue;
-      while (!(M & 1)) {
-        M >>= 1;
-        ++Shift[C];
-      }
-      while (M & 1) {
-        M >>= 1;
-        ++Width[C];
-      }
-    }
-    auto Channel = [&](uint32_t V, int32_t C) -> uint32_t {
-      if (!Width[C]) return 0;
-      uint32_t Max = Width[C] >= 32 ? 0xFFFFFFFFu : (1u << Width[C]) - 1;
-      uint32_t X = (V >> Shift[C]) & Max;
-      return Max ? (X * 255 + Max / 2) / Max : 0;
-    };
-    for (int64_t Row = 0; Row < H; ++Row) {
-      const uint8_t* R = Bits + Row * RowLen;
-      for (int64_t X = 0; X < W; ++X) {
-        uint32_t BGR;
-        switch (Bpp) {
-          case 1:
-            BGR = Pal[(R[X >> 3] >> (7 - (X & 7))) & 1];
-            break;
-          case 4:
-            BGR = Pal[(X & 1) ? (R[X >> 1] & 15) : (R[X >> 1] >> 4)];
-            break;
-          case 8:
-            BGR = Pal[R[X]];
-            break;
-          case 24:
-            BGR = R[X * 3] | (R[X * 3 + 1] << 8) | (uint32_t(R[X * 3 + 2]) << 16);
-            break;
-          default: {
-            uint32_t V = Bpp == 16 ? uint32_t(R[X * 2] | (R[X * 2 + 1] << 8))
-                                   : U32(R, size_t(RowLen), size_t(X) * 4);
-            BGR = Channel(V, 2) | (Channel(V, 1) << 8) | (Channel(V, 0) << 16);
-            break;
-          }
-        }
-        Put(X, Row, BGR);
-      }
-    }
-  }
-  Out = std::move(B);
-  if (TopDown) *TopDown = Down;
-  return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Loading
@@ -1331,7 +1143,7 @@ void TPlayer::PlayWMF(const uint8_t* P, size_t N, size_t Start, int32_t Handles)
         Ob.Kind = okBrush;
         Ob.Brush.Style = 5;
         auto B = std::make_shared<TBitmap>();
-        size_t Hdr = RN > 10 ? DIBHeaderSize(R + 10, RN - 10) : 0;
+        size_t Hdr = RN > 10 ? QLPackedDIBInfoSize(R + 10, RN - 10) : 0;
         if (Hdr && QLDecodeDIB(R + 10, Hdr, R + 10 + Hdr, RN - 10 - Hdr, *B)) Ob.Brush.Pattern = B;
         if (!Ob.Brush.Pattern) Ob.Brush.Style = 0;
         StoreWMF(std::move(Ob));
@@ -1483,7 +1295,7 @@ void TPlayer::PlayWMF(const uint8_t* P, size_t N, size_t Start, int32_t Handles)
           break;
         }
         // The pixels follow the header and palette inside the same block.
-        size_t Hdr = DIBHeaderSize(R + DibOff, RN - DibOff);
+        size_t Hdr = QLPackedDIBInfoSize(R + DibOff, RN - DibOff);
         if (!Hdr) break;
         Blit(DX, DY, DW, DH, R, RN, DibOff, Hdr, DibOff + Hdr, RN - DibOff - Hdr, SX, SY, SW, SH,
              Rop, Fn == 0x0F43 || Fn == 0x0D33);

@@ -10,6 +10,7 @@
 #include "quillo/codecs/png.h"
 #include "quillo/core/detail/bytes.h"
 #include "quillo/core/pixels.h"
+#include "quillo/platform/detail/dib.h"
 #include "quillo/platform/screen.h"
 #include "quillo/quant/palette.h"
 #include "quillo/quant/source24.h"
@@ -57,51 +58,21 @@ struct TMaskChannel {
   }
 };
 
-// RLE8/RLE4 data into the bitmap, the first row being the bottom one.
+// RLE8/RLE4 data into the bitmap, the first row being the bottom one; a run cut short by
+// the end of the data aborts.
 void DecodeRLE(const uint8_t* Data, int64_t Len, bool RLE4, TBitmap& Bmp,
                const std::array<TRGB, 256>& Pal, TProgressRec& Progress) {
-  const int32_t W = Bmp.GetWidth(), H = Bmp.GetHeight();
-  int32_t Row = H - 1, X = 0;
-  int64_t I = 0;
-  TRGB* Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(Row));
-  auto Put = [&](uint8_t Index) {
-    if (X < W && Line) Line[X] = Pal[Index];
-    ++X;
-  };
-  while (I + 2 <= Len) {
-    uint8_t C = Data[I], V = Data[I + 1];
-    I += 2;
-    if (C > 0) {
-      for (int32_t K = 0; K < C; ++K) Put(RLE4 ? ((K & 1) ? V & 0x0F : V >> 4) : V);
-      continue;
-    }
-    if (V == 0) {  // end of line
-      --Row;
-      X = 0;
-      if (Row < 0) break;
-      Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(Row));
-      QLProgress(Progress, QLTrunc((H - Row) * Progress.StepFactor));
-      if (QLAborted(Progress)) break;
-    } else if (V == 1) {  // end of bitmap
-      break;
-    } else if (V == 2) {  // delta: right and up from the current position
-      if (I + 2 > Len) break;
-      X += Data[I];
-      Row -= Data[I + 1];
-      I += 2;
-      if (Row < 0) break;
-      Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(Row));
-    } else {  // absolute run of V pixels, padded to an even byte count
-      int64_t Bytes = RLE4 ? (V + 1) / 2 : V;
-      if (I + Bytes > Len) {
-        QLSetAbort(Progress);
-        break;
-      }
-      for (int32_t K = 0; K < V; ++K)
-        Put(RLE4 ? ((K & 1) ? Data[I + K / 2] & 0x0F : Data[I + K / 2] >> 4) : Data[I + K]);
-      I += Bytes + (Bytes & 1);
-    }
-  }
+  const int32_t H = Bmp.GetHeight();
+  const TDIBRLEEnd End = QLDecodeDIBRLE(
+      Data, static_cast<size_t>(Len), RLE4, Bmp.GetWidth(), H,
+      [&](int64_t X, int64_t Row, uint32_t Index) {
+        reinterpret_cast<TRGB*>(Bmp.ScanLine(H - 1 - static_cast<int32_t>(Row)))[X] = Pal[Index];
+      },
+      [&](int64_t Row) {
+        QLProgress(Progress, QLTrunc((Row + 1) * Progress.StepFactor));
+        return !QLAborted(Progress);
+      });
+  if (End == TDIBRLEEnd::Truncated) QLSetAbort(Progress);
 }
 
 void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TProgressRec& Prog,
@@ -113,66 +84,48 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
   if (BlockSize <= 0 && FileSize != 0) BlockSize = FileSize;
   if (FH[0] != 'B' || FH[1] != 'M') return QLSetAbort(Prog);
 
-  uint32_t HeaderSize = QLReadDWordLE(S);
+  const uint32_t HeaderSize = QLReadDWordLE(S);
   S.Seek(-4, soFromCurrent);
   P.FreeColorMap();
-  int32_t Width, Height, BitCount;
-  uint32_t Compression = 0, ImageSize = 0;
-  std::array<uint32_t, 3> Masks = {0, 0, 0};
-  bool HaveMasks = false;
+  // The header's first 64 bytes are all that is read of it; longer ones are skipped.
+  uint8_t Raw[64] = {};
+  const uint32_t Stored = HeaderSize == 12 ? 12 : std::min<uint32_t>(64, HeaderSize);
+  S.ReadBuffer(Raw, Stored);
+  if (HeaderSize > 64) S.Seek(static_cast<int64_t>(HeaderSize) - 64, soFromCurrent);
+  TDIBHeader Hd = QLParseDIBHeader(Raw, Stored);
   if (HeaderSize == 12) {
-    uint8_t H[12];
-    S.ReadBuffer(H, 12);
     P.BmpVersion = ioBMP_BMOS2V1;
-    Width = LE16(H + 4);
-    Height = LE16(H + 6);
-    BitCount = LE16(H + 10);
     P.DpiX = gSystemDPIX;
     P.DpiY = gSystemDPIY;
-    if (BitCount <= 8) {
-      int32_t N = 1 << BitCount;
-      std::vector<TRGB> Pal(static_cast<size_t>(N));
-      S.ReadBuffer(Pal.data(), N * 3);
-      P.SetColorMap(Pal.data(), N);
-    }
   } else {
-    uint8_t H[64] = {};
-    S.ReadBuffer(H, std::min<uint32_t>(64, HeaderSize));
-    if (HeaderSize > 64) S.Seek(static_cast<int64_t>(HeaderSize) - 64, soFromCurrent);
     P.BmpVersion = HeaderSize == 64 ? ioBMP_BMOS2V2 : HeaderSize == 40 ? ioBMP_BM3 : ioBMP_BM;
-    Width = static_cast<int32_t>(LE32(H + 4));
-    Height = static_cast<int32_t>(LE32(H + 8));
-    BitCount = LE16(H + 14);
-    Compression = LE32(H + 16);
-    ImageSize = LE32(H + 20);
-    P.DpiX = PpmToDpi(static_cast<int32_t>(LE32(H + 24)), gSystemDPIX);
-    P.DpiY = PpmToDpi(static_cast<int32_t>(LE32(H + 28)), gSystemDPIY);
-    if (Compression == 3) {
-      // Bit-field masks live inside the newer, longer headers and follow the 40-byte one.
-      if (HeaderSize >= 52 && HeaderSize != 64) {
-        Masks = {LE32(H + 40), LE32(H + 44), LE32(H + 48)};
-      } else {
-        for (auto& M : Masks) M = QLReadDWordLE(S);
-      }
-      HaveMasks = true;
+    P.DpiX = PpmToDpi(Hd.XPelsPerMeter, gSystemDPIX);
+    P.DpiY = PpmToDpi(Hd.YPelsPerMeter, gSystemDPIY);
+  }
+  if (Hd.MasksFollow())
+    for (auto& M : Hd.Masks) M = QLReadDWordLE(S);
+  const int32_t Width = Hd.Width, BitCount = Hd.BitCount;
+  const uint32_t Compression = Hd.Compression, ImageSize = Hd.ImageSize;
+  const std::array<uint32_t, 3> Masks = Hd.Masks;
+  const bool HaveMasks = Hd.HaveMasks;
+  if (Hd.PaletteCount > 0) {
+    const int64_t Colours = static_cast<int64_t>(Hd.PaletteCount);
+    const int64_t Bytes = Colours * static_cast<int64_t>(Hd.PaletteEntrySize);
+    if (HeaderSize != 12 && Bytes > S.Remaining()) return QLSetAbort(Prog);
+    std::vector<uint8_t> Table(static_cast<size_t>(Bytes));
+    S.ReadBuffer(Table.data(), Bytes);
+    std::vector<TRGB> Pal(static_cast<size_t>(Colours));
+    for (size_t I = 0; I < Pal.size(); ++I) {
+      const uint32_t C = QLDIBTableEntry(Table.data(), Table.size(), Hd.PaletteEntrySize, I);
+      Pal[I] = TRGB{uint8_t(C), uint8_t(C >> 8), uint8_t(C >> 16)};
     }
-    int64_t Colours = LE32(H + 32);
-    if (Colours == 0 && BitCount <= 8) Colours = int64_t{1} << BitCount;
-    if (Colours > 0) {
-      if (Colours * 4 > S.Remaining()) return QLSetAbort(Prog);
-      std::vector<uint8_t> Raw(static_cast<size_t>(Colours) * 4);
-      S.ReadBuffer(Raw.data(), Colours * 4);
-      std::vector<TRGB> Pal(static_cast<size_t>(Colours));
-      for (size_t I = 0; I < Pal.size(); ++I)
-        Pal[I] = TRGB{Raw[I * 4], Raw[I * 4 + 1], Raw[I * 4 + 2]};
-      P.SetColorMap(Pal.data(), static_cast<int32_t>(Colours));
-    }
+    P.SetColorMap(Pal.data(), static_cast<int32_t>(Colours));
   }
   P.BmpCompression = (Compression == 1 || Compression == 2) ? ioBMP_RLE : ioBMP_UNCOMPRESSED;
   QLDepthToParams(P, BitCount, 3);
   // A negative height marks rows stored top-down.
-  const bool TopDown = Height < 0;
-  const int64_t AbsHeight = TopDown ? -static_cast<int64_t>(Height) : Height;
+  const bool TopDown = Hd.TopDown;
+  const int64_t AbsHeight = Hd.Height;
   P.Width = Width;
   P.Height = static_cast<int32_t>(std::min<int64_t>(AbsHeight, INT32_MAX));
 
@@ -197,8 +150,10 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
   const bool Coloured1 = BitCount == 1 && Two == tcColoured;
   if (!QLPrepareBitmap(Bmp, Width, AbsHeight, BitCount == 1 && !Coloured1, Prog)) return;
   const int32_t W = Width, H = static_cast<int32_t>(AbsHeight);
+  // The rows of the stored depth must fit in the row length's 32 bits too.
+  if (!QLImageSizeOK(W, H, BitCount)) return QLSetAbort(Prog, qlarPixelLimit);
   Prog.StepFactor = 100.0 / H;
-  const int64_t RowLen = ((static_cast<int64_t>(W) * BitCount + 31) / 32) * 4;
+  const int64_t RowLen = _BitmapRowLen(W, BitCount);
   const std::array<TRGB, 256> Pal = FullPalette(P);
 
   if (Rle) {
@@ -344,7 +299,7 @@ void WriteBMP(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec&
   std::vector<uint8_t> Info = InfoHeader(0, 0);
   SafeStreamWrite(S, Abort, Info.data(), static_cast<int64_t>(Info.size()));
   Prog.StepFactor = 100.0 / H;
-  const int64_t RowLen = ((static_cast<int64_t>(W) * BitCount + 31) / 32) * 4;
+  const int64_t RowLen = _BitmapRowLen(W, BitCount);
 
   auto WritePalette = [&](const TRGB* Pal, int32_t N) {
     std::vector<uint8_t> T;
@@ -555,8 +510,9 @@ void ReadIcon(TStream& S, TBitmap& Bmp, TIOParamsVals& P, bool Preview, TProgres
   if (!QLPrepareBitmap(Bmp, W, Ht, OneBit, Prog)) return;
   Prog.StepFactor = 100.0 / Ht;
 
-  const int64_t RowLen = ((static_cast<int64_t>(W) * BitCount + 31) / 32) * 4;
-  const int64_t MaskLen = ((static_cast<int64_t>(W) + 31) / 32) * 4;
+  if (!QLImageSizeOK(W, Ht, BitCount)) return QLSetAbort(Prog, qlarPixelLimit);
+  const int64_t RowLen = _BitmapRowLen(W, BitCount);
+  const int64_t MaskLen = _BitmapRowLen(W, 1);
   int64_t ColourBytes, MaskBytes;
   if (!QLCheckedMul(RowLen, Ht, ColourBytes) || !QLCheckedMul(MaskLen, Ht, MaskBytes) ||
       ColourBytes > S.Remaining())

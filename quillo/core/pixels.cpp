@@ -8,10 +8,6 @@
 
 namespace quillo {
 
-int32_t _BitmapRowLen(int32_t Width, int32_t BitCount) {
-  return static_cast<int32_t>(((static_cast<int64_t>(Width) * BitCount + 31) / 32) * 4);
-}
-
 int32_t _Pixelformat2BitCount(TPixelFormat PF) {
   switch (PF) {
     case pf1bit:

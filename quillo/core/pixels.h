@@ -13,8 +13,7 @@
 
 namespace quillo {
 
-// ((Width x BitCount + 31) div 32) x 4: bytes of one stored row.
-int32_t _BitmapRowLen(int32_t Width, int32_t BitCount);
+// _BitmapRowLen, the bytes of one stored row, comes with quillo/platform/bitmap.h.
 int32_t _Pixelformat2BitCount(TPixelFormat PF);
 TPixelFormat _Bitcount2Pixelformat(int32_t BitCount);
 // Length of the run of set bits starting at the lowest set bit (0x7C00 gives 5, 0 gives 0).

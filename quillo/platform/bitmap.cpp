@@ -61,6 +61,10 @@ bool QLImageSizeOK(int64_t Width, int64_t Height, int32_t BitCount) {
   return Total <= kMaxBlockBytes;
 }
 
+int32_t _BitmapRowLen(int32_t Width, int32_t BitCount) {
+  return static_cast<int32_t>(((static_cast<int64_t>(Width) * BitCount + 31) / 32) * 4);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TBitmap::TBitmap() = default;

@@ -42,6 +42,9 @@ void QLSetMaxPixels(int64_t MaxPixels);
 // True when a Width x Height image is within the pixel limit and its rows at BitCount bits per
 // pixel can be addressed without overflow. Readers call it before sizing a bitmap.
 bool QLImageSizeOK(int64_t Width, int64_t Height, int32_t BitCount = 24);
+// ((Width x BitCount + 31) div 32) x 4: bytes of one stored row, padded to 4 bytes as in
+// bitmaps and DIBs.
+int32_t _BitmapRowLen(int32_t Width, int32_t BitCount);
 
 // The bitmap's pixels are one block stored bottom-up (the bottom row first), rows padded to a
 // multiple of 4 bytes; ScanLine(0) is the top row. A bitmap with zero width or height has no

@@ -6,6 +6,7 @@
 #include <memory>
 #include <numbers>
 
+#include "quillo/platform/detail/dib.h"
 #include "quillo/platform/sysutils.h"
 
 namespace quillo {
@@ -47,195 +48,229 @@ char32_t FromCp1252(uint8_t B) {
   return (B >= 0x80 && B < 0xA0) ? High[B - 0x80] : B;
 }
 
-// Bytes of a packed DIB's header, bit masks and palette, the pixels following; 0 when the
-// header is not one of the known sizes or does not fit.
-size_t DIBHeaderSize(const uint8_t* P, size_t N) {
-  uint32_t HS = U32(P, N, 0);
-  if (HS != 12 && (HS < 40 || HS > N)) return 0;
-  uint32_t Bpp = HS == 12 ? U16(P, N, 10) : U16(P, N, 14);
-  uint32_t Used = HS >= 40 ? U32(P, N, 32) : 0;
-  uint32_t Comp = HS >= 40 ? U32(P, N, 16) : 0;
-  size_t PalN = Bpp <= 8 ? (Used && Used < 256 ? Used : (size_t{1} << std::min(Bpp, 8u))) : 0;
-  size_t Hdr =
-      size_t(HS) + PalN * (HS == 12 ? 3 : 4) + (HS == 40 && (Comp == 3 || Comp == 6) ? 12 : 0);
-  return Hdr <= N ? Hdr : 0;
-}
-
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 constexpr uint32_t kEmfSignature = 0x464D4520u;  // " EMF"
 
+// Function numbers of the 16-bit records.
+enum class TWmfRecord : uint16_t {
+  mrEof = 0x0000,
+  mrSaveDC = 0x001E,
+  mrRealizePalette = 0x0035,
+  mrSetPalEntries = 0x0037,
+  mrCreatePalette = 0x00F7,
+  mrSetBkMode = 0x0102,
+  mrSetMapMode = 0x0103,
+  mrSetRop2 = 0x0104,
+  mrSetRelAbs = 0x0105,
+  mrSetPolyFillMode = 0x0106,
+  mrSetStretchBltMode = 0x0107,
+  mrSetTextCharExtra = 0x0108,
+  mrRestoreDC = 0x0127,
+  mrInvertRegion = 0x012A,
+  mrPaintRegion = 0x012B,
+  mrSelectClipRegion = 0x012C,
+  mrSelectObject = 0x012D,
+  mrSetTextAlign = 0x012E,
+  mrResizePalette = 0x0139,
+  mrDIBCreatePatternBrush = 0x0142,
+  mrSetLayout = 0x0149,
+  mrDeleteObject = 0x01F0,
+  mrCreatePatternBrush = 0x01F9,
+  mrSetBkColor = 0x0201,
+  mrSetTextColor = 0x0209,
+  mrSetTextJustification = 0x020A,
+  mrSetWindowOrg = 0x020B,
+  mrSetWindowExt = 0x020C,
+  mrSetViewportOrg = 0x020D,
+  mrSetViewportExt = 0x020E,
+  mrOffsetWindowOrg = 0x020F,
+  mrOffsetViewportOrg = 0x0211,
+  mrLineTo = 0x0213,
+  mrMoveTo = 0x0214,
+  mrOffsetClipRgn = 0x0220,
+  mrFillRegion = 0x0228,
+  mrSetMapperFlags = 0x0231,
+  mrSelectPalette = 0x0234,
+  mrCreatePenIndirect = 0x02FA,
+  mrCreateFontIndirect = 0x02FB,
+  mrCreateBrushIndirect = 0x02FC,
+  mrPolygon = 0x0324,
+  mrPolyline = 0x0325,
+  mrScaleWindowExt = 0x0410,
+  mrScaleViewportExt = 0x0412,
+  mrExcludeClipRect = 0x0415,
+  mrIntersectClipRect = 0x0416,
+  mrEllipse = 0x0418,
+  mrFloodFill = 0x0419,
+  mrRectangle = 0x041B,
+  mrSetPixel = 0x041F,
+  mrFrameRegion = 0x0429,
+  mrAnimatePalette = 0x0436,
+  mrTextOut = 0x0521,
+  mrPolyPolygon = 0x0538,
+  mrExtFloodFill = 0x0548,
+  mrRoundRect = 0x061C,
+  mrPatBlt = 0x061D,
+  mrEscape = 0x0626,
+  mrCreateRegion = 0x06FF,
+  mrArc = 0x0817,
+  mrPie = 0x081A,
+  mrChord = 0x0830,
+  mrBitBlt = 0x0922,
+  mrDIBBitBlt = 0x0940,
+  mrExtTextOut = 0x0A32,
+  mrStretchBlt = 0x0B23,
+  mrDIBStretchBlt = 0x0B41,
+  mrSetDIBToDev = 0x0D33,
+  mrStretchDIB = 0x0F43,
+};
+
+// Types of the enhanced records.
+enum class TEmfRecord : uint32_t {
+  emrHeader = 1,
+  emrPolyBezier = 2,
+  emrPolygon = 3,
+  emrPolyline = 4,
+  emrPolyBezierTo = 5,
+  emrPolylineTo = 6,
+  emrPolyPolyline = 7,
+  emrPolyPolygon = 8,
+  emrSetWindowExtEx = 9,
+  emrSetWindowOrgEx = 10,
+  emrSetViewportExtEx = 11,
+  emrSetViewportOrgEx = 12,
+  emrSetBrushOrgEx = 13,
+  emrEof = 14,
+  emrSetPixelV = 15,
+  emrSetMapperFlags = 16,
+  emrSetMapMode = 17,
+  emrSetBkMode = 18,
+  emrSetPolyFillMode = 19,
+  emrSetRop2 = 20,
+  emrSetStretchBltMode = 21,
+  emrSetTextAlign = 22,
+  emrSetColorAdjustment = 23,
+  emrSetTextColor = 24,
+  emrSetBkColor = 25,
+  emrOffsetClipRgn = 26,
+  emrMoveToEx = 27,
+  emrSetMetaRgn = 28,
+  emrExcludeClipRect = 29,
+  emrIntersectClipRect = 30,
+  emrScaleViewportExtEx = 31,
+  emrScaleWindowExtEx = 32,
+  emrSaveDC = 33,
+  emrRestoreDC = 34,
+  emrSetWorldTransform = 35,
+  emrModifyWorldTransform = 36,
+  emrSelectObject = 37,
+  emrCreatePen = 38,
+  emrCreateBrushIndirect = 39,
+  emrDeleteObject = 40,
+  emrAngleArc = 41,
+  emrEllipse = 42,
+  emrRectangle = 43,
+  emrRoundRect = 44,
+  emrArc = 45,
+  emrChord = 46,
+  emrPie = 47,
+  emrSelectPalette = 48,
+  emrCreatePalette = 49,
+  emrSetPaletteEntries = 50,
+  emrResizePalette = 51,
+  emrRealizePalette = 52,
+  emrExtFloodFill = 53,
+  emrLineTo = 54,
+  emrArcTo = 55,
+  emrPolyDraw = 56,
+  emrSetArcDirection = 57,
+  emrSetMiterLimit = 58,
+  emrBeginPath = 59,
+  emrEndPath = 60,
+  emrCloseFigure = 61,
+  emrFillPath = 62,
+  emrStrokeAndFillPath = 63,
+  emrStrokePath = 64,
+  emrFlattenPath = 65,
+  emrWidenPath = 66,
+  emrSelectClipPath = 67,
+  emrAbortPath = 68,
+  emrGdiComment = 70,
+  emrFillRgn = 71,
+  emrFrameRgn = 72,
+  emrInvertRgn = 73,
+  emrPaintRgn = 74,
+  emrExtSelectClipRgn = 75,
+  emrBitBlt = 76,
+  emrStretchBlt = 77,
+  emrMaskBlt = 78,
+  emrPlgBlt = 79,
+  emrSetDIBitsToDevice = 80,
+  emrStretchDIBits = 81,
+  emrExtCreateFontIndirectW = 82,
+  emrExtTextOutA = 83,
+  emrExtTextOutW = 84,
+  emrPolyBezier16 = 85,
+  emrPolygon16 = 86,
+  emrPolyline16 = 87,
+  emrPolyBezierTo16 = 88,
+  emrPolylineTo16 = 89,
+  emrPolyPolyline16 = 90,
+  emrPolyPolygon16 = 91,
+  emrPolyDraw16 = 92,
+  emrCreateMonoBrush = 93,
+  emrCreateDIBPatternBrushPt = 94,
+  emrExtCreatePen = 95,
+  emrPolyTextOutA = 96,
+  emrPolyTextOutW = 97,
+  emrSetICMMode = 98,
+  emrCreateColorSpace = 99,
+  emrSetColorSpace = 100,
+  emrDeleteColorSpace = 101,
+  emrGLSRecord = 102,
+  emrGLSBoundedRecord = 103,
+  emrPixelFormat = 104,
+  emrDrawEscape = 105,
+  emrExtEscape = 106,
+  emrSmallTextOut = 108,
+  emrForceUFIMapping = 109,
+  emrNamedEscape = 110,
+  emrColorCorrectPalette = 111,
+  emrSetICMProfileA = 112,
+  emrSetICMProfileW = 113,
+  emrAlphaBlend = 114,
+  emrSetLayout = 115,
+  emrTransparentBlt = 116,
+  emrGradientFill = 118,
+  emrSetLinkedUFIs = 119,
+  emrSetTextJustification = 120,
+  emrColorMatchToTargetW = 121,
+  emrCreateColorSpaceW = 122,
+};
+
+// A record of the 16-bit format: its function and its bytes (size in words, function,
+// parameters).
+struct TWmfRec {
+  TWmfRecord Fn;
+  const uint8_t* R;
+  size_t RN;
+  // Parameter I: the 16-bit words after the function number.
+  int32_t W(size_t I) const { return S16(R, RN, 6 + 2 * I); }
+  uint32_t UW(size_t I) const { return U16(R, RN, 6 + 2 * I); }
+  TColor Color(size_t I) const { return static_cast<TColor>(U32(R, RN, 6 + 2 * I) & 0xFFFFFF); }
+};
+
+// An enhanced record: its type and its bytes (type, size, fields), read by byte offset.
+struct TEmfRec {
+  TEmfRecord Type;
+  const uint8_t* R;
+  size_t RN;
+  int32_t I32(size_t Off) const { return S32(R, RN, Off); }
+  uint32_t D32(size_t Off) const { return U32(R, RN, Off); }
+  double Flt(size_t Off) const { return F32(R, RN, Off); }
+};
+
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Device-independent bitmaps
-
-bool QLDecodeDIB(const uint8_t* Info, size_t InfoSize, const uint8_t* Bits, size_t BitsSize,
-                 TBitmap& Out, bool* TopDown) {
-  if (!Info || InfoSize < 12) return false;
-  uint32_t HSize = U32(Info, InfoSize, 0);
-  int64_t W, H;
-  uint32_t Bpp, Comp = 0, ClrUsed = 0;
-  size_t PalOff, PalEntry;
-  uint32_t Masks[3] = {0, 0, 0};
-  if (HSize == 12) {
-    W = U16(Info, InfoSize, 4);
-    H = S16(Info, InfoSize, 6);
-    Bpp = U16(Info, InfoSize, 10);
-    PalOff = 12;
-    PalEntry = 3;
-  } else if (HSize >= 40 && HSize <= InfoSize) {
-    W = S32(Info, InfoSize, 4);
-    H = S32(Info, InfoSize, 8);
-    Bpp = U16(Info, InfoSize, 14);
-    Comp = U32(Info, InfoSize, 16);
-    ClrUsed = U32(Info, InfoSize, 32);
-    PalOff = HSize;
-    PalEntry = 4;
-    if (Comp == 3 || Comp == 6) {
-      size_t MO = HSize >= 52 ? 40 : HSize;
-      for (int32_t I = 0; I < 3; ++I) Masks[I] = U32(Info, InfoSize, MO + 4 * size_t(I));
-      if (HSize < 52) PalOff += 12;
-    }
-  } else {
-    return false;
-  }
-  bool Down = H < 0;
-  if (Down) H = -H;
-  if (W <= 0 || H <= 0 || !QLImageSizeOK(W, H, 24)) return false;
-  if (Bpp != 1 && Bpp != 4 && Bpp != 8 && Bpp != 16 && Bpp != 24 && Bpp != 32) return false;
-  if (Comp == 3 || Comp == 6) {
-    if (Bpp != 16 && Bpp != 32) return false;
-  } else if (Comp == 1) {
-    if (Bpp != 8) return false;
-  } else if (Comp == 2) {
-    if (Bpp != 4) return false;
-  } else if (Comp != 0) {
-    return false;
-  }
-  // Palette: entries missing from the record read as black.
-  std::vector<uint32_t> Pal;
-  if (Bpp <= 8) {
-    uint32_t N = ClrUsed && ClrUsed < (1u << Bpp) ? ClrUsed : (1u << Bpp);
-    Pal.resize(size_t{1} << Bpp, 0);
-    for (uint32_t I = 0; I < N; ++I) {
-      size_t O = PalOff + I * PalEntry;
-      Pal[I] = U8(Info, InfoSize, O) | (U8(Info, InfoSize, O + 1) << 8) |
-               (U8(Info, InfoSize, O + 2) << 16);
-    }
-  }
-  int64_t RowLen = ((W * Bpp + 31) / 32) * 4;
-  if (Comp == 0 || Comp == 3 || Comp == 6) {
-    int64_t Need;
-    if (!QLCheckedMul(RowLen, H, Need) || Need > static_cast<int64_t>(BitsSize) || !Bits)
-      return false;
-  } else {
-    // Run-length data can describe far more pixels than bytes, but not without bound.
-    int64_t Pixels = W * H;
-    if (!Bits || Pixels / 4096 > static_cast<int64_t>(BitsSize) + 16) return false;
-  }
-  TBitmap B(static_cast<int32_t>(W), static_cast<int32_t>(H), pf24bit);
-  auto Put = [&](int64_t X, int64_t StoredRow, uint32_t BGR) {
-    if (X < 0 || X >= W || StoredRow < 0 || StoredRow >= H) return;
-    int64_t Y = Down ? StoredRow : H - 1 - StoredRow;
-    uint8_t* D = B.ScanLine(static_cast<int32_t>(Y)) + X * 3;
-    D[0] = uint8_t(BGR);
-    D[1] = uint8_t(BGR >> 8);
-    D[2] = uint8_t(BGR >> 16);
-  };
-  if (Comp == 1 || Comp == 2) {
-    int64_t X = 0, Row = 0;
-    size_t I = 0;
-    while (I + 1 < BitsSize && Row < H) {
-      uint32_t A = Bits[I], C = Bits[I + 1];
-      I += 2;
-      if (A > 0) {
-        for (uint32_t K = 0; K < A; ++K) {
-          uint32_t Idx = Comp == 1 ? C : ((K & 1) ? (C & 15) : (C >> 4));
-          Put(X++, Row, Pal[Idx]);
-        }
-      } else if (C == 0) {
-        X = 0;
-        ++Row;
-      } else if (C == 1) {
-        break;
-      } else if (C == 2) {
-        if (I + 1 >= BitsSize) break;
-        X += Bits[I];
-        Row += Bits[I + 1];
-        I += 2;
-      } else {
-        size_t Bytes = Comp == 1 ? C : (C + 1) / 2;
-        for (uint32_t K = 0; K < C && I + (Comp == 1 ? K : K / 2) < BitsSize; ++K) {
-          uint32_t V = Comp == 1 ? Bits[I + K] : Bits[I + K / 2];
-          uint32_t Idx = Comp == 1 ? V : ((K & 1) ? (V & 15) : (V >> 4));
-          Put(X++, Row, Pal[Idx]);
-        }
-        I += (Bytes + 1) & ~size_t{1};
-      }
-    }
-  } else {
-    if (Comp == 0 && Bpp == 16) {
-      Masks[0] = 0x7C00;
-      Masks[1] = 0x03E0;
-      Masks[2] = 0x001F;
-    } else if (Comp == 0 && Bpp == 32) {
-      Masks[0] = 0xFF0000;
-      Masks[1] = 0x00FF00;
-      Masks[2] = 0x0000FF;
-    }
-    int32_t Shift[3], Width[3];
-    for (int32_t C = 0; C < 3; ++C) {
-      uint32_t M = Masks[C];
-      Shift[C] = 0;
-      Width[C] = 0;
-      if (!M) continue;
-      while (!(M & 1)) {
-        M >>= 1;
-        ++Shift[C];
-      }
-      while (M & 1) {
-        M >>= 1;
-        ++Width[C];
-      }
-    }
-    auto Channel = [&](uint32_t V, int32_t C) -> uint32_t {
-      if (!Width[C]) return 0;
-      uint32_t Max = Width[C] >= 32 ? 0xFFFFFFFFu : (1u << Width[C]) - 1;
-      uint32_t X = (V >> Shift[C]) & Max;
-      return Max ? (X * 255 + Max / 2) / Max : 0;
-    };
-    for (int64_t Row = 0; Row < H; ++Row) {
-      const uint8_t* R = Bits + Row * RowLen;
-      for (int64_t X = 0; X < W; ++X) {
-        uint32_t BGR;
-        switch (Bpp) {
-          case 1:
-            BGR = Pal[(R[X >> 3] >> (7 - (X & 7))) & 1];
-            break;
-          case 4:
-            BGR = Pal[(X & 1) ? (R[X >> 1] & 15) : (R[X >> 1] >> 4)];
-            break;
-          case 8:
-            BGR = Pal[R[X]];
-            break;
-          case 24:
-            BGR = R[X * 3] | (R[X * 3 + 1] << 8) | (uint32_t(R[X * 3 + 2]) << 16);
-            break;
-          default: {
-            uint32_t V = Bpp == 16 ? uint32_t(R[X * 2] | (R[X * 2 + 1] << 8))
-                                   : U32(R, size_t(RowLen), size_t(X) * 4);
-            BGR = Channel(V, 2) | (Channel(V, 1) << 8) | (Channel(V, 0) << 16);
-            break;
-          }
-        }
-        Put(X, Row, BGR);
-      }
-    }
-  }
-  Out = std::move(B);
-  if (TopDown) *TopDown = Down;
-  return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Loading
@@ -320,12 +355,12 @@ void TMetafile::LoadFromBytes(const uint8_t* Data, size_t Size) {
       size_t O = FRecordsStart;
       while (O + 6 <= N) {
         uint64_t Words = U32(P, N, O);
-        uint32_t Fn = U16(P, N, O + 4);
-        if (Words < 3 || O + Words * 2 > N || Fn == 0) break;
-        if (Fn == 0x020B) {
+        const auto Fn = static_cast<TWmfRecord>(U16(P, N, O + 4));
+        if (Words < 3 || O + Words * 2 > N || Fn == TWmfRecord::mrEof) break;
+        if (Fn == TWmfRecord::mrSetWindowOrg) {
           FBoxLeft = S16(P, N, O + 8);
           FBoxTop = S16(P, N, O + 6);
-        } else if (Fn == 0x020C && !HaveExt) {
+        } else if (Fn == TWmfRecord::mrSetWindowExt && !HaveExt) {
           FBoxRight = std::abs(S16(P, N, O + 8));
           FBoxBottom = std::abs(S16(P, N, O + 6));
           HaveExt = true;
@@ -441,6 +476,32 @@ class TPlayer {
 
   void PlayWMF(const uint8_t* P, size_t N, size_t Start, int32_t Handles);
   void PlayEMF(const uint8_t* P, size_t N, int32_t Handles);
+
+ private:
+  // The players of the record families, tried in turn by PlayWMF and PlayEMF: each plays the
+  // records of its family and returns false for the others.
+  bool WmfState(const TWmfRec& Rec);
+  bool WmfMapping(const TWmfRec& Rec);
+  bool WmfDraw(const TWmfRec& Rec);
+  bool WmfText(const TWmfRec& Rec);
+  bool WmfObjects(const TWmfRec& Rec);
+  bool WmfRegions(const TWmfRec& Rec);
+  bool WmfClip(const TWmfRec& Rec);
+  bool WmfBitmaps(const TWmfRec& Rec);
+  void WmfDIBBlit(const TWmfRec& Rec);
+  bool EmfMapping(const TEmfRec& Rec);
+  bool EmfState(const TEmfRec& Rec);
+  bool EmfDraw(const TEmfRec& Rec);
+  bool EmfPoly(const TEmfRec& Rec);
+  bool EmfPath(const TEmfRec& Rec);
+  bool EmfObjects(const TEmfRec& Rec);
+  bool EmfPens(const TEmfRec& Rec);
+  bool EmfBrushes(const TEmfRec& Rec);
+  bool EmfFonts(const TEmfRec& Rec);
+  bool EmfText(const TEmfRec& Rec);
+  bool EmfClip(const TEmfRec& Rec);
+  bool EmfRegions(const TEmfRec& Rec);
+  bool EmfBitmaps(const TEmfRec& Rec);
 
  private:
   // ---- transforms
@@ -1138,813 +1199,1083 @@ class TPlayer {
 // ---- the 16-bit records
 
 void TPlayer::PlayWMF(const uint8_t* P, size_t N, size_t Start, int32_t Handles) {
+  using enum TWmfRecord;
+  static constexpr bool (TPlayer::*kFamilies[])(const TWmfRec&) = {
+      &TPlayer::WmfState,   &TPlayer::WmfMapping, &TPlayer::WmfDraw, &TPlayer::WmfText,
+      &TPlayer::WmfObjects, &TPlayer::WmfRegions, &TPlayer::WmfClip, &TPlayer::WmfBitmaps,
+  };
   FObjects.resize(static_cast<size_t>(std::clamp(Handles, 0, int32_t(kMaxObjects))));
   size_t O = Start;
-  std::vector<TPointF> Pts;
   while (O + 6 <= N) {
     uint64_t Words = U32(P, N, O);
-    uint32_t Fn = U16(P, N, O + 4);
+    const auto Fn = static_cast<TWmfRecord>(U16(P, N, O + 4));
     if (Words < 3 || Words * 2 > N - O) break;
-    if (Fn == 0) break;
-    const uint8_t* R = P + O;
-    const size_t RN = static_cast<size_t>(Words * 2);
-    O += RN;
-    // Parameter I (16-bit words after the function number).
-    auto W = [&](size_t I) { return S16(R, RN, 6 + 2 * I); };
-    auto UW = [&](size_t I) { return U16(R, RN, 6 + 2 * I); };
-    auto Color = [&](size_t I) { return static_cast<TColor>(U32(R, RN, 6 + 2 * I) & 0xFFFFFF); };
-    switch (Fn) {
-      case 0x0201:  // set background colour
-        FDC.BkColor = Color(0);
-        break;
-      case 0x0209:
-        FDC.TextColor = Color(0);
-        break;
-      case 0x0102:
-        FDC.BkMode = W(0);
-        break;
-      case 0x0103:
-        FDC.MapMode = W(0);
-        break;
-      case 0x0104:
-        FDC.Rop2 = W(0);
-        break;
-      case 0x0106:
-        FDC.PolyFill = W(0);
-        break;
-      case 0x012E:
-        FDC.TextAlign = UW(0);
-        break;
-      case 0x020B:
-        FDC.WOX = W(1);
-        FDC.WOY = W(0);
-        break;
-      case 0x020C:
-        FDC.WEX = W(1);
-        FDC.WEY = W(0);
-        break;
-      case 0x020D:
-        FDC.VOX = W(1);
-        FDC.VOY = W(0);
-        break;
-      case 0x020E:
-        FDC.VEX = W(1);
-        FDC.VEY = W(0);
-        break;
-      case 0x020F:
-        FDC.WOX += W(1);
-        FDC.WOY += W(0);
-        break;
-      case 0x0211:
-        FDC.VOX += W(1);
-        FDC.VOY += W(0);
-        break;
-      case 0x0410:  // scale window extent: y denominator, y numerator, x denominator, x numerator
-        if (W(2) && W(0)) {
-          FDC.WEX = FDC.WEX * W(3) / W(2);
-          FDC.WEY = FDC.WEY * W(1) / W(0);
-        }
-        break;
-      case 0x0412:
-        if (W(2) && W(0)) {
-          FDC.VEX = FDC.VEX * W(3) / W(2);
-          FDC.VEY = FDC.VEY * W(1) / W(0);
-        }
-        break;
-      case 0x001E:
-        SaveDC();
-        break;
-      case 0x0127:
-        RestoreDC(W(0));
-        break;
-      case 0x0214:
-        MoveTo(W(1), W(0));
-        break;
-      case 0x0213:
-        LineTo(W(1), W(0));
-        break;
-      case 0x041B:
-        Shape(0, W(3), W(2), W(1), W(0), 0, 0, nullptr);
-        break;
-      case 0x0418:
-        Shape(1, W(3), W(2), W(1), W(0), 0, 0, nullptr);
-        break;
-      case 0x061C:
-        Shape(2, W(5), W(4), W(3), W(2), W(1), W(0), nullptr);
-        break;
-      case 0x0817:
-      case 0x081A:
-      case 0x0830: {
-        // End y and x, start y and x, then the box bottom, right, top, left.
-        TPointF Rad[2] = {{double(W(3)), double(W(2))}, {double(W(1)), double(W(0))}};
-        Shape(Fn == 0x0817 ? 3 : Fn == 0x081A ? 4 : 5, W(7), W(6), W(5), W(4), 0, 0, Rad);
-        break;
-      }
-      case 0x041F: {
-        if (FInPath) break;
-        Realize();
-        TPoint D = Round(Dev(W(3), W(2)));
-        FC.SetPixel(D.X, D.Y, Color(0));
-        break;
-      }
-      case 0x0324:
-      case 0x0325: {
-        if (!ReadPoints(R, RN, 8, UW(0), false, Pts)) break;
-        if (Fn == 0x0324)
-          PolyPolygon({Pts});
-        else
-          Polyline(Pts);
-        break;
-      }
-      case 0x0538: {
-        uint32_t NP = UW(0);
-        if (NP > (RN - 8) / 2) break;
-        std::vector<std::vector<TPointF>> Cs;
-        size_t Off = 8 + size_t(NP) * 2;
-        bool OK = true;
-        for (uint32_t I = 0; I < NP && OK; ++I) {
-          uint32_t C = UW(1 + I);
-          OK = ReadPoints(R, RN, Off, C, false, Pts);
-          if (OK) Cs.push_back(Pts);
-          Off += size_t(C) * 4;
-        }
-        if (OK) PolyPolygon(Cs);
-        break;
-      }
-      case 0x0521: {  // TEXTOUT: count, string, y, x
-        uint32_t Cnt = UW(0);
-        size_t SOff = 8, Pad = (size_t(Cnt) + 1) & ~size_t{1};
-        if (SOff + Pad + 4 > RN) break;
-        std::u32string S;
-        for (uint32_t I = 0; I < Cnt; ++I) S.push_back(FromCp1252(R[SOff + I]));
-        double Y = S16(R, RN, SOff + Pad), X = S16(R, RN, SOff + Pad + 2);
-        Text(X, Y, 0, nullptr, S, {});
-        break;
-      }
-      case 0x0A32: {  // EXTTEXTOUT: y, x, count, options, [rect], string, [dx]
-        double Y = W(0), X = W(1);
-        uint32_t Cnt = UW(2), Opt = UW(3);
-        size_t Off = 14;
-        TRect Rc{};
-        bool HasRect = (Opt & (etoOpaque | etoClipped)) != 0;
-        if (HasRect) {
-          Rc = DevRect(S16(R, RN, 14), S16(R, RN, 16), S16(R, RN, 18), S16(R, RN, 20));
-          Rc = Rect(std::min(Rc.Left, Rc.Right), std::min(Rc.Top, Rc.Bottom),
-                    std::max(Rc.Left, Rc.Right), std::max(Rc.Top, Rc.Bottom));
-          Off += 8;
-        }
-        if (Off > RN || Cnt > RN - Off) break;
-        std::u32string S;
-        for (uint32_t I = 0; I < Cnt; ++I) S.push_back(FromCp1252(R[Off + I]));
-        Off += (size_t(Cnt) + 1) & ~size_t{1};
-        std::vector<int32_t> Dx;
-        if (Off + size_t(Cnt) * 2 <= RN)
-          for (uint32_t I = 0; I < Cnt; ++I) Dx.push_back(S16(R, RN, Off + 2 * I));
-        Text(X, Y, Opt, HasRect ? &Rc : nullptr, S, Dx);
-        break;
-      }
-      case 0x02FA: {
-        TObj Ob;
-        Ob.Kind = okPen;
-        Ob.Pen.Style = UW(0);
-        Ob.Pen.Width = std::abs(W(1));
-        Ob.Pen.Cosmetic = Ob.Pen.Width == 0;
-        Ob.Pen.Color = Color(3);
-        StoreWMF(std::move(Ob));
-        break;
-      }
-      case 0x02FC: {
-        TObj Ob;
-        Ob.Kind = okBrush;
-        Ob.Brush.Style = UW(0);
-        Ob.Brush.Color = Color(1);
-        Ob.Brush.Hatch = UW(3);
-        StoreWMF(std::move(Ob));
-        break;
-      }
-      case 0x0142: {  // DIB pattern brush: style, colour usage, DIB
-        TObj Ob;
-        Ob.Kind = okBrush;
-        Ob.Brush.Style = 5;
-        auto B = std::make_shared<TBitmap>();
-        size_t Hdr = RN > 10 ? DIBHeaderSize(R + 10, RN - 10) : 0;
-        if (Hdr && QLDecodeDIB(R + 10, Hdr, R + 10 + Hdr, RN - 10 - Hdr, *B)) Ob.Brush.Pattern = B;
-        if (!Ob.Brush.Pattern) Ob.Brush.Style = 0;
-        StoreWMF(std::move(Ob));
-        break;
-      }
-      case 0x02FB: {
-        TObj Ob;
-        Ob.Kind = okFont;
-        Ob.Font.Height = W(0);
-        Ob.Font.Escapement = W(2);
-        Ob.Font.Weight = W(4);
-        Ob.Font.Italic = U8(R, RN, 16) != 0;
-        Ob.Font.Underline = U8(R, RN, 17) != 0;
-        Ob.Font.StrikeOut = U8(R, RN, 18) != 0;
-        Ob.Font.Quality = static_cast<uint8_t>(U8(R, RN, 22));
-        for (size_t I = 24; I < 56 && I < RN && R[I]; ++I) Ob.Font.Face.push_back(char(R[I]));
-        StoreWMF(std::move(Ob));
-        break;
-      }
-      case 0x06FF: {  // region: header, bounding box, scans of x pairs
-        TObj Ob;
-        Ob.Kind = okRegion;
-        uint32_t Scans = UW(5);
-        size_t Off = 6 + 20;
-        for (uint32_t I = 0; I < Scans && Off + 6 <= RN; ++I) {
-          uint32_t Cnt = U16(R, RN, Off);
-          double Top = S16(R, RN, Off + 2), Bottom = S16(R, RN, Off + 4);
-          size_t XOff = Off + 6;
-          if (Cnt > (RN - XOff) / 2) break;
-          for (uint32_t K = 0; K + 1 < Cnt; K += 2) {
-            TRect D = DevRect(S16(R, RN, XOff + 2 * K), Top, S16(R, RN, XOff + 2 * K + 2), Bottom);
-            Ob.Region |= TRegion(Rect(std::min(D.Left, D.Right), std::min(D.Top, D.Bottom),
-                                      std::max(D.Left, D.Right), std::max(D.Top, D.Bottom)));
-          }
-          Off = XOff + size_t(Cnt) * 2 + 2;
-        }
-        StoreWMF(std::move(Ob));
-        break;
-      }
-      case 0x00F7:  // palette
-      case 0x01F9:  // pattern brush from a device bitmap
-      {
-        TObj Ob;
-        Ob.Kind = okOther;
-        if (Fn == 0x01F9) {
-          Ob.Kind = okBrush;
-          Ob.Brush.Style = 0;
-          Ob.Brush.Color = 0x808080;
-        }
-        StoreWMF(std::move(Ob));
-        break;
-      }
-      case 0x012D:
-        Select(UW(0));
-        break;
-      case 0x01F0:
-        Delete(UW(0));
-        break;
-      case 0x012C:  // select clip region
-        if (TObj* Ob = Object(UW(0)); Ob && Ob->Kind == okRegion) SetClip(Ob->Region, rgnCopy);
-        break;
-      case 0x0416:
-      case 0x0415: {
-        TRect D = DevRect(W(3), W(2), W(1), W(0));
-        D = Rect(std::min(D.Left, D.Right), std::min(D.Top, D.Bottom), std::max(D.Left, D.Right),
-                 std::max(D.Top, D.Bottom));
-        SetClip(TRegion(D), Fn == 0x0416 ? rgnAnd : rgnDiff);
-        break;
-      }
-      case 0x0220:
-        if (FDC.HasClip) {
-          TXForm M = Full();
-          FDC.Clip.Offset(QLRound32(W(1) * M.A), QLRound32(W(0) * M.E));
-          FClipDirty = true;
-        }
-        break;
-      case 0x0228:  // fill region with brush
-      case 0x012B:  // paint region with the current brush
-      case 0x012A: {
-        TObj* Rg = Object(UW(0));
-        if (!Rg || Rg->Kind != okRegion || FInPath) break;
-        Realize();
-        if (Fn == 0x012A) {
-          FC.InvertRegion(Rg->Region);
-        } else {
-          if (Fn == 0x0228) {
-            if (TObj* Br = Object(UW(1)); Br && Br->Kind == okBrush) RealizeBrush(Br->Brush);
-          }
-          FC.FillRegion(Rg->Region);
-        }
-        break;
-      }
-      case 0x061D:  // PATBLT: rop, height, width, y, x
-        if (FInPath) break;
-        Realize();
-        FC.PatBlt(DevRect(W(5), W(4), W(5) + W(3), W(4) + W(2)),
-                  static_cast<TCopyMode>(U32(R, RN, 6)));
-        break;
-      case 0x0940:
-      case 0x0B41:
-      case 0x0F43:
-      case 0x0D33: {
-        uint32_t Rop = U32(R, RN, 6);
-        bool NoDIB = RN == size_t((Fn >> 8) + 3) * 2;
-        double SX, SY, SW, SH, DX, DY, DW, DH;
-        size_t DibOff;
-        if (Fn == 0x0940) {  // rop, ySrc, xSrc, height, width, yDest, xDest
-          size_t K = NoDIB ? 1 : 0;
-          SY = W(2);
-          SX = W(3);
-          DH = SH = W(4 + K);
-          DW = SW = W(5 + K);
-          DY = W(6 + K);
-          DX = W(7 + K);
-          DibOff = 6 + 2 * 8;
-        } else if (Fn == 0x0B41) {  // rop, srcH, srcW, ySrc, xSrc, destH, destW, yDest, xDest
-          size_t K = NoDIB ? 1 : 0;
-          SH = W(2);
-          SW = W(3);
-          SY = W(4);
-          SX = W(5);
-          DH = W(6 + K);
-          DW = W(7 + K);
-          DY = W(8 + K);
-          DX = W(9 + K);
-          DibOff = 6 + 2 * 10;
-        } else if (Fn == 0x0F43) {  // rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst
-          SH = W(3);
-          SW = W(4);
-          SY = W(5);
-          SX = W(6);
-          DH = W(7);
-          DW = W(8);
-          DY = W(9);
-          DX = W(10);
-          DibOff = 6 + 2 * 11;
-        } else {  // usage, scans, start, yDib, xDib, height, width, yDest, xDest
-          Rop = static_cast<uint32_t>(cmSrcCopy);
-          SY = W(3);
-          SX = W(4);
-          DH = SH = W(5);
-          DW = SW = W(6);
-          DY = W(7);
-          DX = W(8);
-          DibOff = 6 + 2 * 9;
-        }
-        if (NoDIB || DibOff >= RN) {
-          Blit(DX, DY, DW, DH, R, RN, 0, 0, 0, 0, 0, 0, 0, 0, Rop, false);
-          break;
-        }
-        // The pixels follow the header and palette inside the same block.
-        size_t Hdr = DIBHeaderSize(R + DibOff, RN - DibOff);
-        if (!Hdr) break;
-        Blit(DX, DY, DW, DH, R, RN, DibOff, Hdr, DibOff + Hdr, RN - DibOff - Hdr, SX, SY, SW, SH,
-             Rop, Fn == 0x0F43 || Fn == 0x0D33);
-        break;
-      }
-      default:
-        // Escapes, palettes, mapper flags, layout and records this player does not draw.
-        break;
-    }
+    if (Fn == mrEof) break;
+    const TWmfRec Rec{Fn, P + O, static_cast<size_t>(Words * 2)};
+    O += Rec.RN;
+    // Records of no family (escapes, palettes, mapper flags, layout, ...) are skipped.
+    for (auto Play : kFamilies)
+      if ((this->*Play)(Rec)) break;
   }
+}
+
+// Background, text colour, modes and the saved states.
+bool TPlayer::WmfState(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  switch (Rec.Fn) {
+    case mrSetBkColor:
+      FDC.BkColor = Rec.Color(0);
+      break;
+    case mrSetTextColor:
+      FDC.TextColor = Rec.Color(0);
+      break;
+    case mrSetBkMode:
+      FDC.BkMode = Rec.W(0);
+      break;
+    case mrSetRop2:
+      FDC.Rop2 = Rec.W(0);
+      break;
+    case mrSetPolyFillMode:
+      FDC.PolyFill = Rec.W(0);
+      break;
+    case mrSetTextAlign:
+      FDC.TextAlign = Rec.UW(0);
+      break;
+    case mrSaveDC:
+      SaveDC();
+      break;
+    case mrRestoreDC:
+      RestoreDC(Rec.W(0));
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// The mapping mode, window and viewport.
+bool TPlayer::WmfMapping(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  switch (Rec.Fn) {
+    case mrSetMapMode:
+      FDC.MapMode = Rec.W(0);
+      break;
+    case mrSetWindowOrg:
+      FDC.WOX = Rec.W(1);
+      FDC.WOY = Rec.W(0);
+      break;
+    case mrSetWindowExt:
+      FDC.WEX = Rec.W(1);
+      FDC.WEY = Rec.W(0);
+      break;
+    case mrSetViewportOrg:
+      FDC.VOX = Rec.W(1);
+      FDC.VOY = Rec.W(0);
+      break;
+    case mrSetViewportExt:
+      FDC.VEX = Rec.W(1);
+      FDC.VEY = Rec.W(0);
+      break;
+    case mrOffsetWindowOrg:
+      FDC.WOX += Rec.W(1);
+      FDC.WOY += Rec.W(0);
+      break;
+    case mrOffsetViewportOrg:
+      FDC.VOX += Rec.W(1);
+      FDC.VOY += Rec.W(0);
+      break;
+    case mrScaleWindowExt:  // y denominator, y numerator, x denominator, x numerator
+      if (Rec.W(2) && Rec.W(0)) {
+        FDC.WEX = FDC.WEX * Rec.W(3) / Rec.W(2);
+        FDC.WEY = FDC.WEY * Rec.W(1) / Rec.W(0);
+      }
+      break;
+    case mrScaleViewportExt:
+      if (Rec.W(2) && Rec.W(0)) {
+        FDC.VEX = FDC.VEX * Rec.W(3) / Rec.W(2);
+        FDC.VEY = FDC.VEY * Rec.W(1) / Rec.W(0);
+      }
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Lines, shapes, pixels and polygons.
+bool TPlayer::WmfDraw(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TWmfRecord Fn = Rec.Fn;
+  std::vector<TPointF> Pts;
+  switch (Rec.Fn) {
+    case mrMoveTo:
+      MoveTo(Rec.W(1), Rec.W(0));
+      break;
+    case mrLineTo:
+      LineTo(Rec.W(1), Rec.W(0));
+      break;
+    case mrRectangle:
+      Shape(0, Rec.W(3), Rec.W(2), Rec.W(1), Rec.W(0), 0, 0, nullptr);
+      break;
+    case mrEllipse:
+      Shape(1, Rec.W(3), Rec.W(2), Rec.W(1), Rec.W(0), 0, 0, nullptr);
+      break;
+    case mrRoundRect:
+      Shape(2, Rec.W(5), Rec.W(4), Rec.W(3), Rec.W(2), Rec.W(1), Rec.W(0), nullptr);
+      break;
+    case mrArc:
+    case mrPie:
+    case mrChord: {
+      // End y and x, start y and x, then the box bottom, right, top, left.
+      TPointF Rad[2] = {{double(Rec.W(3)), double(Rec.W(2))}, {double(Rec.W(1)), double(Rec.W(0))}};
+      Shape(Fn == mrArc   ? 3
+            : Fn == mrPie ? 4
+                          : 5,
+            Rec.W(7), Rec.W(6), Rec.W(5), Rec.W(4), 0, 0, Rad);
+      break;
+    }
+    case mrSetPixel: {
+      if (FInPath) break;
+      Realize();
+      TPoint D = Round(Dev(Rec.W(3), Rec.W(2)));
+      FC.SetPixel(D.X, D.Y, Rec.Color(0));
+      break;
+    }
+    case mrPolygon:
+    case mrPolyline: {
+      if (!ReadPoints(R, RN, 8, Rec.UW(0), false, Pts)) break;
+      if (Fn == mrPolygon)
+        PolyPolygon({Pts});
+      else
+        Polyline(Pts);
+      break;
+    }
+    case mrPolyPolygon: {
+      uint32_t NP = Rec.UW(0);
+      if (NP > (RN - 8) / 2) break;
+      std::vector<std::vector<TPointF>> Cs;
+      size_t Off = 8 + size_t(NP) * 2;
+      bool OK = true;
+      for (uint32_t I = 0; I < NP && OK; ++I) {
+        uint32_t C = Rec.UW(1 + I);
+        OK = ReadPoints(R, RN, Off, C, false, Pts);
+        if (OK) Cs.push_back(Pts);
+        Off += size_t(C) * 4;
+      }
+      if (OK) PolyPolygon(Cs);
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Text.
+bool TPlayer::WmfText(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  switch (Rec.Fn) {
+    case mrTextOut: {  // count, string, y, x
+      uint32_t Cnt = Rec.UW(0);
+      size_t SOff = 8, Pad = (size_t(Cnt) + 1) & ~size_t{1};
+      if (SOff + Pad + 4 > RN) break;
+      std::u32string S;
+      for (uint32_t I = 0; I < Cnt; ++I) S.push_back(FromCp1252(R[SOff + I]));
+      double Y = S16(R, RN, SOff + Pad), X = S16(R, RN, SOff + Pad + 2);
+      Text(X, Y, 0, nullptr, S, {});
+      break;
+    }
+    case mrExtTextOut: {  // y, x, count, options, [rect], string, [dx]
+      double Y = Rec.W(0), X = Rec.W(1);
+      uint32_t Cnt = Rec.UW(2), Opt = Rec.UW(3);
+      size_t Off = 14;
+      TRect Rc{};
+      bool HasRect = (Opt & (etoOpaque | etoClipped)) != 0;
+      if (HasRect) {
+        Rc = DevRect(S16(R, RN, 14), S16(R, RN, 16), S16(R, RN, 18), S16(R, RN, 20));
+        Rc = Rect(std::min(Rc.Left, Rc.Right), std::min(Rc.Top, Rc.Bottom),
+                  std::max(Rc.Left, Rc.Right), std::max(Rc.Top, Rc.Bottom));
+        Off += 8;
+      }
+      if (Off > RN || Cnt > RN - Off) break;
+      std::u32string S;
+      for (uint32_t I = 0; I < Cnt; ++I) S.push_back(FromCp1252(R[Off + I]));
+      Off += (size_t(Cnt) + 1) & ~size_t{1};
+      std::vector<int32_t> Dx;
+      if (Off + size_t(Cnt) * 2 <= RN)
+        for (uint32_t I = 0; I < Cnt; ++I) Dx.push_back(S16(R, RN, Off + 2 * I));
+      Text(X, Y, Opt, HasRect ? &Rc : nullptr, S, Dx);
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Pens, brushes, fonts and palettes into the object table, selected and deleted.
+bool TPlayer::WmfObjects(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TWmfRecord Fn = Rec.Fn;
+  switch (Rec.Fn) {
+    case mrCreatePenIndirect: {
+      TObj Ob;
+      Ob.Kind = okPen;
+      Ob.Pen.Style = Rec.UW(0);
+      Ob.Pen.Width = std::abs(Rec.W(1));
+      Ob.Pen.Cosmetic = Ob.Pen.Width == 0;
+      Ob.Pen.Color = Rec.Color(3);
+      StoreWMF(std::move(Ob));
+      break;
+    }
+    case mrCreateBrushIndirect: {
+      TObj Ob;
+      Ob.Kind = okBrush;
+      Ob.Brush.Style = Rec.UW(0);
+      Ob.Brush.Color = Rec.Color(1);
+      Ob.Brush.Hatch = Rec.UW(3);
+      StoreWMF(std::move(Ob));
+      break;
+    }
+    case mrDIBCreatePatternBrush: {  // style, colour usage, DIB
+      TObj Ob;
+      Ob.Kind = okBrush;
+      Ob.Brush.Style = 5;
+      auto B = std::make_shared<TBitmap>();
+      size_t Hdr = RN > 10 ? QLPackedDIBInfoSize(R + 10, RN - 10) : 0;
+      if (Hdr && QLDecodeDIB(R + 10, Hdr, R + 10 + Hdr, RN - 10 - Hdr, *B)) Ob.Brush.Pattern = B;
+      if (!Ob.Brush.Pattern) Ob.Brush.Style = 0;
+      StoreWMF(std::move(Ob));
+      break;
+    }
+    case mrCreateFontIndirect: {
+      TObj Ob;
+      Ob.Kind = okFont;
+      Ob.Font.Height = Rec.W(0);
+      Ob.Font.Escapement = Rec.W(2);
+      Ob.Font.Weight = Rec.W(4);
+      Ob.Font.Italic = U8(R, RN, 16) != 0;
+      Ob.Font.Underline = U8(R, RN, 17) != 0;
+      Ob.Font.StrikeOut = U8(R, RN, 18) != 0;
+      Ob.Font.Quality = static_cast<uint8_t>(U8(R, RN, 22));
+      for (size_t I = 24; I < 56 && I < RN && R[I]; ++I) Ob.Font.Face.push_back(char(R[I]));
+      StoreWMF(std::move(Ob));
+      break;
+    }
+    case mrCreatePalette:
+    case mrCreatePatternBrush:  // from a device bitmap: drawn as grey
+    {
+      TObj Ob;
+      Ob.Kind = okOther;
+      if (Fn == mrCreatePatternBrush) {
+        Ob.Kind = okBrush;
+        Ob.Brush.Style = 0;
+        Ob.Brush.Color = 0x808080;
+      }
+      StoreWMF(std::move(Ob));
+      break;
+    }
+    case mrSelectObject:
+      Select(Rec.UW(0));
+      break;
+    case mrDeleteObject:
+      Delete(Rec.UW(0));
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Regions: made, filled, painted and inverted.
+bool TPlayer::WmfRegions(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TWmfRecord Fn = Rec.Fn;
+  switch (Rec.Fn) {
+    case mrCreateRegion: {  // header, bounding box, scans of x pairs
+      TObj Ob;
+      Ob.Kind = okRegion;
+      uint32_t Scans = Rec.UW(5);
+      size_t Off = 6 + 20;
+      for (uint32_t I = 0; I < Scans && Off + 6 <= RN; ++I) {
+        uint32_t Cnt = U16(R, RN, Off);
+        double Top = S16(R, RN, Off + 2), Bottom = S16(R, RN, Off + 4);
+        size_t XOff = Off + 6;
+        if (Cnt > (RN - XOff) / 2) break;
+        for (uint32_t K = 0; K + 1 < Cnt; K += 2) {
+          TRect D = DevRect(S16(R, RN, XOff + 2 * K), Top, S16(R, RN, XOff + 2 * K + 2), Bottom);
+          Ob.Region |= TRegion(Rect(std::min(D.Left, D.Right), std::min(D.Top, D.Bottom),
+                                    std::max(D.Left, D.Right), std::max(D.Top, D.Bottom)));
+        }
+        Off = XOff + size_t(Cnt) * 2 + 2;
+      }
+      StoreWMF(std::move(Ob));
+      break;
+    }
+    case mrFillRegion:   // with a given brush
+    case mrPaintRegion:  // with the current brush
+    case mrInvertRegion: {
+      TObj* Rg = Object(Rec.UW(0));
+      if (!Rg || Rg->Kind != okRegion || FInPath) break;
+      Realize();
+      if (Fn == mrInvertRegion) {
+        FC.InvertRegion(Rg->Region);
+      } else {
+        if (Fn == mrFillRegion) {
+          if (TObj* Br = Object(Rec.UW(1)); Br && Br->Kind == okBrush) RealizeBrush(Br->Brush);
+        }
+        FC.FillRegion(Rg->Region);
+      }
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// The clip region.
+bool TPlayer::WmfClip(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  const TWmfRecord Fn = Rec.Fn;
+  switch (Rec.Fn) {
+    case mrSelectClipRegion:
+      if (TObj* Ob = Object(Rec.UW(0)); Ob && Ob->Kind == okRegion) SetClip(Ob->Region, rgnCopy);
+      break;
+    case mrIntersectClipRect:
+    case mrExcludeClipRect: {
+      TRect D = DevRect(Rec.W(3), Rec.W(2), Rec.W(1), Rec.W(0));
+      D = Rect(std::min(D.Left, D.Right), std::min(D.Top, D.Bottom), std::max(D.Left, D.Right),
+               std::max(D.Top, D.Bottom));
+      SetClip(TRegion(D), Fn == mrIntersectClipRect ? rgnAnd : rgnDiff);
+      break;
+    }
+    case mrOffsetClipRgn:
+      if (FDC.HasClip) {
+        TXForm M = Full();
+        FDC.Clip.Offset(QLRound32(Rec.W(1) * M.A), QLRound32(Rec.W(0) * M.E));
+        FClipDirty = true;
+      }
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Pattern and bitmap block transfers.
+bool TPlayer::WmfBitmaps(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  switch (Rec.Fn) {
+    case mrPatBlt:  // rop, height, width, y, x
+      if (FInPath) break;
+      Realize();
+      FC.PatBlt(DevRect(Rec.W(5), Rec.W(4), Rec.W(5) + Rec.W(3), Rec.W(4) + Rec.W(2)),
+                static_cast<TCopyMode>(U32(Rec.R, Rec.RN, 6)));
+      break;
+    case mrDIBBitBlt:
+    case mrDIBStretchBlt:
+    case mrStretchDIB:
+    case mrSetDIBToDev:
+      WmfDIBBlit(Rec);
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// The block transfers with a DIB, or without one (a pattern transfer) when the record ends
+// after its parameters.
+void TPlayer::WmfDIBBlit(const TWmfRec& Rec) {
+  using enum TWmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TWmfRecord Fn = Rec.Fn;
+  uint32_t Rop = U32(R, RN, 6);
+  // The function number's high byte is its parameter count: a record of just that many words
+  // carries no bitmap.
+  bool NoDIB = RN == size_t((static_cast<uint32_t>(Fn) >> 8) + 3) * 2;
+  double SX, SY, SW, SH, DX, DY, DW, DH;
+  size_t DibOff;
+  if (Fn == mrDIBBitBlt) {
+    // rop, ySrc, xSrc, height, width, yDest, xDest
+    size_t K = NoDIB ? 1 : 0;
+    SY = Rec.W(2);
+    SX = Rec.W(3);
+    DH = SH = Rec.W(4 + K);
+    DW = SW = Rec.W(5 + K);
+    DY = Rec.W(6 + K);
+    DX = Rec.W(7 + K);
+    DibOff = 6 + 2 * 8;
+  } else if (Fn == mrDIBStretchBlt) {
+    // rop, srcH, srcW, ySrc, xSrc, destH, destW, yDest, xDest
+    size_t K = NoDIB ? 1 : 0;
+    SH = Rec.W(2);
+    SW = Rec.W(3);
+    SY = Rec.W(4);
+    SX = Rec.W(5);
+    DH = Rec.W(6 + K);
+    DW = Rec.W(7 + K);
+    DY = Rec.W(8 + K);
+    DX = Rec.W(9 + K);
+    DibOff = 6 + 2 * 10;
+  } else if (Fn == mrStretchDIB) {
+    // rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst
+    SH = Rec.W(3);
+    SW = Rec.W(4);
+    SY = Rec.W(5);
+    SX = Rec.W(6);
+    DH = Rec.W(7);
+    DW = Rec.W(8);
+    DY = Rec.W(9);
+    DX = Rec.W(10);
+    DibOff = 6 + 2 * 11;
+  } else {
+    // usage, scans, start, yDib, xDib, height, width, yDest, xDest
+    Rop = static_cast<uint32_t>(cmSrcCopy);
+    SY = Rec.W(3);
+    SX = Rec.W(4);
+    DH = SH = Rec.W(5);
+    DW = SW = Rec.W(6);
+    DY = Rec.W(7);
+    DX = Rec.W(8);
+    DibOff = 6 + 2 * 9;
+  }
+  if (NoDIB || DibOff >= RN) {
+    Blit(DX, DY, DW, DH, R, RN, 0, 0, 0, 0, 0, 0, 0, 0, Rop, false);
+    return;
+  }
+  // The pixels follow the header and palette inside the same block.
+  size_t Hdr = QLPackedDIBInfoSize(R + DibOff, RN - DibOff);
+  if (!Hdr) return;
+  Blit(DX, DY, DW, DH, R, RN, DibOff, Hdr, DibOff + Hdr, RN - DibOff - Hdr, SX, SY, SW, SH, Rop,
+       Fn == mrStretchDIB || Fn == mrSetDIBToDev);
 }
 
 // ---- the enhanced records
 
 void TPlayer::PlayEMF(const uint8_t* P, size_t N, int32_t Handles) {
+  using enum TEmfRecord;
+  static constexpr bool (TPlayer::*kFamilies[])(const TEmfRec&) = {
+      &TPlayer::EmfMapping, &TPlayer::EmfState,   &TPlayer::EmfDraw, &TPlayer::EmfPoly,
+      &TPlayer::EmfPath,    &TPlayer::EmfObjects, &TPlayer::EmfPens, &TPlayer::EmfBrushes,
+      &TPlayer::EmfFonts,   &TPlayer::EmfText,    &TPlayer::EmfClip, &TPlayer::EmfRegions,
+      &TPlayer::EmfBitmaps,
+  };
   FObjects.resize(static_cast<size_t>(std::clamp(Handles, 0, int32_t(kMaxObjects))));
   size_t O = 0;
-  std::vector<TPointF> Pts;
   while (O + 8 <= N) {
-    uint32_t Type = U32(P, N, O);
+    const auto Type = static_cast<TEmfRecord>(U32(P, N, O));
     uint64_t Size = U32(P, N, O + 4);
     if (Size < 8 || Size > N - O) break;
-    const uint8_t* R = P + O;
-    const size_t RN = static_cast<size_t>(Size);
-    O += RN;
-    auto I32 = [&](size_t Off) { return S32(R, RN, Off); };
-    auto D32 = [&](size_t Off) { return U32(R, RN, Off); };
-    auto Flt = [&](size_t Off) { return F32(R, RN, Off); };
-    switch (Type) {
-      case 14:  // end of file
-        return;
-      case 9:
-        FDC.WEX = I32(8);
-        FDC.WEY = I32(12);
-        break;
-      case 10:
-        FDC.WOX = I32(8);
-        FDC.WOY = I32(12);
-        break;
-      case 11:
-        FDC.VEX = I32(8);
-        FDC.VEY = I32(12);
-        break;
-      case 12:
-        FDC.VOX = I32(8);
-        FDC.VOY = I32(12);
-        break;
-      case 31:  // scale viewport extent: x num, x denom, y num, y denom
-      case 32:
-        if (I32(12) && I32(20)) {
-          double& EX = Type == 31 ? FDC.VEX : FDC.WEX;
-          double& EY = Type == 31 ? FDC.VEY : FDC.WEY;
-          EX = EX * I32(8) / I32(12);
-          EY = EY * I32(16) / I32(20);
-        }
-        break;
-      case 17:
-        FDC.MapMode = I32(8);
-        break;
-      case 18:
-        FDC.BkMode = I32(8);
-        break;
-      case 19:
-        FDC.PolyFill = I32(8);
-        break;
-      case 20:
-        FDC.Rop2 = I32(8);
-        break;
-      case 22:
-        FDC.TextAlign = D32(8);
-        break;
-      case 24:
-        FDC.TextColor = static_cast<TColor>(D32(8) & 0xFFFFFF);
-        break;
-      case 25:
-        FDC.BkColor = static_cast<TColor>(D32(8) & 0xFFFFFF);
-        break;
-      case 57:
-        FDC.ArcCW = I32(8) == 2;
-        break;
-      case 33:
-        SaveDC();
-        break;
-      case 34:
-        RestoreDC(I32(8));
-        break;
-      case 35:
-      case 36: {
-        TXForm X{Flt(8), Flt(16), Flt(24), Flt(12), Flt(20), Flt(28)};
-        uint32_t Mode = Type == 35 ? 4 : D32(32);
-        if (Mode == 1)
-          FDC.World = TXForm{};
-        else if (Mode == 2)
-          FDC.World = X.Then(FDC.World);
-        else if (Mode == 3)
-          FDC.World = FDC.World.Then(X);
-        else if (Mode == 4)
-          FDC.World = X;
-        break;
+    const TEmfRec Rec{Type, P + O, static_cast<size_t>(Size)};
+    O += Rec.RN;
+    if (Type == emrEof) return;
+    // Records of no family (comments, including embedded drawing records of later formats,
+    // palettes, colour management, ...) draw nothing here.
+    for (auto Play : kFamilies)
+      if ((this->*Play)(Rec)) break;
+  }
+}
+
+// The mapping mode, window, viewport and world transform.
+bool TPlayer::EmfMapping(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrSetWindowExtEx:
+      FDC.WEX = Rec.I32(8);
+      FDC.WEY = Rec.I32(12);
+      break;
+    case emrSetWindowOrgEx:
+      FDC.WOX = Rec.I32(8);
+      FDC.WOY = Rec.I32(12);
+      break;
+    case emrSetViewportExtEx:
+      FDC.VEX = Rec.I32(8);
+      FDC.VEY = Rec.I32(12);
+      break;
+    case emrSetViewportOrgEx:
+      FDC.VOX = Rec.I32(8);
+      FDC.VOY = Rec.I32(12);
+      break;
+    case emrScaleViewportExtEx:  // x num, x denom, y num, y denom
+    case emrScaleWindowExtEx:
+      if (Rec.I32(12) && Rec.I32(20)) {
+        double& EX = Type == emrScaleViewportExtEx ? FDC.VEX : FDC.WEX;
+        double& EY = Type == emrScaleViewportExtEx ? FDC.VEY : FDC.WEY;
+        EX = EX * Rec.I32(8) / Rec.I32(12);
+        EY = EY * Rec.I32(16) / Rec.I32(20);
       }
-      case 27:
-        MoveTo(I32(8), I32(12));
-        break;
-      case 54:
-        LineTo(I32(8), I32(12));
-        break;
-      case 15: {
-        if (FInPath) break;
-        Realize();
-        TPoint D = Round(Dev(I32(8), I32(12)));
-        FC.SetPixel(D.X, D.Y, static_cast<TColor>(D32(16) & 0xFFFFFF));
-        break;
-      }
-      case 43:
-        Shape(0, I32(8), I32(12), I32(16), I32(20), 0, 0, nullptr);
-        break;
-      case 42:
-        Shape(1, I32(8), I32(12), I32(16), I32(20), 0, 0, nullptr);
-        break;
-      case 44:
-        Shape(2, I32(8), I32(12), I32(16), I32(20), I32(24), I32(28), nullptr);
-        break;
-      case 45:
-      case 46:
-      case 47:
-      case 55: {
-        TPointF Rad[2] = {{double(I32(24)), double(I32(28))}, {double(I32(32)), double(I32(36))}};
-        if (Type == 55) {
-          // Arc-to: a line to the arc's start, the arc, and the position at its end.
-          double L = I32(8), T = I32(12), Rr = I32(16), B = I32(20);
-          double CX = (L + Rr) / 2, CY = (T + B) / 2, RX = (Rr - L) / 2, RY = (B - T) / 2;
-          double A0 = std::atan2(-(Rad[0].Y - CY), Rad[0].X - CX);
-          double A1 = std::atan2(-(Rad[1].Y - CY), Rad[1].X - CX);
-          double Sweep = std::fmod(A1 - A0 + 4 * std::numbers::pi, 2 * std::numbers::pi);
-          if (FDC.ArcCW) Sweep -= 2 * std::numbers::pi;
-          std::vector<TPointF> A;
-          ArcPoints(A, CX, CY, RX, RY, A0, Sweep);
-          PolyTo(A, false);
-          break;
-        }
-        Shape(Type == 45 ? 3 : Type == 46 ? 5 : 4, I32(8), I32(12), I32(16), I32(20), 0, 0, Rad);
-        break;
-      }
-      case 41: {  // angle arc: centre, radius, start, sweep (degrees)
-        double CX = I32(8), CY = I32(12), Rad = D32(16);
-        double A0 = Flt(20) * std::numbers::pi / 180, Sw = Flt(24) * std::numbers::pi / 180;
-        if (Rad > 1e7) break;
+      break;
+    case emrSetMapMode:
+      FDC.MapMode = Rec.I32(8);
+      break;
+    case emrSetWorldTransform:
+    case emrModifyWorldTransform: {
+      TXForm X{Rec.Flt(8), Rec.Flt(16), Rec.Flt(24), Rec.Flt(12), Rec.Flt(20), Rec.Flt(28)};
+      uint32_t Mode = Type == emrSetWorldTransform ? 4 : Rec.D32(32);
+      if (Mode == 1)
+        FDC.World = TXForm{};
+      else if (Mode == 2)
+        FDC.World = X.Then(FDC.World);
+      else if (Mode == 3)
+        FDC.World = FDC.World.Then(X);
+      else if (Mode == 4)
+        FDC.World = X;
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Modes, colours, arc direction and the saved states.
+bool TPlayer::EmfState(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  switch (Rec.Type) {
+    case emrSetBkMode:
+      FDC.BkMode = Rec.I32(8);
+      break;
+    case emrSetPolyFillMode:
+      FDC.PolyFill = Rec.I32(8);
+      break;
+    case emrSetRop2:
+      FDC.Rop2 = Rec.I32(8);
+      break;
+    case emrSetTextAlign:
+      FDC.TextAlign = Rec.D32(8);
+      break;
+    case emrSetTextColor:
+      FDC.TextColor = static_cast<TColor>(Rec.D32(8) & 0xFFFFFF);
+      break;
+    case emrSetBkColor:
+      FDC.BkColor = static_cast<TColor>(Rec.D32(8) & 0xFFFFFF);
+      break;
+    case emrSetArcDirection:
+      FDC.ArcCW = Rec.I32(8) == 2;
+      break;
+    case emrSaveDC:
+      SaveDC();
+      break;
+    case emrRestoreDC:
+      RestoreDC(Rec.I32(8));
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// The current position, pixels, shapes and arcs.
+bool TPlayer::EmfDraw(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrMoveToEx:
+      MoveTo(Rec.I32(8), Rec.I32(12));
+      break;
+    case emrLineTo:
+      LineTo(Rec.I32(8), Rec.I32(12));
+      break;
+    case emrSetPixelV: {
+      if (FInPath) break;
+      Realize();
+      TPoint D = Round(Dev(Rec.I32(8), Rec.I32(12)));
+      FC.SetPixel(D.X, D.Y, static_cast<TColor>(Rec.D32(16) & 0xFFFFFF));
+      break;
+    }
+    case emrRectangle:
+      Shape(0, Rec.I32(8), Rec.I32(12), Rec.I32(16), Rec.I32(20), 0, 0, nullptr);
+      break;
+    case emrEllipse:
+      Shape(1, Rec.I32(8), Rec.I32(12), Rec.I32(16), Rec.I32(20), 0, 0, nullptr);
+      break;
+    case emrRoundRect:
+      Shape(2, Rec.I32(8), Rec.I32(12), Rec.I32(16), Rec.I32(20), Rec.I32(24), Rec.I32(28),
+            nullptr);
+      break;
+    case emrArc:
+    case emrChord:
+    case emrPie:
+    case emrArcTo: {
+      TPointF Rad[2] = {{double(Rec.I32(24)), double(Rec.I32(28))},
+                        {double(Rec.I32(32)), double(Rec.I32(36))}};
+      if (Type == emrArcTo) {
+        // Arc-to: a line to the arc's start, the arc, and the position at its end.
+        double L = Rec.I32(8), T = Rec.I32(12), Rr = Rec.I32(16), B = Rec.I32(20);
+        double CX = (L + Rr) / 2, CY = (T + B) / 2, RX = (Rr - L) / 2, RY = (B - T) / 2;
+        double A0 = std::atan2(-(Rad[0].Y - CY), Rad[0].X - CX);
+        double A1 = std::atan2(-(Rad[1].Y - CY), Rad[1].X - CX);
+        double Sweep = std::fmod(A1 - A0 + 4 * std::numbers::pi, 2 * std::numbers::pi);
+        if (FDC.ArcCW) Sweep -= 2 * std::numbers::pi;
         std::vector<TPointF> A;
-        ArcPoints(A, CX, CY, Rad, Rad, A0, Sw);
+        ArcPoints(A, CX, CY, RX, RY, A0, Sweep);
         PolyTo(A, false);
         break;
       }
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-      case 6:
-      case 85:
-      case 86:
-      case 87:
-      case 88:
-      case 89: {
-        bool Wide = Type < 85;
-        if (!ReadPoints(R, RN, 28, D32(24), Wide, Pts)) break;
-        uint32_t Kind = Wide ? Type : Type - 83;
-        if (Kind == 2)
-          PolyBezier(Pts);
-        else if (Kind == 3)
-          PolyPolygon({Pts});
-        else if (Kind == 4)
-          Polyline(Pts);
-        else
-          PolyTo(Pts, Kind == 5);
-        break;
-      }
-      case 7:
-      case 8:
-      case 90:
-      case 91: {
-        bool Wide = Type < 90;
-        uint32_t NP = D32(24), NT = D32(28);
-        if (NP > (RN - 32) / 4) break;
-        size_t Off = 32 + size_t(NP) * 4;
-        if (!ReadPoints(R, RN, Off, NT, Wide, Pts)) break;
-        std::vector<std::vector<TPointF>> Cs;
-        size_t At = 0;
-        for (uint32_t I = 0; I < NP; ++I) {
-          uint32_t C = D32(32 + size_t(I) * 4);
-          if (C > Pts.size() - At) break;
-          Cs.emplace_back(Pts.begin() + static_cast<ptrdiff_t>(At),
-                          Pts.begin() + static_cast<ptrdiff_t>(At + C));
-          At += C;
-        }
-        if (Type == 8 || Type == 91) {
-          PolyPolygon(Cs);
-        } else {
-          for (auto& C : Cs) Polyline(C);
-        }
-        break;
-      }
-      case 56:
-      case 92: {  // poly-draw: points then one type byte each
-        bool Wide = Type == 56;
-        uint32_t Cnt = D32(24);
-        if (!ReadPoints(R, RN, 28, Cnt, Wide, Pts)) break;
-        size_t TOff = 28 + size_t(Cnt) * (Wide ? 8 : 4);
-        if (TOff > RN || Cnt > RN - TOff) break;
-        for (uint32_t I = 0; I < Cnt; ++I) {
-          uint8_t T = R[TOff + I];
-          if ((T & 6) == 6) {
-            MoveTo(Pts[I].X, Pts[I].Y);
-          } else if ((T & 6) == 4 && I + 2 < Cnt) {
-            PolyTo({Pts[I], Pts[I + 1], Pts[I + 2]}, true);
-            I += 2;
-          } else {
-            LineTo(Pts[I].X, Pts[I].Y);
-          }
-          if (T & 1) CloseFigure();
-        }
-        break;
-      }
-      case 59:
-        FInPath = true;
-        FPath.clear();
-        break;
-      case 60:
-        FInPath = false;
-        break;
-      case 61:
-        CloseFigure();
-        break;
-      case 68:
-        FInPath = false;
-        FPath.clear();
-        break;
-      case 62:
-      case 63:
-      case 64:
-        FillPath(Type != 62, Type != 64);
-        break;
-      case 67:
-        SetClip(PathRegion(), static_cast<TRegionOp>(std::clamp(I32(8), 1, 5)));
-        break;
-      case 37:
-        Select(D32(8));
-        break;
-      case 40:
-        Delete(D32(8));
-        break;
-      case 38: {
-        TObj Ob;
-        Ob.Kind = okPen;
-        Ob.Pen.Style = I32(12);
-        Ob.Pen.Width = std::abs(I32(16));
-        Ob.Pen.Cosmetic = Ob.Pen.Width == 0;
-        Ob.Pen.Color = static_cast<TColor>(D32(24) & 0xFFFFFF);
-        StoreEMF(D32(8), std::move(Ob));
-        break;
-      }
-      case 95: {  // extended pen: type and style, width, brush style, colour
-        TObj Ob;
-        Ob.Kind = okPen;
-        uint32_t Style = D32(28);
-        Ob.Pen.Style = static_cast<int32_t>(Style & 0xF);
-        Ob.Pen.Width = D32(32);
-        Ob.Pen.Cosmetic = !(Style & 0x10000) || Ob.Pen.Width == 0;
-        Ob.Pen.Color = static_cast<TColor>(D32(40) & 0xFFFFFF);
-        if (D32(36) == 1) Ob.Pen.Style = 5;  // hollow brush: no line
-        Ob.Pen.EndCap = Style & 0xF00;
-        if (!Ob.Pen.Cosmetic && Ob.Pen.Width > 0) {
-          // Geometric styles scale with the width; a user style lists its own lengths.
-          static const std::vector<double> Styles[5] = {
-              {}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
-          if (Ob.Pen.Style >= 1 && Ob.Pen.Style <= 4) {
-            for (double V : Styles[Ob.Pen.Style]) Ob.Pen.Dash.push_back(V * Ob.Pen.Width);
-            Ob.Pen.Style = 0;
-          } else if (Ob.Pen.Style == 7) {
-            uint32_t NE = std::min<uint32_t>(D32(48), 16);
-            for (uint32_t I = 0; I < NE && 52 + 4 * size_t(I) + 4 <= RN; ++I)
-              Ob.Pen.Dash.push_back(D32(52 + 4 * size_t(I)));
-            Ob.Pen.Style = 0;
-          }
-          double Sum = 0;
-          for (double V : Ob.Pen.Dash) Sum += V;
-          if (Sum <= 0) Ob.Pen.Dash.clear();
-        }
-        StoreEMF(D32(8), std::move(Ob));
-        break;
-      }
-      case 39: {
-        TObj Ob;
-        Ob.Kind = okBrush;
-        Ob.Brush.Style = I32(12);
-        Ob.Brush.Color = static_cast<TColor>(D32(16) & 0xFFFFFF);
-        Ob.Brush.Hatch = I32(20);
-        StoreEMF(D32(8), std::move(Ob));
-        break;
-      }
-      case 93:
-      case 94: {  // mono or DIB pattern brush: usage, bmi offset and size, bits offset and size
-        TObj Ob;
-        Ob.Kind = okBrush;
-        Ob.Brush.Style = 5;
-        size_t OB = D32(16), CB = D32(20), OBits = D32(24), CBits = D32(28);
-        auto B = std::make_shared<TBitmap>();
-        if (OB <= RN && CB <= RN - OB && OBits <= RN && CBits <= RN - OBits &&
-            QLDecodeDIB(R + OB, CB, R + OBits, CBits, *B))
-          Ob.Brush.Pattern = B;
-        else
-          Ob.Brush.Style = 0;
-        StoreEMF(D32(8), std::move(Ob));
-        break;
-      }
-      case 82: {
-        TObj Ob;
-        Ob.Kind = okFont;
-        Ob.Font.Height = I32(12);
-        Ob.Font.Escapement = I32(20);
-        Ob.Font.Weight = I32(28);
-        Ob.Font.Italic = U8(R, RN, 32) != 0;
-        Ob.Font.Underline = U8(R, RN, 33) != 0;
-        Ob.Font.StrikeOut = U8(R, RN, 34) != 0;
-        Ob.Font.Quality = static_cast<uint8_t>(U8(R, RN, 38));
-        for (size_t I = 0; I < 32; ++I) {
-          uint32_t C = U16(R, RN, 40 + 2 * I);
-          if (!C) break;
-          // Face names are matched through fontconfig as UTF-8.
-          if (C < 0x80) {
-            Ob.Font.Face.push_back(char(C));
-          } else if (C < 0x800) {
-            Ob.Font.Face.push_back(char(0xC0 | (C >> 6)));
-            Ob.Font.Face.push_back(char(0x80 | (C & 0x3F)));
-          } else {
-            Ob.Font.Face.push_back(char(0xE0 | (C >> 12)));
-            Ob.Font.Face.push_back(char(0x80 | ((C >> 6) & 0x3F)));
-            Ob.Font.Face.push_back(char(0x80 | (C & 0x3F)));
-          }
-        }
-        StoreEMF(D32(8), std::move(Ob));
-        break;
-      }
-      case 49: {
-        TObj Ob;
-        Ob.Kind = okOther;
-        StoreEMF(D32(8), std::move(Ob));
-        break;
-      }
-      case 83:
-      case 84: {  // text: bounds, mode, scales, then reference, count, offset, options, rect, dx
-        double X = I32(36), Y = I32(40);
-        uint32_t Cnt = D32(44), SOff = D32(48), Opt = D32(52), DOff = D32(72);
-        size_t Each = Type == 84 ? 2 : 1;
-        if (SOff > RN || Cnt > (RN - SOff) / Each) break;
-        std::u32string S;
-        for (uint32_t I = 0; I < Cnt; ++I) {
-          if (Type == 84) {
-            char32_t C = U16(R, RN, SOff + 2 * I);
-            // Join surrogate pairs.
-            if (C >= 0xD800 && C < 0xDC00 && I + 1 < Cnt) {
-              char32_t Lo = U16(R, RN, SOff + 2 * (I + 1));
-              if (Lo >= 0xDC00 && Lo < 0xE000) {
-                C = 0x10000 + ((C - 0xD800) << 10) + (Lo - 0xDC00);
-                ++I;
-              }
-            }
-            S.push_back(C);
-          } else {
-            S.push_back(FromCp1252(R[SOff + I]));
-          }
-        }
-        std::vector<int32_t> Dx;
-        if (DOff && DOff <= RN && Cnt <= (RN - DOff) / 4)
-          for (uint32_t I = 0; I < Cnt; ++I) Dx.push_back(I32(DOff + 4 * size_t(I)));
-        // Surrogate pairs leave fewer characters than advances; drop the extra ones.
-        if (Dx.size() > S.size()) Dx.resize(S.size());
-        if (!Dx.empty() && Dx.size() < S.size()) Dx.clear();
-        TRect Rc{};
-        bool HasRect = (Opt & (etoOpaque | etoClipped)) != 0;
-        if (HasRect) {
-          Rc = DevRect(I32(56), I32(60), I32(64), I32(68));
-          Rc = Rect(std::min(Rc.Left, Rc.Right), std::min(Rc.Top, Rc.Bottom),
-                    std::max(Rc.Left, Rc.Right), std::max(Rc.Top, Rc.Bottom));
-        }
-        Text(X, Y, Opt, HasRect ? &Rc : nullptr, S, Dx);
-        break;
-      }
-      case 30:
-      case 29: {
-        TRect D = DevRect(I32(8), I32(12), I32(16), I32(20));
-        D = Rect(std::min(D.Left, D.Right), std::min(D.Top, D.Bottom), std::max(D.Left, D.Right),
-                 std::max(D.Top, D.Bottom));
-        SetClip(TRegion(D), Type == 30 ? rgnAnd : rgnDiff);
-        break;
-      }
-      case 26:
-        if (FDC.HasClip) {
-          TXForm M = Full();
-          FDC.Clip.Offset(QLRound32(I32(8) * M.A), QLRound32(I32(12) * M.E));
-          FClipDirty = true;
-        }
-        break;
-      case 75: {  // select clip region: data size, mode, region data in device units
-        uint32_t Cb = D32(8), Mode = D32(12);
-        if (Mode == 5 && Cb == 0) {
-          FDC.HasClip = false;
-          FDC.Clip.Clear();
-          FClipDirty = true;
-          break;
-        }
-        SetClip(RegionFromRgnData(R, RN, 16, Cb),
-                static_cast<TRegionOp>(std::clamp<uint32_t>(Mode, 1, 5)));
-        break;
-      }
-      case 71:
-      case 73:
-      case 74: {  // fill (with a brush), invert, paint: bounds, data size, [brush], data
-        if (FInPath) break;
-        uint32_t Cb = D32(24);
-        size_t DOff = Type == 71 ? 32 : 28;
-        TRegion Rg = RegionFromRgnData(R, RN, DOff, Cb);
-        Realize();
-        if (Type == 73) {
-          FC.InvertRegion(Rg);
-        } else {
-          if (Type == 71) {
-            uint32_t Ih = D32(28);
-            if (TObj* Br = Object(Ih); Br && Br->Kind == okBrush) RealizeBrush(Br->Brush);
-          }
-          FC.FillRegion(Rg);
-        }
-        break;
-      }
-      case 76:
-      case 77: {  // bit-block transfers with an optional source DIB
-        double DX = I32(24), DY = I32(28), DW = I32(32), DH = I32(36);
-        uint32_t Rop = D32(40);
-        double SX = I32(44), SY = I32(48);
-        size_t OB = D32(84), CB = D32(88), OBits = D32(92), CBits = D32(96);
-        double SW = Type == 77 ? I32(100) : DW, SH = Type == 77 ? I32(104) : DH;
-        Blit(DX, DY, DW, DH, R, RN, OB, CB, OBits, CBits, SX, SY, SW, SH, Rop, false);
-        break;
-      }
-      case 81: {  // stretch DIB bits
-        double DX = I32(24), DY = I32(28), SX = I32(32), SY = I32(36), SW = I32(40), SH = I32(44);
-        size_t OB = D32(48), CB = D32(52), OBits = D32(56), CBits = D32(60);
-        uint32_t Rop = D32(68);
-        double DW = I32(72), DH = I32(76);
-        if (CB == 0) break;
-        Blit(DX, DY, DW, DH, R, RN, OB, CB, OBits, CBits, SX, SY, SW, SH, Rop, true);
-        break;
-      }
-      case 80: {  // set DIB bits to the device
-        double DX = I32(24), DY = I32(28), SX = I32(32), SY = I32(36), SW = I32(40), SH = I32(44);
-        size_t OB = D32(48), CB = D32(52), OBits = D32(56), CBits = D32(60);
-        if (CB == 0) break;
-        Blit(DX, DY, SW, SH, R, RN, OB, CB, OBits, CBits, SX, SY, SW, SH,
-             static_cast<uint32_t>(cmSrcCopy), true);
-        break;
-      }
-      default:
-        // Comments (including embedded drawing records of later formats), palettes, colour
-        // management and the rest draw nothing here.
-        break;
+      Shape(Type == emrArc     ? 3
+            : Type == emrChord ? 5
+                               : 4,
+            Rec.I32(8), Rec.I32(12), Rec.I32(16), Rec.I32(20), 0, 0, Rad);
+      break;
     }
+    case emrAngleArc: {  // centre, radius, start, sweep (degrees)
+      double CX = Rec.I32(8), CY = Rec.I32(12), Rad = Rec.D32(16);
+      double A0 = Rec.Flt(20) * std::numbers::pi / 180, Sw = Rec.Flt(24) * std::numbers::pi / 180;
+      if (Rad > 1e7) break;
+      std::vector<TPointF> A;
+      ArcPoints(A, CX, CY, Rad, Rad, A0, Sw);
+      PolyTo(A, false);
+      break;
+    }
+    default:
+      return false;
   }
+  return true;
+}
+
+// Polylines, polygons and Beziers with 32- and 16-bit points.
+bool TPlayer::EmfPoly(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TEmfRecord Type = Rec.Type;
+  std::vector<TPointF> Pts;
+  switch (Rec.Type) {
+    case emrPolyBezier:
+    case emrPolygon:
+    case emrPolyline:
+    case emrPolyBezierTo:
+    case emrPolylineTo:
+    case emrPolyBezier16:
+    case emrPolygon16:
+    case emrPolyline16:
+    case emrPolyBezierTo16:
+    case emrPolylineTo16: {
+      bool Wide = Type < emrPolyBezier16;
+      if (!ReadPoints(R, RN, 28, Rec.D32(24), Wide, Pts)) break;
+      if (Type == emrPolyBezier || Type == emrPolyBezier16)
+        PolyBezier(Pts);
+      else if (Type == emrPolygon || Type == emrPolygon16)
+        PolyPolygon({Pts});
+      else if (Type == emrPolyline || Type == emrPolyline16)
+        Polyline(Pts);
+      else
+        PolyTo(Pts, Type == emrPolyBezierTo || Type == emrPolyBezierTo16);
+      break;
+    }
+    case emrPolyPolyline:
+    case emrPolyPolygon:
+    case emrPolyPolyline16:
+    case emrPolyPolygon16: {
+      bool Wide = Type < emrPolyPolyline16;
+      uint32_t NP = Rec.D32(24), NT = Rec.D32(28);
+      if (NP > (RN - 32) / 4) break;
+      size_t Off = 32 + size_t(NP) * 4;
+      if (!ReadPoints(R, RN, Off, NT, Wide, Pts)) break;
+      std::vector<std::vector<TPointF>> Cs;
+      size_t At = 0;
+      for (uint32_t I = 0; I < NP; ++I) {
+        uint32_t C = Rec.D32(32 + size_t(I) * 4);
+        if (C > Pts.size() - At) break;
+        Cs.emplace_back(Pts.begin() + static_cast<ptrdiff_t>(At),
+                        Pts.begin() + static_cast<ptrdiff_t>(At + C));
+        At += C;
+      }
+      if (Type == emrPolyPolygon || Type == emrPolyPolygon16) {
+        PolyPolygon(Cs);
+      } else {
+        for (auto& C : Cs) Polyline(C);
+      }
+      break;
+    }
+    case emrPolyDraw:
+    case emrPolyDraw16: {  // points, then one type byte each
+      bool Wide = Type == emrPolyDraw;
+      uint32_t Cnt = Rec.D32(24);
+      if (!ReadPoints(R, RN, 28, Cnt, Wide, Pts)) break;
+      size_t TOff = 28 + size_t(Cnt) * (Wide ? 8 : 4);
+      if (TOff > RN || Cnt > RN - TOff) break;
+      for (uint32_t I = 0; I < Cnt; ++I) {
+        uint8_t T = R[TOff + I];
+        if ((T & 6) == 6) {
+          MoveTo(Pts[I].X, Pts[I].Y);
+        } else if ((T & 6) == 4 && I + 2 < Cnt) {
+          PolyTo({Pts[I], Pts[I + 1], Pts[I + 2]}, true);
+          I += 2;
+        } else {
+          LineTo(Pts[I].X, Pts[I].Y);
+        }
+        if (T & 1) CloseFigure();
+      }
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Paths: recorded, filled, stroked or made the clip.
+bool TPlayer::EmfPath(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrBeginPath:
+      FInPath = true;
+      FPath.clear();
+      break;
+    case emrEndPath:
+      FInPath = false;
+      break;
+    case emrCloseFigure:
+      CloseFigure();
+      break;
+    case emrAbortPath:
+      FInPath = false;
+      FPath.clear();
+      break;
+    case emrFillPath:
+    case emrStrokeAndFillPath:
+    case emrStrokePath:
+      FillPath(Type != emrFillPath, Type != emrStrokePath);
+      break;
+    case emrSelectClipPath:
+      SetClip(PathRegion(), static_cast<TRegionOp>(std::clamp(Rec.I32(8), 1, 5)));
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Selecting and deleting objects, and palettes.
+bool TPlayer::EmfObjects(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  switch (Rec.Type) {
+    case emrSelectObject:
+      Select(Rec.D32(8));
+      break;
+    case emrDeleteObject:
+      Delete(Rec.D32(8));
+      break;
+    case emrCreatePalette: {
+      TObj Ob;
+      Ob.Kind = okOther;
+      StoreEMF(Rec.D32(8), std::move(Ob));
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Pens.
+bool TPlayer::EmfPens(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const size_t RN = Rec.RN;
+  switch (Rec.Type) {
+    case emrCreatePen: {
+      TObj Ob;
+      Ob.Kind = okPen;
+      Ob.Pen.Style = Rec.I32(12);
+      Ob.Pen.Width = std::abs(Rec.I32(16));
+      Ob.Pen.Cosmetic = Ob.Pen.Width == 0;
+      Ob.Pen.Color = static_cast<TColor>(Rec.D32(24) & 0xFFFFFF);
+      StoreEMF(Rec.D32(8), std::move(Ob));
+      break;
+    }
+    case emrExtCreatePen: {  // type and style, width, brush style, colour
+      TObj Ob;
+      Ob.Kind = okPen;
+      uint32_t Style = Rec.D32(28);
+      Ob.Pen.Style = static_cast<int32_t>(Style & 0xF);
+      Ob.Pen.Width = Rec.D32(32);
+      Ob.Pen.Cosmetic = !(Style & 0x10000) || Ob.Pen.Width == 0;
+      Ob.Pen.Color = static_cast<TColor>(Rec.D32(40) & 0xFFFFFF);
+      if (Rec.D32(36) == 1) Ob.Pen.Style = 5;  // hollow brush: no line
+      Ob.Pen.EndCap = Style & 0xF00;
+      if (!Ob.Pen.Cosmetic && Ob.Pen.Width > 0) {
+        // Geometric styles scale with the width; a user style lists its own lengths.
+        static const std::vector<double> Styles[5] = {
+            {}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
+        if (Ob.Pen.Style >= 1 && Ob.Pen.Style <= 4) {
+          for (double V : Styles[Ob.Pen.Style]) Ob.Pen.Dash.push_back(V * Ob.Pen.Width);
+          Ob.Pen.Style = 0;
+        } else if (Ob.Pen.Style == 7) {
+          uint32_t NE = std::min<uint32_t>(Rec.D32(48), 16);
+          for (uint32_t I = 0; I < NE && 52 + 4 * size_t(I) + 4 <= RN; ++I)
+            Ob.Pen.Dash.push_back(Rec.D32(52 + 4 * size_t(I)));
+          Ob.Pen.Style = 0;
+        }
+        double Sum = 0;
+        for (double V : Ob.Pen.Dash) Sum += V;
+        if (Sum <= 0) Ob.Pen.Dash.clear();
+      }
+      StoreEMF(Rec.D32(8), std::move(Ob));
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Brushes.
+bool TPlayer::EmfBrushes(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  switch (Rec.Type) {
+    case emrCreateBrushIndirect: {
+      TObj Ob;
+      Ob.Kind = okBrush;
+      Ob.Brush.Style = Rec.I32(12);
+      Ob.Brush.Color = static_cast<TColor>(Rec.D32(16) & 0xFFFFFF);
+      Ob.Brush.Hatch = Rec.I32(20);
+      StoreEMF(Rec.D32(8), std::move(Ob));
+      break;
+    }
+    case emrCreateMonoBrush:
+    case emrCreateDIBPatternBrushPt: {
+      // Usage, offset and size of the bitmap info, offset and size of the bits.
+      TObj Ob;
+      Ob.Kind = okBrush;
+      Ob.Brush.Style = 5;
+      size_t OB = Rec.D32(16), CB = Rec.D32(20), OBits = Rec.D32(24), CBits = Rec.D32(28);
+      auto B = std::make_shared<TBitmap>();
+      if (OB <= RN && CB <= RN - OB && OBits <= RN && CBits <= RN - OBits &&
+          QLDecodeDIB(R + OB, CB, R + OBits, CBits, *B))
+        Ob.Brush.Pattern = B;
+      else
+        Ob.Brush.Style = 0;
+      StoreEMF(Rec.D32(8), std::move(Ob));
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Fonts.
+bool TPlayer::EmfFonts(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  switch (Rec.Type) {
+    case emrExtCreateFontIndirectW: {
+      TObj Ob;
+      Ob.Kind = okFont;
+      Ob.Font.Height = Rec.I32(12);
+      Ob.Font.Escapement = Rec.I32(20);
+      Ob.Font.Weight = Rec.I32(28);
+      Ob.Font.Italic = U8(R, RN, 32) != 0;
+      Ob.Font.Underline = U8(R, RN, 33) != 0;
+      Ob.Font.StrikeOut = U8(R, RN, 34) != 0;
+      Ob.Font.Quality = static_cast<uint8_t>(U8(R, RN, 38));
+      for (size_t I = 0; I < 32; ++I) {
+        uint32_t C = U16(R, RN, 40 + 2 * I);
+        if (!C) break;
+        // Face names are matched through fontconfig as UTF-8.
+        if (C < 0x80) {
+          Ob.Font.Face.push_back(char(C));
+        } else if (C < 0x800) {
+          Ob.Font.Face.push_back(char(0xC0 | (C >> 6)));
+          Ob.Font.Face.push_back(char(0x80 | (C & 0x3F)));
+        } else {
+          Ob.Font.Face.push_back(char(0xE0 | (C >> 12)));
+          Ob.Font.Face.push_back(char(0x80 | ((C >> 6) & 0x3F)));
+          Ob.Font.Face.push_back(char(0x80 | (C & 0x3F)));
+        }
+      }
+      StoreEMF(Rec.D32(8), std::move(Ob));
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Text.
+bool TPlayer::EmfText(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrExtTextOutA:
+    case emrExtTextOutW: {
+      // Bounds, mode, scales, then reference, count, offset, options, rect, dx.
+      double X = Rec.I32(36), Y = Rec.I32(40);
+      uint32_t Cnt = Rec.D32(44), SOff = Rec.D32(48), Opt = Rec.D32(52), DOff = Rec.D32(72);
+      size_t Each = Type == emrExtTextOutW ? 2 : 1;
+      if (SOff > RN || Cnt > (RN - SOff) / Each) break;
+      std::u32string S;
+      for (uint32_t I = 0; I < Cnt; ++I) {
+        if (Type == emrExtTextOutW) {
+          char32_t C = U16(R, RN, SOff + 2 * I);
+          // Join surrogate pairs.
+          if (C >= 0xD800 && C < 0xDC00 && I + 1 < Cnt) {
+            char32_t Lo = U16(R, RN, SOff + 2 * (I + 1));
+            if (Lo >= 0xDC00 && Lo < 0xE000) {
+              C = 0x10000 + ((C - 0xD800) << 10) + (Lo - 0xDC00);
+              ++I;
+            }
+          }
+          S.push_back(C);
+        } else {
+          S.push_back(FromCp1252(R[SOff + I]));
+        }
+      }
+      std::vector<int32_t> Dx;
+      if (DOff && DOff <= RN && Cnt <= (RN - DOff) / 4)
+        for (uint32_t I = 0; I < Cnt; ++I) Dx.push_back(Rec.I32(DOff + 4 * size_t(I)));
+      // Surrogate pairs leave fewer characters than advances; drop the extra ones.
+      if (Dx.size() > S.size()) Dx.resize(S.size());
+      if (!Dx.empty() && Dx.size() < S.size()) Dx.clear();
+      TRect Rc{};
+      bool HasRect = (Opt & (etoOpaque | etoClipped)) != 0;
+      if (HasRect) {
+        Rc = DevRect(Rec.I32(56), Rec.I32(60), Rec.I32(64), Rec.I32(68));
+        Rc = Rect(std::min(Rc.Left, Rc.Right), std::min(Rc.Top, Rc.Bottom),
+                  std::max(Rc.Left, Rc.Right), std::max(Rc.Top, Rc.Bottom));
+      }
+      Text(X, Y, Opt, HasRect ? &Rc : nullptr, S, Dx);
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// The clip region.
+bool TPlayer::EmfClip(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrIntersectClipRect:
+    case emrExcludeClipRect: {
+      TRect D = DevRect(Rec.I32(8), Rec.I32(12), Rec.I32(16), Rec.I32(20));
+      D = Rect(std::min(D.Left, D.Right), std::min(D.Top, D.Bottom), std::max(D.Left, D.Right),
+               std::max(D.Top, D.Bottom));
+      SetClip(TRegion(D), Type == emrIntersectClipRect ? rgnAnd : rgnDiff);
+      break;
+    }
+    case emrOffsetClipRgn:
+      if (FDC.HasClip) {
+        TXForm M = Full();
+        FDC.Clip.Offset(QLRound32(Rec.I32(8) * M.A), QLRound32(Rec.I32(12) * M.E));
+        FClipDirty = true;
+      }
+      break;
+    case emrExtSelectClipRgn: {  // data size, mode, region data in device units
+      uint32_t Cb = Rec.D32(8), Mode = Rec.D32(12);
+      if (Mode == 5 && Cb == 0) {
+        FDC.HasClip = false;
+        FDC.Clip.Clear();
+        FClipDirty = true;
+        break;
+      }
+      SetClip(RegionFromRgnData(R, RN, 16, Cb),
+              static_cast<TRegionOp>(std::clamp<uint32_t>(Mode, 1, 5)));
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Regions filled, painted or inverted.
+bool TPlayer::EmfRegions(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrFillRgn:
+    case emrInvertRgn:
+    case emrPaintRgn: {  // bounds, data size, [brush (fill only)], data
+      if (FInPath) break;
+      uint32_t Cb = Rec.D32(24);
+      size_t DOff = Type == emrFillRgn ? 32 : 28;
+      TRegion Rg = RegionFromRgnData(R, RN, DOff, Cb);
+      Realize();
+      if (Type == emrInvertRgn) {
+        FC.InvertRegion(Rg);
+      } else {
+        if (Type == emrFillRgn) {
+          uint32_t Ih = Rec.D32(28);
+          if (TObj* Br = Object(Ih); Br && Br->Kind == okBrush) RealizeBrush(Br->Brush);
+        }
+        FC.FillRegion(Rg);
+      }
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Bitmap block transfers.
+bool TPlayer::EmfBitmaps(const TEmfRec& Rec) {
+  using enum TEmfRecord;
+  const uint8_t* R = Rec.R;
+  const size_t RN = Rec.RN;
+  const TEmfRecord Type = Rec.Type;
+  switch (Rec.Type) {
+    case emrBitBlt:
+    case emrStretchBlt: {  // with an optional source DIB
+      double DX = Rec.I32(24), DY = Rec.I32(28), DW = Rec.I32(32), DH = Rec.I32(36);
+      uint32_t Rop = Rec.D32(40);
+      double SX = Rec.I32(44), SY = Rec.I32(48);
+      size_t OB = Rec.D32(84), CB = Rec.D32(88), OBits = Rec.D32(92), CBits = Rec.D32(96);
+      double SW = Type == emrStretchBlt ? Rec.I32(100) : DW,
+             SH = Type == emrStretchBlt ? Rec.I32(104) : DH;
+      Blit(DX, DY, DW, DH, R, RN, OB, CB, OBits, CBits, SX, SY, SW, SH, Rop, false);
+      break;
+    }
+    case emrStretchDIBits: {
+      double DX = Rec.I32(24), DY = Rec.I32(28), SX = Rec.I32(32), SY = Rec.I32(36),
+             SW = Rec.I32(40), SH = Rec.I32(44);
+      size_t OB = Rec.D32(48), CB = Rec.D32(52), OBits = Rec.D32(56), CBits = Rec.D32(60);
+      uint32_t Rop = Rec.D32(68);
+      double DW = Rec.I32(72), DH = Rec.I32(76);
+      if (CB == 0) break;
+      Blit(DX, DY, DW, DH, R, RN, OB, CB, OBits, CBits, SX, SY, SW, SH, Rop, true);
+      break;
+    }
+    case emrSetDIBitsToDevice: {
+      double DX = Rec.I32(24), DY = Rec.I32(28), SX = Rec.I32(32), SY = Rec.I32(36),
+             SW = Rec.I32(40), SH = Rec.I32(44);
+      size_t OB = Rec.D32(48), CB = Rec.D32(52), OBits = Rec.D32(56), CBits = Rec.D32(60);
+      if (CB == 0) break;
+      Blit(DX, DY, SW, SH, R, RN, OB, CB, OBits, CBits, SX, SY, SW, SH,
+           static_cast<uint32_t>(cmSrcCopy), true);
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "quillo/core/colors.h"
 #include "quillo/core/detail/bytes.h"
 #include "quillo/core/pixels.h"
+#include "quillo/platform/detail/dib.h"
 #include "quillo/platform/metafile.h"
 #include "quillo/proc/analysis.h"
 
@@ -72,20 +73,17 @@ int64_t YUVFrameSize(const TYUVLayout& L, int64_t W, int64_t H) {
 // data cannot back.
 bool ParseDIB(const uint8_t* DIB, size_t Size, const uint8_t* Bits, size_t BitsSize, TDIBInfo& I) {
   if (!DIB || Size < 40) return false;
-  const uint32_t HeaderSize = LE32(DIB);
-  if (HeaderSize < 40 || HeaderSize > Size) return false;
-  const int32_t W = static_cast<int32_t>(LE32(DIB + 4));
-  const int32_t H = static_cast<int32_t>(LE32(DIB + 8));
-  if (W <= 0 || H == 0 || H == INT32_MIN) return false;
-  I.Width = W;
-  I.Height = H < 0 ? -H : H;
-  I.Negative = H < 0;
-  I.BitCount = LE16(DIB + 14);
-  I.Compression = LE32(DIB + 16);
+  const TDIBHeader Hd = QLParseDIBHeader(DIB, Size);
+  if (Hd.HeaderSize < 40 || Hd.HeaderSize > Size) return false;
+  if (Hd.Width <= 0 || Hd.Height == 0 || Hd.Height > INT32_MAX) return false;
+  I.Width = Hd.Width;
+  I.Height = static_cast<int32_t>(Hd.Height);
+  I.Negative = Hd.TopDown;
+  I.BitCount = Hd.BitCount;
+  I.Compression = Hd.Compression;
   if (!QLImageSizeOK(I.Width, I.Height, 24)) return false;
-  const uint32_t ClrUsed = LE32(DIB + 32);
 
-  size_t Offset = HeaderSize;
+  size_t Offset = Hd.HeaderSize;
   const TYUVLayout* YUV = FindYUV(I.Compression);
   if (!YUV) {
     const int32_t BC = I.BitCount;
@@ -94,27 +92,27 @@ bool ParseDIB(const uint8_t* DIB, size_t Size, const uint8_t* Bits, size_t BitsS
     if (I.Compression == 1 && BC != 8) return false;
     if (I.Compression == 2 && BC != 4) return false;
     if (I.Compression == 3 && BC != 16 && BC != 32) return false;
-    if (BC <= 8) {
-      // The palette: the colours-used count, or the full table when that is 0.
-      const uint64_t N = ClrUsed ? ClrUsed : (1u << BC);
-      if (N > (Size - Offset) / 4) return false;
-      const size_t Read = static_cast<size_t>(std::min<uint64_t>(N, 256));
-      I.Palette.resize(size_t{1} << BC);
-      for (size_t K = 0; K < Read && K < I.Palette.size(); ++K) {
-        const uint8_t* Q = DIB + Offset + K * 4;
-        I.Palette[K] = TRGB{Q[0], Q[1], Q[2]};
-      }
-      Offset += static_cast<size_t>(N) * 4;
-    } else if (I.Compression == 3) {
-      // Bit fields: the three masks follow a 40-byte header and lie inside the longer ones.
-      if (Size < 52) return false;
-      for (int32_t K = 0; K < 3; ++K) I.Masks[K] = LE32(DIB + 40 + 4 * K);
-      if (HeaderSize < 52) Offset = HeaderSize + 12;
+    if (Hd.HaveMasks) {
+      if (Hd.MasksOffset + 12 > Size) return false;
+      for (size_t K = 0; K < 3; ++K) I.Masks[K] = Hd.Masks[K];
     } else if (BC == 16) {
       I.Masks[0] = 0x7C00;
       I.Masks[1] = 0x03E0;
       I.Masks[2] = 0x001F;
     }
+    Offset = Hd.PaletteOffset;
+    // The colour table, refused when it runs past the block.
+    if (Hd.PaletteCount > (Size - Offset) / 4) return false;
+    if (BC <= 8) {
+      I.Palette.resize(size_t{1} << BC);
+      const size_t Read =
+          static_cast<size_t>(std::min<uint64_t>(Hd.PaletteCount, I.Palette.size()));
+      for (size_t K = 0; K < Read; ++K) {
+        const uint32_t C = QLDIBTableEntry(DIB + Offset, Size - Offset, 4, K);
+        I.Palette[K] = TRGB{uint8_t(C), uint8_t(C >> 8), uint8_t(C >> 16)};
+      }
+    }
+    Offset = static_cast<size_t>(Hd.InfoSize);
   }
   I.InfoSize = std::min(Offset, Size);
   if (Bits) {

@@ -169,6 +169,16 @@ TEST(BMP, SixteenBitMasks) {
   EXPECT_EQ(Px(V5.Bitmap, 0, 1), CreateRGB(0xFF, 0, 0));
 }
 
+TEST(BMP, AlphaBitFieldsUseTheirMasks) {
+  // Compression 6: red in the low byte, blue in the third, whatever 32-bit pixels usually mean.
+  std::vector<uint8_t> Tail;
+  for (uint32_t M : {0x0000FFu, 0x00FF00u, 0xFF0000u}) Put32(Tail, M);
+  Tail.insert(Tail.end(), {10, 20, 30, 0});
+  ReadResult R = ReadResult(HandBmp(40, 1, 1, 32, 6, Tail));
+  ASSERT_FALSE(R.Aborted);
+  EXPECT_EQ(Px(R.Bitmap, 0, 0), CreateRGB(10, 20, 30));
+}
+
 TEST(BMP, LongHeaderPaletteFollowsTheHeader) {
   std::vector<uint8_t> Tail = {10, 20, 30, 0, 40, 50, 60, 0, 1, 0, 0, 0};
   ReadResult R = ReadResult(HandBmp(108, 2, 1, 8, 0, Tail, 2));
@@ -262,6 +272,13 @@ TEST(BMP, RLEDecoderHonoursDeltaAndEndCodes) {
   EXPECT_EQ(Px(R.Bitmap, 2, 1), K);
   EXPECT_EQ(Px(R.Bitmap, 3, 1), Red);
   EXPECT_EQ(Px(R.Bitmap, 0, 0), K);
+  // An absolute run cut by the end of the data keeps the pixels that are there, and aborts.
+  Tail.resize(12);
+  Tail.insert(Tail.end(), {0, 4, 1, 1});
+  ReadResult Cut = ReadResult(HandBmp(40, 4, 1, 8, 1, Tail, 3));
+  EXPECT_TRUE(Cut.Aborted);
+  EXPECT_EQ(Px(Cut.Bitmap, 1, 0), W);
+  EXPECT_EQ(Px(Cut.Bitmap, 2, 0), K);
 }
 
 TEST(BMP, BadInputEndsInTheAbortFlag) {

@@ -320,4 +320,13 @@ TEST(DIBs, FormatsAndLimits) {
   std::vector<uint8_t> Rle = {3, 1, 0, 0, 0, 3, 1, 0, 1, 0, 0, 1};
   ASSERT_TRUE(QLDecodeDIB(R.data(), R.size(), Rle.data(), Rle.size(), B));
   EXPECT_EQ(Picture(B, clLime), (std::vector<std::string>{"#.#.", "###."}));
+  // The core header's sizes are unsigned: a height of 0xFFFF is 65535 rows, not one top-down.
+  std::vector<uint8_t> Core = {12, 0, 0, 0, 1, 0, 0xFF, 0xFF, 1, 0, 24, 0};
+  std::vector<uint8_t> Row = {1, 2, 3, 0};
+  EXPECT_FALSE(QLDecodeDIB(Core.data(), Core.size(), Row.data(), Row.size(), B));
+  Core[6] = 1;
+  Core[7] = 0;
+  bool Down = true;
+  ASSERT_TRUE(QLDecodeDIB(Core.data(), Core.size(), Row.data(), Row.size(), B, &Down));
+  EXPECT_FALSE(Down);
 }

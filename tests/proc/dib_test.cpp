@@ -214,3 +214,27 @@ TEST(DIB, PeerReadsOurDIBsAndWeReadThePeers) {
     EXPECT_TRUE(SamePixels(As24(Got), Want)) << K;
   }
 }
+
+// Where the pixels of a packed DIB begin: the three readers of DIB headers once disagreed on it.
+TEST(DIB, PixelsFollowEveryTableTheHeaderAnnounces) {
+  TBitmap B;
+  // 24 bits with a colour table of one entry (a display hint): the pixels follow the table.
+  auto D = DIB(1, 1, 24, 0, {9, 9, 9, 0}, {1, 2, 3, 0}, 1);
+  ASSERT_EQ(_CopyDIB2Bitmap(D.data(), D.size(), B), 24);
+  EXPECT_EQ(Px(B, 0, 0), CreateRGB(3, 2, 1));
+  ASSERT_EQ(_QLCopyDIB2Bitmap2(D.data(), D.size(), B), 24);
+  EXPECT_EQ(Px(B, 0, 0), CreateRGB(3, 2, 1));
+  // A table announced but not there is refused like a short palette.
+  D = DIB(1, 1, 24, 0, {}, {1, 2, 3, 0}, 2);
+  EXPECT_EQ(_CopyDIB2Bitmap(D.data(), D.size(), B), 0);
+  // A 64-byte header's bytes 40..52 are not masks: bit-field masks follow it.
+  std::vector<uint8_t> Masks = std::vector<uint8_t>(24, 0x55);  // fields of the longer header
+  for (uint32_t M : {0xF800u, 0x07E0u, 0x001Fu})
+    Masks.insert(Masks.end(), {uint8_t(M), uint8_t(M >> 8), 0, 0});
+  D = DIB(1, 1, 16, 3, Masks, {0x00, 0xF8, 0, 0});
+  Put32(D, 0, 64);
+  ASSERT_EQ(_CopyDIB2Bitmap(D.data(), D.size(), B), 16);
+  EXPECT_EQ(Px(B, 0, 0), CreateRGB(248, 0, 0));
+  ASSERT_EQ(_QLCopyDIB2Bitmap2(D.data(), D.size(), B), 16);
+  EXPECT_EQ(Px(B, 0, 0), CreateRGB(255, 0, 0));
+}

@@ -467,9 +467,18 @@ TEST(QuilloIO, BackgroundLoadHandsOverOnTheMainThreadOnly) {
     T.reset();
   }
   EXPECT_TRUE(Plain.Empty());
-  TQLIOThread::FreeOnTerminate(std::make_unique<TQLIOThread>(&IO, Name));
-  for (int I = 0; I < 400 && Plain.Empty(); ++I) Application().WaitAndProcess(10);
+  // The hand-over can come before the body has ended; the thread frees itself after that.
+  struct TCountedThread : TQLIOThread {
+    TCountedThread(TQuilloIO* Owner, const std::string& File, bool& Gone)
+        : TQLIOThread(Owner, File), FGone(Gone) {}
+    ~TCountedThread() override { FGone = true; }
+    bool& FGone;
+  };
+  bool Gone = false;
+  TQLIOThread::FreeOnTerminate(std::make_unique<TCountedThread>(&IO, Name, Gone));
+  for (int I = 0; I < 400 && (Plain.Empty() || !Gone); ++I) Application().WaitAndProcess(10);
   EXPECT_TRUE(SamePixels(Plain, Src));
+  EXPECT_TRUE(Gone);
   // A missing file reaches the owner as its flag.
   IO.Aborting = false;
   auto Missing = std::make_unique<TQLIOThread>(&IO, Dir.File("none.bmp"));

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "quillo/core/paramfields.h"
 #include "quillo/core/params.h"
 #include "quillo/core/pixels.h"
 #include "quillo/io/fileformats.h"
@@ -410,6 +413,30 @@ TEST(IOParams, AssignCopiesWithoutSharing) {
   EXPECT_EQ(Q.GifLZWDecompress, P.GifLZWDecompress);
   EXPECT_EQ(Q.TiffLZWDecompress, P.TiffLZWDecompress);
   EXPECT_EQ(Q.GifLZWCompress, P.GifLZWCompress);
+}
+
+// The rules a new row must keep: the tool finds fields by name in any case, a stream is read
+// row by row, and the comment lines run to the stream's end.
+TEST(IOParams, FieldTableIsWellFormed) {
+  const auto Fields = QLParamFields();
+  std::set<std::string> Names;
+  const TQLParamField* LastStored = nullptr;
+  for (const TQLParamField& F : Fields) {
+    std::string L = F.Name;
+    for (char& C : L) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    EXPECT_TRUE(Names.insert(L).second) << F.Name;
+    EXPECT_LE(F.Since, TIOParamsVals::StreamVersion) << F.Name;
+    if (F.Since <= 0) {
+      EXPECT_EQ(F.Before, TQLParamBefore::Nothing) << F.Name;
+    }
+    if (F.Kind == TQLParamKind::Enum) {
+      EXPECT_LT(F.DefNumber, static_cast<double>(F.EnumNames.size())) << F.Name;
+      for (const char* V : F.EnumNames) EXPECT_TRUE(std::string(V).starts_with(F.EnumPrefix));
+    }
+    if (F.Stored()) LastStored = &F;
+  }
+  ASSERT_NE(LastStored, nullptr);
+  EXPECT_EQ(LastStored->Kind, TQLParamKind::Comments);
 }
 
 TEST(IOParams, FileRoundTripAndMissingFile) {

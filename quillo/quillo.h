@@ -61,6 +61,7 @@
 
 #include "quillo/io/fileformats.h"
 #include "quillo/core/params.h"
+#include "quillo/core/paramfields.h"
 #include "quillo/io/quilloio.h"
 
 

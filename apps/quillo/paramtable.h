@@ -1,34 +1,37 @@
-// The fields of TIOParamsVals by name, for --set and for printing parameters.
+// The fields of TIOParamsVals by name, for --set and for printing parameters: the rows of the
+// library's field table (QLParamFields) that have a text form.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "quillo/core/params.h"
+#include "quillo/core/paramfields.h"
 
 namespace quillo::tool {
 
 enum class TFieldKind { Number, Boolean, Text };
 
 struct TParamField {
+  const TQLParamField* Row;
   const char* Name;
   // How the value is written in JSON: numbers and booleans bare, the rest (enumerations and
   // colours too) as strings.
   TFieldKind Kind;
+  // For enumerations, the names of the values in order; empty otherwise.
+  std::vector<std::string> Values;
+
   // The value as text (numbers in decimal, colours as #RRGGBB, booleans as true/false,
   // enumerations by their full name, strings up to their first NUL: the fixed-size fields of
   // some formats keep their terminator or padding).
-  std::function<std::string(const TIOParamsVals&)> Get;
+  std::string Get(const TIOParamsVals& P) const;
   // Sets the value from text; enumerations take their full or short name (the part after the
   // prefix, e.g. "g4" or "ioTIFF_G4FAX"); false when the text is not a value of the field.
-  std::function<bool(TIOParamsVals&, const std::string&)> Set;
-  // For enumerations, the names of the values in order; empty otherwise.
-  std::vector<std::string> Values;
+  bool Set(TIOParamsVals& P, const std::string& Text) const;
   // The value of a Number field.
-  std::function<double(const TIOParamsVals&)> Number = nullptr;
+  double Number(const TIOParamsVals& P) const;
 };
 
+// In the library table's order, which is the parameter stream's.
 const std::vector<TParamField>& ParamFields();
 // The field of that name (case-insensitive), or nullptr.
 const TParamField* FindParamField(const std::string& Name);

@@ -88,7 +88,8 @@ double QLToday();
 
 class TIOParamsVals : public TObject {
  public:
-  // The version SaveToStream writes.
+  // The version SaveToStream writes; each row of QLParamFields says from which version on a
+  // stream holds its field.
   static constexpr int32_t StreamVersion = 6;
 
   explicit TIOParamsVals(IQLParamsOwner* AOwner = nullptr);
@@ -115,91 +116,95 @@ class TIOParamsVals : public TObject {
 
   IQLParamsOwner* Owner = nullptr;
 
+  // The fields. Their names, kinds, defaults and stream versions are the rows of
+  // QLParamFields (quillo/core/paramfields.h), which SetDefaultParams, Assign and the stream
+  // walk; a member added here needs its row there. The constructor gives every field its
+  // default; Width, Height and the DPI start at 0.
   std::string FileName;
-  int32_t FileType = ioUnknown;
-  int32_t BitsPerSample = 8;
-  int32_t SamplesPerPixel = 3;
-  int32_t Width = 0;
-  int32_t Height = 0;
-  int32_t DpiX = 0;
-  int32_t DpiY = 0;
+  int32_t FileType{};
+  int32_t BitsPerSample{};
+  int32_t SamplesPerPixel{};
+  int32_t Width{};
+  int32_t Height{};
+  int32_t DpiX{};
+  int32_t DpiY{};
   // The palette as stored; ColorMapCount always equals ColorMap.size() (use SetColorMap).
   std::vector<TRGB> ColorMap;
-  int32_t ColorMapCount = 0;
+  int32_t ColorMapCount{};
 
-  TIOTIFFCompression TiffCompression = ioTIFF_UNCOMPRESSED;
-  int32_t TiffImageIndex = 0;
-  TIOTIFFPhotometInterpret TiffPhotometInterpret = ioTIFF_RGB;
-  int32_t TiffPlanarConfig = 1;
-  int32_t TiffXPos = 0;
-  int32_t TiffYPos = 0;
+  TIOTIFFCompression TiffCompression{};
+  int32_t TiffImageIndex{};
+  TIOTIFFPhotometInterpret TiffPhotometInterpret{};
+  int32_t TiffPlanarConfig{};
+  int32_t TiffXPos{};
+  int32_t TiffYPos{};
   std::string TiffDocumentName;
   std::string TiffImageDescription;
   std::string TiffPageName;
-  int32_t TiffPageNumber = 0;
-  int32_t TiffPageCount = 0;
-  TTIFFLZWDecompFunc TiffLZWDecompress = nullptr;
-  TTIFFLZWCompFunc TiffLZWCompress = nullptr;
-  int32_t TiffImageCount = 0;
+  int32_t TiffPageNumber{};
+  int32_t TiffPageCount{};
+  TTIFFLZWDecompFunc TiffLZWDecompress{};
+  TTIFFLZWCompFunc TiffLZWCompress{};
+  int32_t TiffImageCount{};
   // Write the large form of TIFF (64-bit offsets) even when the file would fit the classic
   // one; without it the large form is chosen only for files that would pass 4 GiB.
-  bool TiffBigTIFF = false;
+  bool TiffBigTIFF{};
 
-  std::string GifVersion = "GIF89a";
-  int32_t GifImageIndex = 0;
-  int32_t GifXPos = 0;
-  int32_t GifYPos = 0;
-  int32_t GifDelayTime = 0;
-  bool GifTransparent = false;
+  std::string GifVersion;
+  int32_t GifImageIndex{};
+  int32_t GifXPos{};
+  int32_t GifYPos{};
+  int32_t GifDelayTime{};
+  bool GifTransparent{};
   TRGB GifTranspColor{};
-  bool GifInterlaced = false;
-  int32_t GifWinWidth = 0;
-  int32_t GifWinHeight = 0;
+  bool GifInterlaced{};
+  int32_t GifWinWidth{};
+  int32_t GifWinHeight{};
   TRGB GifBackground{};
-  int32_t GifRatio = 0;
-  TGIFLZWDecompFunc GifLZWDecompress = nullptr;
-  TGIFLZWCompFunc GifLZWCompress = nullptr;
-  int32_t GifImageCount = 0;
+  int32_t GifRatio{};
+  TGIFLZWDecompFunc GifLZWDecompress{};
+  TGIFLZWCompFunc GifLZWCompress{};
+  int32_t GifImageCount{};
 
-  TIOJPEGColorspace JpegColorSpace = ioJPEG_YCbCr;
-  int32_t JpegQuality = 50;
-  TIOJPEGDctMethod JpegDCTMethod = ioJPEG_ISLOW;
-  bool JpegOptimalHuffman = false;
-  int32_t JpegSmooth = 0;
-  bool JpegProgressive = false;
-  TIOJPEGScale JpegScale = ioJPEG_FULLSIZE;
+  TIOJPEGColorspace JpegColorSpace{};
+  int32_t JpegQuality{};
+  TIOJPEGDctMethod JpegDCTMethod{};
+  bool JpegOptimalHuffman{};
+  int32_t JpegSmooth{};
+  bool JpegProgressive{};
+  TIOJPEGScale JpegScale{};
   TQLMarkerList JpegMarkerList;
 
-  int32_t PcxVersion = 5;
-  TIOPCXCompression PcxCompression = ioPCX_RLE;
+  int32_t PcxVersion{};
+  TIOPCXCompression PcxCompression{};
 
-  TIOBMPVersion BmpVersion = ioBMP_BM3;
-  TIOBMPCompression BmpCompression = ioBMP_UNCOMPRESSED;
+  TIOBMPVersion BmpVersion{};
+  TIOBMPCompression BmpCompression{};
 
-  int32_t IcoImageIndex = 0;
-  TRGB IcoBackground{255, 255, 255};
+  int32_t IcoImageIndex{};
+  TRGB IcoBackground{};
 
-  int32_t CurImageIndex = 0;
-  int32_t CurXHotSpot = 0;
-  int32_t CurYHotSpot = 0;
-  TRGB CurBackground{255, 255, 255};
+  int32_t CurImageIndex{};
+  int32_t CurXHotSpot{};
+  int32_t CurYHotSpot{};
+  TRGB CurBackground{};
 
-  bool PngInterlaced = false;
+  bool PngInterlaced{};
   TRGB PngBackground{};
-  TIOPNGFilter PngFilter = ioPNG_FILTER_NONE;
-  int32_t PngCompression = 5;
+  TIOPNGFilter PngFilter{};
+  int32_t PngCompression{};
 
-  int32_t TgaXPos = 0;
-  int32_t TgaYPos = 0;
-  bool TgaCompressed = true;
+  int32_t TgaXPos{};
+  int32_t TgaYPos{};
+  bool TgaCompressed{};
   std::string TgaDescriptor;
   std::string TgaAuthor;
-  double TgaDate = 0.0;
+  double TgaDate{};
   std::string TgaImageName;
   TRGB TgaBackground{};
-  double TgaAspectRatio = 1.0;
-  double TgaGamma = 2.2;
-  bool TgaGrayLevel = false;
+  double TgaAspectRatio{};
+  double TgaGamma{};
+  bool TgaGrayLevel{};
 
   TQLIPTCInfoList IPTCInfoList;
   TStringList PxmComments;

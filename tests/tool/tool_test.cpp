@@ -148,6 +148,89 @@ TEST_F(ToolTest, ConvertCarriesAndSetsParameters) {
   EXPECT_NE(Out.find("\"samplesPerPixel\": 1"), std::string::npos) << Out;
 }
 
+// The whole of info's output for files written with --set: the parameters' names, order, JSON
+// kinds and text forms as users and scripts see them.
+TEST_F(ToolTest, InfoOfSetParametersIsPinned) {
+  WriteImage(RandomBitmap24(12, 8, 3), Dir.File("in.png"));
+  std::string Out;
+  // Names in any case, enumerations by full or short name in any case, colours with or
+  // without '#', booleans in their several spellings.
+  ASSERT_EQ(Tool("convert " + Dir.File("in.png") + " " + Dir.File("t.tga") +
+                     " --set tgaauthor=me --set TgaDate=44000.5 --set TgaBackground=#102030"
+                     " --set TGAIMAGENAME=job --set TgaGamma=1.8 --set TgaAspectRatio=0.5"
+                     " --set TgaCompressed=no --set TgaXPos=3 --set TgaYPos=4"
+                     " --set TgaDescriptor=id --set TgaGrayLevel=off",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_EQ(Tool("convert " + Dir.File("in.png") + " " + Dir.File("p.png") +
+                     " --set PngInterlaced=YES --set PngBackground=abcdef --set PngFilter=Paeth"
+                     " --set PngCompression=9",
+                 &Out),
+            0)
+      << Out;
+  ASSERT_EQ(Tool("convert " + Dir.File("in.png") + " " + Dir.File("r.pcx") +
+                     " --set BitsPerSample=8 --set SamplesPerPixel=1"
+                     " --set PcxCompression=IOPCX_UNCOMPRESSED",
+                 &Out),
+            0)
+      << Out;
+  const std::string Info = "cd " + Dir.Path() + " && " + kTool + " --quiet info ";
+  // The PNG reader does not learn the filter or the compression level from the file.
+  std::string Json, Text;
+  ASSERT_EQ(RunCommand(Info + "--json t.tga p.png r.pcx", &Json), 0);
+  EXPECT_EQ(
+      Json,
+      R"([{"file": "t.tga", "format": "Targa Bitmap (TGA) Uncompressed", "fileType": 11, "width": 12, "height": 8, "bitsPerSample": 8, "samplesPerPixel": 3, "dpiX": 96, "dpiY": 96, "paletteSize": 0, "images": 1, "parameters": {"TgaXPos": 3, "TgaYPos": 4, "TgaCompressed": false, "TgaDescriptor": "id", "TgaAuthor": "me", "TgaDate": 44000.5, "TgaImageName": "job", "TgaBackground": "#102030", "TgaAspectRatio": 0.5, "TgaGamma": 1.8, "TgaGrayLevel": false}}, )"
+      R"({"file": "p.png", "format": "Portable Network Graphics (PNG) Interlaced", "fileType": 8, "width": 12, "height": 8, "bitsPerSample": 8, "samplesPerPixel": 3, "dpiX": 96, "dpiY": 96, "paletteSize": 0, "images": 1, "parameters": {"PngInterlaced": true, "PngBackground": "#ABCDEF", "PngFilter": "ioPNG_FILTER_NONE", "PngCompression": 5}}, )"
+      R"({"file": "r.pcx", "format": "PaintBrush (PCX) Uncompressed", "fileType": 4, "width": 12, "height": 8, "bitsPerSample": 8, "samplesPerPixel": 1, "dpiX": 96, "dpiY": 96, "paletteSize": 256, "images": 1, "parameters": {"PcxVersion": 5, "PcxCompression": "ioPCX_UNCOMPRESSED"}}])"
+      "\n");
+  ASSERT_EQ(RunCommand(Info + "t.tga p.png r.pcx", &Text), 0);
+  EXPECT_EQ(Text, R"(t.tga: Targa Bitmap (TGA) Uncompressed
+  size                   12 x 8
+  depth                  8 bits per sample, 3 samples per pixel
+  resolution             96 x 96 dpi
+  TgaXPos                3
+  TgaYPos                4
+  TgaCompressed          false
+  TgaDescriptor          id
+  TgaAuthor              me
+  TgaDate                44000.5
+  TgaImageName           job
+  TgaBackground          #102030
+  TgaAspectRatio         0.5
+  TgaGamma               1.8
+  TgaGrayLevel           false
+p.png: Portable Network Graphics (PNG) Interlaced
+  size                   12 x 8
+  depth                  8 bits per sample, 3 samples per pixel
+  resolution             96 x 96 dpi
+  PngInterlaced          true
+  PngBackground          #ABCDEF
+  PngFilter              ioPNG_FILTER_NONE
+  PngCompression         5
+r.pcx: PaintBrush (PCX) Uncompressed
+  size                   12 x 8
+  depth                  8 bits per sample, 1 samples per pixel
+  resolution             96 x 96 dpi
+  palette                256 colours
+  PcxVersion             5
+  PcxCompression         ioPCX_UNCOMPRESSED
+)");
+  // Values a field does not take, and names that are not parameters: where the file came
+  // from, the palette and the lists have no text form.
+  for (const char* Bad :
+       {"TgaGamma=abc", "TgaXPos=99999999999", "TgaXPos=", "TgaXPos=1.5", "TgaBackground=#12345",
+        "TgaBackground=#GGGGGG", "TgaBackground=", "TgaCompressed=maybe", "PngFilter=up",
+        "PngFilter=ioPNG_FILTER_", "TgaAuthor", "FileName=x.png", "ColorMap=1", "JpegMarkerList=x",
+        "PxmComments=x", "GifLZWCompress=0"})
+    EXPECT_EQ(
+        Tool("convert " + Dir.File("in.png") + " " + Dir.File("bad.png") + " --set " + Bad, &Out),
+        2)
+        << Bad << ": " << Out;
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("bad.png")));
+}
+
 TEST_F(ToolTest, ErrorPaths) {
   const TBitmap B = RandomBitmap24(20, 10, 2);
   WriteImage(B, Dir.File("in.bmp"));

@@ -197,7 +197,9 @@ TEST(PNG, ForgedChunkLengthsAllocateNothing) {
       0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x64, 0x61, 0x74,
       0x65, 0x3a, 0xa0, 0x17, 0x9c, 0x7a, 0x50, 0x45, 0x32, 0x37, 0x30};
   EXPECT_TRUE(PngRead(std::vector<uint8_t>(std::begin(Found), std::end(Found))).Aborted);
-  if (Measured) EXPECT_LT(gLargestAlloc.load(), size_t{1} << 20);
+  if (Measured) {
+    EXPECT_LT(gLargestAlloc.load(), size_t{1} << 20);
+  }
 
   // Honest ancillary chunks larger than anything we buffer are passed over, not refused.
   const std::vector<uint8_t> Long(3 << 20, 'x');

@@ -63,10 +63,17 @@ struct TMaskChannel {
 void DecodeRLE(const uint8_t* Data, int64_t Len, bool RLE4, TBitmap& Bmp,
                const std::array<TRGB, 256>& Pal, TProgressRec& Progress) {
   const int32_t H = Bmp.GetHeight();
+  // The row's address is looked up once a row, not once a pixel.
+  int64_t LineRow = -1;
+  TRGB* Line = nullptr;
   const TDIBRLEEnd End = QLDecodeDIBRLE(
       Data, static_cast<size_t>(Len), RLE4, Bmp.GetWidth(), H,
       [&](int64_t X, int64_t Row, uint32_t Index) {
-        reinterpret_cast<TRGB*>(Bmp.ScanLine(H - 1 - static_cast<int32_t>(Row)))[X] = Pal[Index];
+        if (Row != LineRow) {
+          LineRow = Row;
+          Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(H - 1 - static_cast<int32_t>(Row)));
+        }
+        Line[X] = Pal[Index];
       },
       [&](int64_t Row) {
         QLProgress(Progress, QLTrunc((Row + 1) * Progress.StepFactor));

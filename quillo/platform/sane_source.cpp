@@ -900,9 +900,8 @@ uint16_t TSaneSourceManager::StartPage() {
   FXRes = FYRes = 0;
   FDevice->GetNumber(ResolutionOption(false), FXRes);
   if (!FDevice->GetNumber(ResolutionOption(true), FYRes)) FYRes = FXRes;
-  // A page known to be over the pixel limit is refused before the device starts. Backends read
-  // in a thread that sane_cancel ends asynchronously; cancelled at once, it can be stopped
-  // inside the allocator and leave its lock held for the rest of the process.
+  // A page the device already says is over the pixel limit is refused before it starts: no
+  // scan runs only to be cancelled (see CancelPage for why an early cancel is best avoided).
   SANE_Parameters Estimate{};
   if (sane_get_parameters(FDevice->Handle(), &Estimate) == SANE_STATUS_GOOD &&
       Estimate.pixels_per_line > 0 && Estimate.lines > 0 &&

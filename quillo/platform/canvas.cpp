@@ -712,24 +712,63 @@ void FillSpanPaint(const TSurface& S, int32_t Y, int32_t X0, int32_t X1, const T
 // ---------------------------------------------------------------------------------------------
 // Strokes
 
-void TCanvas::StrokeWide(const TPoint* Points, int32_t Count, bool Closed, int32_t Width,
-                         std::vector<TPointF>& Pts, std::vector<int32_t>& Counts) const {
-  double R = Width / 2.0;
+TRegion TCanvas::StrokeWide(const TPoint* Points, int32_t Count, bool Closed, int32_t Width,
+                            const TRect& L) const {
+  const double R = Width / 2.0;
   // Even widths sit half a pixel up and left of the centre line, so that a width covers
   // exactly that many pixel rows or columns.
-  double Sh = (Width % 2 == 0) ? -0.5 : 0.0;
-  int32_t Segs = Closed ? Count : Count - 1;
-  std::vector<TPointF> C;
-  for (int32_t I = 0; I < Count; ++I) AddDisc(Pts, Counts, Points[I].X + Sh, Points[I].Y + Sh, R);
+  const double Sh = (Width % 2 == 0) ? -0.5 : 0.0;
+  const int32_t Segs = Closed ? Count : Count - 1;
+  // A contour whose box misses the limit adds nothing inside it (all contours turn the same
+  // way, so it cannot change a winding there either). The rest is filled a batch at a time and
+  // the batches united: memory stays that of one batch however many points the path has, where
+  // a disc of up to 256 vertices for each point of a long path would take hundreds of bytes per
+  // byte of a drawing's data.
+  constexpr size_t kBatch = 1 << 16;
+  auto Misses = [&](double X0, double Y0, double X1, double Y1) {
+    return X1 < L.Left - 1 || X0 > L.Right + 1 || Y1 < L.Top - 1 || Y0 > L.Bottom + 1;
+  };
+  TRegion Out;
+  std::vector<TPointF> Pts, C;
+  std::vector<int32_t> Counts;
+  auto Flush = [&] {
+    if (Counts.empty()) return;
+    TRegion Part = TRegion::FromPolygons(Pts.data(), Counts.data(),
+                                         static_cast<int32_t>(Counts.size()), pfmWinding, &L);
+    Out = Out.IsEmpty() ? std::move(Part) : TRegion::Combine(Out, Part, rgnOr);
+    Pts.clear();
+    Counts.clear();
+  };
+  for (int32_t I = 0; I < Count; ++I) {
+    const double CX = Points[I].X + Sh, CY = Points[I].Y + Sh;
+    if (Misses(CX - R, CY - R, CX + R, CY + R)) continue;
+    // A disc holding every corner of the limit within its inscribed polygon covers all of it.
+    const double In = R * std::cos(std::numbers::pi / 8);
+    auto Near = [&](double X, double Y) { return std::hypot(X - CX, Y - CY) <= In; };
+    if (Near(L.Left, L.Top) && Near(L.Right, L.Top) && Near(L.Left, L.Bottom) &&
+        Near(L.Right, L.Bottom))
+      return TRegion(L);
+    AddDisc(Pts, Counts, CX, CY, R);
+    if (Pts.size() >= kBatch) Flush();
+  }
   for (int32_t I = 0; I < Segs; ++I) {
     TPoint A = Points[I], B = Points[(I + 1) % Count];
-    double DX = double(B.X) - A.X, DY = double(B.Y) - A.Y, L = std::hypot(DX, DY);
-    if (L == 0) continue;
-    double NX = -DY / L * R, NY = DX / L * R;
+    double DX = double(B.X) - A.X, DY = double(B.Y) - A.Y, Len = std::hypot(DX, DY);
+    if (Len == 0) continue;
+    double NX = -DY / Len * R, NY = DX / Len * R;
     C = {TPointF{A.X + Sh + NX, A.Y + Sh + NY}, TPointF{B.X + Sh + NX, B.Y + Sh + NY},
          TPointF{B.X + Sh - NX, B.Y + Sh - NY}, TPointF{A.X + Sh - NX, A.Y + Sh - NY}};
+    double X0 = C[0].X, X1 = C[0].X, Y0 = C[0].Y, Y1 = C[0].Y;
+    for (const TPointF& P : C) {
+      X0 = std::min(X0, P.X), X1 = std::max(X1, P.X);
+      Y0 = std::min(Y0, P.Y), Y1 = std::max(Y1, P.Y);
+    }
+    if (Misses(X0, Y0, X1, Y1)) continue;
     AddContour(Pts, Counts, C);
+    if (Pts.size() >= kBatch) Flush();
   }
+  Flush();
+  return Out;
 }
 
 void TCanvas::Stroke(const TPoint* Points, int32_t Count, bool Closed, TSpanCollector& On,
@@ -739,11 +778,7 @@ void TCanvas::Stroke(const TPoint* Points, int32_t Count, bool Closed, TSpanColl
   InflateRect(L, 1, 1);
   int32_t W = FPen.GetWidth();
   if (W > 1) {
-    std::vector<TPointF> Pts;
-    std::vector<int32_t> Counts;
-    StrokeWide(Points, Count, Closed, W, Pts, Counts);
-    TRegion R = TRegion::FromPolygons(Pts.data(), Counts.data(),
-                                      static_cast<int32_t>(Counts.size()), pfmWinding, &L);
+    const TRegion R = StrokeWide(Points, Count, Closed, W, L);
     for (const TRegion::TBand& B : R.Bands()) {
       const int32_t* X = R.SpanX(B);
       for (int32_t Y = B.Top; Y < B.Bottom; ++Y)

@@ -305,8 +305,9 @@ class TCanvas : public TPersistent {
   // Off); wide pens give round caps and joins.
   void Stroke(const TPoint* Points, int32_t Count, bool Closed, TSpanCollector& On,
               TSpanCollector& Off, int64_t& DashPos) const;
-  void StrokeWide(const TPoint* Points, int32_t Count, bool Closed, int32_t Width,
-                  std::vector<TPointF>& Pts, std::vector<int32_t>& Counts) const;
+  // The pixels within L of a wide pen along the points: round caps and joins.
+  TRegion StrokeWide(const TPoint* Points, int32_t Count, bool Closed, int32_t Width,
+                     const TRect& L) const;
   void FillAndOutline(const TRegion& Fill, const TRegion& Outline, const TRegion* Gaps);
   void DrawShape(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t Kind, int32_t CW,
                  int32_t CH, const TPoint* Radials);

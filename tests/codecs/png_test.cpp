@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -59,26 +58,6 @@ std::vector<uint8_t> Chunk(const char* Type, const std::vector<uint8_t>& Data,
 std::vector<uint8_t> WithChunk(std::vector<uint8_t> Png, const std::vector<uint8_t>& Extra) {
   Png.insert(Png.begin() + 33, Extra.begin(), Extra.end());
   return Png;
-}
-
-// The largest single allocation seen while the sanitizers' allocator runs the process; where it
-// does not (a build without them), nothing is measured and the check is passed over.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                         void (*)(const volatile void*))
-    __attribute__((weak));
-std::atomic<size_t> gLargestAlloc{0};
-bool MeasureAllocations() {
-  static const bool Installed =
-      __sanitizer_install_malloc_and_free_hooks &&
-      __sanitizer_install_malloc_and_free_hooks(
-          [](const volatile void*, size_t N) {
-            size_t Seen = gLargestAlloc.load();
-            while (N > Seen && !gLargestAlloc.compare_exchange_weak(Seen, N)) {
-            }
-          },
-          [](const volatile void*) {}) != 0;
-  gLargestAlloc = 0;
-  return Installed;
 }
 
 std::string Hex(const TRGB& C) {
@@ -175,7 +154,7 @@ TEST(PNG, ForgedChunkLengthsAllocateNothing) {
   TBitmap Src = RandomBitmap24(9, 7, 8);
   TIOParamsVals P;
   const std::vector<uint8_t> Good = WritePng(Src, P);
-  const bool Measured = MeasureAllocations();
+  const bool Measured = StartMeasuringAllocations();
   // A text chunk declaring 1.7 GB in a file of a few hundred bytes (found by fuzzing: the
   // length was read out of the text of a damaged chunk before it).
   const std::vector<uint8_t> Text = {'d', 'a', 't', 'e', 0, '2', '0'};
@@ -198,7 +177,7 @@ TEST(PNG, ForgedChunkLengthsAllocateNothing) {
       0x65, 0x3a, 0xa0, 0x17, 0x9c, 0x7a, 0x50, 0x45, 0x32, 0x37, 0x30};
   EXPECT_TRUE(PngRead(std::vector<uint8_t>(std::begin(Found), std::end(Found))).Aborted);
   if (Measured) {
-    EXPECT_LT(gLargestAlloc.load(), size_t{1} << 20);
+    EXPECT_LT(LargestAllocation(), size_t{1} << 20);
   }
 
   // Honest ancillary chunks larger than anything we buffer are passed over, not refused.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,49 @@ TEST(CanvasLines, PolylineStylesAndWidth) {
   EXPECT_EQ(P[4], "..########..");
   EXPECT_EQ(P[5], "..########..");
   EXPECT_EQ(P[6], "............");
+}
+
+// Wide pens draw a disc at every point: a long path is filled in batches and the batches
+// united, so memory stays bounded and the pixels are those of the path drawn a segment at a time.
+TEST(CanvasLines, LongWidePathsStayBoundedAndExact) {
+  std::vector<TPoint> Walk;
+  uint32_t Seed = 7;
+  auto Next = [&](int32_t N) {
+    Seed = Seed * 1103515245u + 12345u;
+    return static_cast<int32_t>((Seed >> 8) % static_cast<uint32_t>(N));
+  };
+  // A random walk that wanders well outside the bitmap and back.
+  TPoint P{60, 40};
+  for (int32_t I = 0; I < 40000; ++I) {
+    P.X = std::clamp(P.X + Next(9) - 4, -80, 200);
+    P.Y = std::clamp(P.Y + Next(9) - 4, -80, 160);
+    Walk.push_back(P);
+  }
+  TBitmap Whole = Filled(120, 80, clWhite), Pieces = Filled(120, 80, clWhite);
+  Whole.Canvas().Pen().SetWidth(9);
+  Pieces.Canvas().Pen().SetWidth(9);
+  const bool Measured = StartMeasuringAllocations();
+  Whole.Canvas().Polyline(Walk.data(), static_cast<int32_t>(Walk.size()));
+  if (Measured) {
+    EXPECT_LT(LargestAllocation(), size_t{4} << 20);
+  }
+  for (size_t I = 0; I + 1 < Walk.size(); ++I) Pieces.Canvas().Polyline(&Walk[I], 2);
+  EXPECT_GT(Count(Whole, clBlack), 1000);
+  EXPECT_LT(Count(Whole, clWhite), 120 * 80);
+  EXPECT_TRUE(SamePixels(Whole, Pieces));
+
+  // A pen wider than the bitmap's diagonal covers all of it from one point, and from a point
+  // far outside covers nothing.
+  TBitmap Wide = Filled(30, 20, clWhite);
+  Wide.Canvas().Pen().SetWidth(200);
+  const TPoint Far[] = {{15, 10}, {16, 10}};
+  Wide.Canvas().Polyline(Far, 2);
+  EXPECT_EQ(Count(Wide, clBlack), 30 * 20);
+  TBitmap Away = Filled(30, 20, clWhite);
+  Away.Canvas().Pen().SetWidth(20);
+  const TPoint Out[] = {{500, 500}, {900, 500}};
+  Away.Canvas().Polyline(Out, 2);
+  EXPECT_EQ(Count(Away, clWhite), 30 * 20);
 }
 
 TEST(CanvasShapes, RectangleCoverage) {

@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,32 @@
 #include "quillo/platform/canvas.h"
 
 namespace quillo::test {
+
+namespace {
+std::atomic<size_t> gLargestAlloc{0};
+}  // namespace
+
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*))
+    __attribute__((weak));
+
+bool StartMeasuringAllocations() {
+  static const bool Installed =
+      __sanitizer_install_malloc_and_free_hooks &&
+      __sanitizer_install_malloc_and_free_hooks(
+          [](const volatile void*, size_t N) {
+            size_t Seen = gLargestAlloc.load();
+            while (N > Seen && !gLargestAlloc.compare_exchange_weak(Seen, N)) {
+            }
+          },
+          [](const volatile void*) {}) != 0;
+  gLargestAlloc = 0;
+  return Installed;
+}
+
+size_t LargestAllocation() {
+  return gLargestAlloc.load();
+}
 
 TempDir::TempDir() {
   std::string Pattern = (std::filesystem::temp_directory_path() / "quillo-test-XXXXXX").string();

@@ -23,6 +23,13 @@ class TempDir {
   std::string FPath;
 };
 
+// Starts recording the largest single allocation, from zero. False where the sanitizers'
+// allocator does not run the process (a build without them): nothing is measured then, and a
+// test passes its check over.
+bool StartMeasuringAllocations();
+// The largest single allocation since the last start.
+size_t LargestAllocation();
+
 // A W x H 24-bit bitmap of deterministic pseudo-random pixels.
 TBitmap RandomBitmap24(int32_t W, int32_t H, uint32_t Seed);
 // A W x H 1-bit bitmap of deterministic pseudo-random bits.

@@ -725,9 +725,13 @@ TRegion TCanvas::StrokeWide(const TPoint* Points, int32_t Count, bool Closed, in
   // a disc of up to 256 vertices for each point of a long path would take hundreds of bytes per
   // byte of a drawing's data.
   constexpr size_t kBatch = 1 << 16;
+  // Whether everything within R of the box from (X0, Y0) to (X1, Y1) lies outside the limit.
   auto Misses = [&](double X0, double Y0, double X1, double Y1) {
-    return X1 < L.Left - 1 || X0 > L.Right + 1 || Y1 < L.Top - 1 || Y0 > L.Bottom + 1;
+    return X1 + R < L.Left - 1 || X0 - R > L.Right + 1 || Y1 + R < L.Top - 1 ||
+           Y0 - R > L.Bottom + 1;
   };
+  // A disc holding every corner of the limit within its inscribed polygon covers all of it.
+  const double In = R * std::cos(std::numbers::pi / 8);
   TRegion Out;
   std::vector<TPointF> Pts, C;
   std::vector<int32_t> Counts;
@@ -741,9 +745,7 @@ TRegion TCanvas::StrokeWide(const TPoint* Points, int32_t Count, bool Closed, in
   };
   for (int32_t I = 0; I < Count; ++I) {
     const double CX = Points[I].X + Sh, CY = Points[I].Y + Sh;
-    if (Misses(CX - R, CY - R, CX + R, CY + R)) continue;
-    // A disc holding every corner of the limit within its inscribed polygon covers all of it.
-    const double In = R * std::cos(std::numbers::pi / 8);
+    if (Misses(CX, CY, CX, CY)) continue;
     auto Near = [&](double X, double Y) { return std::hypot(X - CX, Y - CY) <= In; };
     if (Near(L.Left, L.Top) && Near(L.Right, L.Top) && Near(L.Left, L.Bottom) &&
         Near(L.Right, L.Bottom))
@@ -758,12 +760,9 @@ TRegion TCanvas::StrokeWide(const TPoint* Points, int32_t Count, bool Closed, in
     double NX = -DY / Len * R, NY = DX / Len * R;
     C = {TPointF{A.X + Sh + NX, A.Y + Sh + NY}, TPointF{B.X + Sh + NX, B.Y + Sh + NY},
          TPointF{B.X + Sh - NX, B.Y + Sh - NY}, TPointF{A.X + Sh - NX, A.Y + Sh - NY}};
-    double X0 = C[0].X, X1 = C[0].X, Y0 = C[0].Y, Y1 = C[0].Y;
-    for (const TPointF& P : C) {
-      X0 = std::min(X0, P.X), X1 = std::max(X1, P.X);
-      Y0 = std::min(Y0, P.Y), Y1 = std::max(Y1, P.Y);
-    }
-    if (Misses(X0, Y0, X1, Y1)) continue;
+    if (Misses(std::min(A.X, B.X) + Sh, std::min(A.Y, B.Y) + Sh, std::max(A.X, B.X) + Sh,
+               std::max(A.Y, B.Y) + Sh))
+      continue;
     AddContour(Pts, Counts, C);
     if (Pts.size() >= kBatch) Flush();
   }

@@ -285,10 +285,13 @@ std::shared_ptr<TRealizedFont> QLRealizeFont(const TFont& Font) {
   // The mutex is created first so that it outlives the cache, whose fonts lock it when freed.
   std::mutex& M = FontMutex();
   static std::map<std::string, std::shared_ptr<TRealizedFont>> Cache;
+  // A font freed here locks the mutex in its destructor: fonts dropped from a full cache are
+  // moved here and freed after the lock below is released.
+  std::map<std::string, std::shared_ptr<TRealizedFont>> Dropped;
   std::lock_guard<std::mutex> Lock(M);
   auto It = Cache.find(Key);
   if (It != Cache.end()) return It->second;
-  if (Cache.size() > 256) Cache.clear();
+  if (Cache.size() > 256) Dropped.swap(Cache);
   double Angle = (Font.GetOrientation() % 3600) / 10.0 * std::numbers::pi / 180.0;
   std::shared_ptr<TRealizedFont> Result;
   auto Lib = Library();

@@ -208,3 +208,14 @@ TEST(Fonts, RotationUnderlineAndTextRect) {
   EXPECT_GE(Calc.Height(), 2 * C.TextHeight("x"));
   EXPECT_LE(Calc.Width(), 60);
 }
+
+// The cache of realised fonts is emptied when full; the fonts it drops, held by nobody else,
+// are freed then and must not wait for the lock the cache holds.
+TEST(Fonts, ManySizesRealisedInTurn) {
+  TBitmap B = White(64, 32);
+  for (int32_t H = 1; H <= 600; ++H) {
+    B.Canvas().Font().SetHeight(-H);
+    const int32_t W = B.Canvas().TextWidth("W");
+    if (H >= 8) EXPECT_GT(W, 0) << H;
+  }
+}

@@ -395,15 +395,27 @@ void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
   {
     TInterruptGuard Guard(IO.Aborting);
     try {
-      if (FCount == 0) {
+      if (FCount == 0 && FType == ioGIF) {
+        FGif = std::make_unique<TFileStream>(FOut.Path(), fmCreate);
+        IO.SaveToStream(*FGif, FType);
+        FGif->Flush();
+        FGifEnd = TGifEnd{FGif->GetSize() - 1, 1};
+      } else if (FCount == 0) {
         // By type, not by name: --format may name a format the extension does not.
         TFileStream S(FOut.Path(), fmCreate);
         IO.SaveToStream(S, FType);
         S.Flush();
-      } else if (FType == ioGIF)
-        IO.InsertToFileGif(FOut.Path());
-      else
+      } else if (FType == ioGIF) {
+        // Appended at the trailer the last frame left; the logical screen and the loop are
+        // set once, when the animation is finished.
+        IO.Aborting = false;
+        TProgressRec Prog = QLProgressRec(IO.OnProgress, &IO, IO.Aborting);
+        FGif->SetPosition(0);
+        _InsertGifImStream(*FGif, *IO.GetAttachedBitmap(), P, Prog, &FGifEnd);
+        FGif->Flush();
+      } else {
         IO.InsertToFileTIFF(FOut.Path());
+      }
     } catch (const EFCreateError&) {
       throw FileError(FName, std::string("cannot create: ") + std::strerror(errno));
     } catch (const EStreamError&) {
@@ -422,6 +434,7 @@ void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
 }
 
 void TMultiImageWriter::Finish(int32_t Loop) {
+  FGif.reset();
   if (FType == ioGIF && FCount > 1)
     _GifMakeAnimate(FOut.Path(), static_cast<uint16_t>(Loop), FWinWidth, FWinHeight);
   if (!FOut.Commit())

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "apps/quillo/session.h"
+#include "quillo/codecs/gif.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo::tool {
@@ -95,6 +97,9 @@ class TMultiImageWriter {
   int32_t FType;
   TOutputFile FOut;
   int32_t FCount = 0, FWinWidth = 0, FWinHeight = 0;
+  // A GIF stays open while its frames are added, each written straight after the one before.
+  std::unique_ptr<TFileStream> FGif;
+  TGifEnd FGifEnd;
 };
 
 // True when the file is an AVI video (a RIFF file of form "AVI ").

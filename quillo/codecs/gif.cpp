@@ -45,6 +45,17 @@ void SkipSubBlocks(TStream& S) {
   while (S.Read(&Len, 1) == 1 && Len != 0) S.Seek(Len, soFromCurrent);
 }
 
+// Skips sub-blocks up to the zero-length one in a stream of Size bytes; false when they run
+// past the end.
+bool SkipSubBlocksWithin(TStream& S, int64_t Size) {
+  uint8_t Len;
+  while (S.Read(&Len, 1) == 1) {
+    if (Len == 0) return true;
+    if (S.Seek(Len, soFromCurrent) > Size) return false;
+  }
+  return false;
+}
+
 // Copies sub-blocks (with the terminator) from S to Out; false when one runs past the end
 // (what there was is copied).
 bool CopySubBlocks(TStream& S, TStream& Out) {
@@ -343,7 +354,23 @@ bool CopyImage(TStream& S, const uint8_t (&D)[9], TStream& Out) {
   return CopySubBlocks(S, Out);
 }
 
-int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec& Prog) {
+// Skips one image (descriptor already read into D) of a stream of Size bytes: local table,
+// code size byte, sub-blocks; false when it runs past the end.
+bool SkipImage(TStream& S, int64_t Size, const uint8_t (&D)[9]) {
+  if (D[8] & 0x80) S.Seek((int64_t{1} << ((D[8] & 7) + 1)) * 3, soFromCurrent);
+  uint8_t CodeSize;
+  return S.Read(&CodeSize, 1) == 1 && SkipSubBlocksWithin(S, Size);
+}
+
+// Inserting rewrites the stream only from the insertion point on: the blocks before it are
+// walked, not copied, so appending a frame costs the frame and a read of the file rather than
+// a rewrite of everything before it (which made building an animation frame by frame
+// quadratic). Blocks from the insertion point on are copied through memory, dropping any
+// stray bytes between them and after the trailer.
+int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgressRec& Prog,
+                  TGifEnd* End) {
+  const TGifEnd Hint = End ? *End : TGifEnd{};
+  if (End) End->TrailerAt = -1;
   QLProgress(Prog, 0);
   if (QLAborted(Prog)) return 0;
   const int64_t Start = S.GetPosition();
@@ -352,8 +379,6 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
     S.SetPosition(Start);
     return 0;
   }
-  TMemoryStream Out;
-  Out.WriteBuffer(Head.data(), static_cast<int64_t>(Head.size()));
 
   int32_t B = std::clamp(P.BitsPerSample, 1, 8);
   std::unique_ptr<TBitmap> One;
@@ -376,7 +401,11 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
   QLProgress(Prog, 30);
   if (QLAborted(Prog)) return 0;
 
-  auto Emit = [&]() {
+  // What replaces the stream from InsertAt on; empty until the new image is emitted.
+  TMemoryStream Out;
+  int64_t InsertAt = -1;
+  auto Emit = [&](int64_t At) {
+    InsertAt = At;
     TGifImage Img;
     Prepare(*Src, B, P, C1, C2, Img);
     const std::vector<uint8_t> Gce = ControlExtension(P, Img.Transparent);
@@ -391,24 +420,45 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
     Encode(Out, Src->GetHeight(), Src->GetWidth(), P.GifInterlaced, Img.Indexes.data(), B);
   };
 
+  const int64_t Size = S.GetSize();
   int32_t Target = P.GifImageIndex;
   int32_t I = 0;
+  // An append with a hint that still matches starts at the trailer.
+  if (Target == Hint.Count && Hint.TrailerAt >= S.GetPosition() && Hint.TrailerAt + 1 == Size) {
+    const int64_t Walk = S.GetPosition();
+    uint8_t Trailer = 0;
+    S.SetPosition(Hint.TrailerAt);
+    const bool Matches = S.Read(&Trailer, 1) == 1 && Trailer == 0x3B;
+    if (Matches) I = Hint.Count;
+    S.SetPosition(Matches ? Hint.TrailerAt : Walk);
+  }
   while (!QLAborted(Prog)) {
     uint8_t Intro;
+    // A skipped extension's last sub-block may claim more than is left.
+    const int64_t At = std::min(S.GetPosition(), Size);
     if (S.Read(&Intro, 1) != 1 || Intro == 0x3B) {
       if (I == Target) {
-        Emit();
+        Emit(At);
         ++I;
       }
+      if (InsertAt < 0) InsertAt = At;
       break;
     }
     if (Intro == 0x21) {
       uint8_t Label = 0;
       const bool HaveLabel = S.Read(&Label, 1) == 1;
       if (HaveLabel && Label == 0xF9 && I == Target) {
-        Emit();
+        Emit(At);
         ++I;
         Target = -1;
+      }
+      if (InsertAt < 0) {
+        if (!HaveLabel) {
+          InsertAt = At;
+          break;
+        }
+        SkipSubBlocks(S);
+        continue;
       }
       Out.WriteBuffer(&Intro, 1);
       if (!HaveLabel) break;
@@ -424,18 +474,18 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
     }
     // An image without a control extension of its own still takes the new one before it.
     if (I == Target) {
-      Emit();
+      Emit(At);
       ++I;
       Target = -1;
     }
-    if (!CopyImage(S, D, Out)) {
+    if (!(InsertAt < 0 ? SkipImage(S, Size, D) : CopyImage(S, D, Out))) {
       QLSetAbort(Prog);
       break;
     }
     if (I + 1 == Target) {
       QLProgress(Prog, 70);
       if (QLAborted(Prog)) break;
-      Emit();
+      Emit(S.GetPosition());
       I += 2;
       Target = -1;
     } else {
@@ -445,11 +495,15 @@ int32_t InsertGIF(TStream& S, const TBitmap& Bitmap, TIOParamsVals& P, TProgress
   if (QLAborted(Prog)) return I;
   const uint8_t Trailer = 0x3B;
   Out.WriteBuffer(&Trailer, 1);
-  S.SetPosition(Start);
   bool& Abort = *Prog.AbortFlag;
+  // A control extension needs version 89a.
+  S.SetPosition(Start + 3);
+  SafeStreamWrite(S, Abort, Head.data() + 3, 3);
+  S.SetPosition(InsertAt);
   SafeStreamWrite(S, Abort, Out.Memory(), Out.GetSize());
-  S.SetSize(Start + Out.GetSize());
+  S.SetSize(InsertAt + Out.GetSize());
   if (!Abort) QLProgress(Prog, 100);
+  if (End && !Abort) *End = TGifEnd{InsertAt + Out.GetSize() - 1, I};
   return I;
 }
 
@@ -508,9 +562,9 @@ void WriteGif(const std::string& FileName, const TBitmap& Bitmap, TIOParamsVals&
 }
 
 int32_t _InsertGifImStream(TStream& Stream, const TBitmap& Bitmap, TIOParamsVals& Params,
-                           TProgressRec& Progress) {
+                           TProgressRec& Progress, TGifEnd* End) {
   int32_t Result = 0;
-  QLGuarded(Progress, [&] { Result = InsertGIF(Stream, Bitmap, Params, Progress); });
+  QLGuarded(Progress, [&] { Result = InsertGIF(Stream, Bitmap, Params, Progress, End); });
   return Result;
 }
 
@@ -582,54 +636,87 @@ bool ReadLoopIdentifier(TStream& S) {
   S.SetPosition(Here);
   return false;
 }
+
+// The loop extension: application block "NETSCAPE2.0", sub-block 1 with the count.
+std::array<uint8_t, 19> LoopExtension(uint16_t LoopCount) {
+  std::array<uint8_t, 19> Loop = {0x21, 0xFF, 0x0B};
+  std::memcpy(Loop.data() + 3, kLoopId, 11);
+  Loop[14] = 0x03;
+  Loop[15] = 0x01;
+  Loop[16] = static_cast<uint8_t>(LoopCount);
+  Loop[17] = static_cast<uint8_t>(LoopCount >> 8);
+  Loop[18] = 0;
+  return Loop;
+}
+
+// Where the file's loop extension starts when it stands first after the global table in the
+// 19-byte form written here, so that animating needs only the header's version and size and
+// the extension's count patched; -1 when the file must be rewritten (or is not a GIF: Head is
+// then empty). A later loop extension, which a rewrite would drop, is left: readers take the
+// first.
+int64_t LoopExtensionToPatch(TStream& S, std::vector<uint8_t>& Head) {
+  if (!ReadHeader(S, Head)) {
+    Head.clear();
+    return -1;
+  }
+  const int64_t At = S.GetPosition();
+  uint8_t Loop[19];
+  const std::array<uint8_t, 19> Form = LoopExtension(0);
+  if (S.Read(Loop, 19) != 19 || std::memcmp(Loop, Form.data(), 16) != 0 || Loop[18] != 0) return -1;
+  return At;
+}
 }  // namespace
 
 void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width,
                      int32_t Height) {
+  std::vector<uint8_t> Head;
+  const std::array<uint8_t, 19> Loop = LoopExtension(LoopCount);
+  int64_t LoopAt;
   TMemoryStream Out;
   {
     TFileStream S(FileName, fmOpenRead | fmShareDenyWrite);
-    std::vector<uint8_t> Head;
-    if (!ReadHeader(S, Head)) return;
+    LoopAt = LoopExtensionToPatch(S, Head);
+    if (Head.empty()) return;
     Head[6] = static_cast<uint8_t>(Width);
     Head[7] = static_cast<uint8_t>(Width >> 8);
     Head[8] = static_cast<uint8_t>(Height);
     Head[9] = static_cast<uint8_t>(Height >> 8);
-    Out.WriteBuffer(Head.data(), static_cast<int64_t>(Head.size()));
-    // The loop extension: application block "NETSCAPE2.0", sub-block 1 with the count.
-    uint8_t Loop[19] = {0x21, 0xFF, 0x0B};
-    std::memcpy(Loop + 3, kLoopId, 11);
-    Loop[14] = 0x03;
-    Loop[15] = 0x01;
-    Loop[16] = static_cast<uint8_t>(LoopCount);
-    Loop[17] = static_cast<uint8_t>(LoopCount >> 8);
-    Loop[18] = 0;
-    Out.WriteBuffer(Loop, sizeof(Loop));
-    // The rest of the file, without any loop extension it had: the new one replaces it
-    // wherever it stood (writers often put a control extension first).
-    for (;;) {
-      uint8_t Intro;
-      if (S.Read(&Intro, 1) != 1 || Intro == 0x3B) break;
-      if (Intro == 0x21) {
-        uint8_t Label;
-        if (S.Read(&Label, 1) != 1) break;
-        if (Label == 0xFF && ReadLoopIdentifier(S)) {
-          SkipSubBlocks(S);
+    if (LoopAt < 0) {
+      S.SetPosition(static_cast<int64_t>(Head.size()));
+      Out.WriteBuffer(Head.data(), static_cast<int64_t>(Head.size()));
+      Out.WriteBuffer(Loop.data(), static_cast<int64_t>(Loop.size()));
+      // The rest of the file, without any loop extension it had: the new one replaces it
+      // wherever it stood (writers often put a control extension first).
+      for (;;) {
+        uint8_t Intro;
+        if (S.Read(&Intro, 1) != 1 || Intro == 0x3B) break;
+        if (Intro == 0x21) {
+          uint8_t Label;
+          if (S.Read(&Label, 1) != 1) break;
+          if (Label == 0xFF && ReadLoopIdentifier(S)) {
+            SkipSubBlocks(S);
+            continue;
+          }
+          Out.WriteBuffer(&Intro, 1);
+          Out.WriteBuffer(&Label, 1);
+          if (!CopySubBlocks(S, Out)) break;
           continue;
         }
-        Out.WriteBuffer(&Intro, 1);
-        Out.WriteBuffer(&Label, 1);
-        if (!CopySubBlocks(S, Out)) break;
-        continue;
+        if (Intro != 0x2C) continue;
+        uint8_t D[9];
+        if (S.Read(D, 9) != 9 || !CopyImage(S, D, Out)) break;
       }
-      if (Intro != 0x2C) continue;
-      uint8_t D[9];
-      if (S.Read(D, 9) != 9 || !CopyImage(S, D, Out)) break;
+      const uint8_t Trailer = 0x3B;
+      Out.WriteBuffer(&Trailer, 1);
     }
-    const uint8_t Trailer = 0x3B;
-    Out.WriteBuffer(&Trailer, 1);
   }
-  Out.SaveToFile(FileName);
+  if (LoopAt < 0) return Out.SaveToFile(FileName);
+  // Patched in place, so that adding frames one by one does not rewrite the file each time.
+  TFileStream S(FileName, fmOpenReadWrite);
+  S.WriteBuffer(Head.data(), 10);
+  S.SetPosition(LoopAt + 16);
+  S.WriteBuffer(Loop.data() + 16, 2);
+  S.Flush();
 }
 
 bool _CheckGifAnimate(const std::string& FileName) {

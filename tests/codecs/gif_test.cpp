@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "quillo/codecs/gif.h"
@@ -42,8 +43,8 @@ std::vector<uint8_t> WriteGifBytes(const TBitmap& B, TIOParamsVals& P) {
 }
 
 // A hand-made GIF: header with a global table of Colours (RGB triples), then the blocks.
-std::vector<uint8_t> HandGif(const std::vector<uint8_t>& Colours, const std::vector<uint8_t>& Blocks,
-                             uint8_t SizeField) {
+std::vector<uint8_t> HandGif(const std::vector<uint8_t>& Colours,
+                             const std::vector<uint8_t>& Blocks, uint8_t SizeField) {
   std::vector<uint8_t> V = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 2, 0};
   V.push_back(static_cast<uint8_t>((Colours.empty() ? 0 : 0x80) | SizeField));
   V.insert(V.end(), {0, 0});
@@ -58,13 +59,16 @@ std::vector<uint8_t> ImageData(uint8_t Value, bool LocalTable = false, uint8_t P
   std::vector<uint8_t> Px(8, Value);
   TMemoryStream S;
   GIFLZWCompress(S, 2, 4, false, Px.data(), 2);
-  std::vector<uint8_t> D = {0x2C, 0, 0, 0, 0, 4, 0, 2, 0, static_cast<uint8_t>(Packed | (LocalTable ? 0x80 : 0))};
+  std::vector<uint8_t> D = {0x2C, 0, 0, 0, 0,
+                            4,    0, 2, 0, static_cast<uint8_t>(Packed | (LocalTable ? 0x80 : 0))};
   if (LocalTable) D.insert(D.end(), {9, 9, 9, 200, 100, 50});
   D.insert(D.end(), S.Data().begin(), S.Data().end());
   return D;
 }
 
-TRGB Px(const TBitmap& B, int32_t X, int32_t Y) { return reinterpret_cast<const TRGB*>(B.ScanLine(Y))[X]; }
+TRGB Px(const TBitmap& B, int32_t X, int32_t Y) {
+  return reinterpret_cast<const TRGB*>(B.ScanLine(Y))[X];
+}
 
 }  // namespace
 
@@ -92,7 +96,8 @@ TEST_F(GIF, RoundTripAndParameters) {
   for (int32_t Y = 0; Y < 17; ++Y)
     for (int32_t X = 0; X < 23; ++X) {
       const TRGB C = Px(R.Bitmap, X, Y);
-      ASSERT_NE(std::find(R.Params.ColorMap.begin(), R.Params.ColorMap.end(), C), R.Params.ColorMap.end());
+      ASSERT_NE(std::find(R.Params.ColorMap.begin(), R.Params.ColorMap.end(), C),
+                R.Params.ColorMap.end());
     }
   // Black and white bitmaps stay 1-bit at 1 bit per sample.
   TBitmap One = RandomBitmap1(19, 5, 2);
@@ -130,7 +135,9 @@ TEST_F(GIF, PalettesDecideTheLayout) {
 TEST_F(GIF, ChoosingAndCountingImages) {
   // Three images; the control extension of image 2 comes after image 1.
   auto Gce = [](uint8_t Flags, uint16_t Delay, uint8_t Transparent) {
-    return std::vector<uint8_t>{0x21, 0xF9, 4, Flags, static_cast<uint8_t>(Delay), static_cast<uint8_t>(Delay >> 8), Transparent, 0};
+    return std::vector<uint8_t>{
+        0x21,        0xF9, 4, Flags, static_cast<uint8_t>(Delay), static_cast<uint8_t>(Delay >> 8),
+        Transparent, 0};
   };
   std::vector<uint8_t> Blocks;
   for (int I = 0; I < 3; ++I) {
@@ -234,11 +241,139 @@ TEST_F(GIF, InsertDeleteAndAnimate) {
   EXPECT_EQ(QLGifLoopCount(F), 7);
   const std::vector<uint8_t> Bytes = ReadFileBytes(File);
   int Loops = 0;
-  for (size_t I = 0; I + 11 <= Bytes.size(); ++I) Loops += std::memcmp(&Bytes[I], "NETSCAPE2.0", 11) == 0;
+  for (size_t I = 0; I + 11 <= Bytes.size(); ++I)
+    Loops += std::memcmp(&Bytes[I], "NETSCAPE2.0", 11) == 0;
   EXPECT_EQ(Loops, 1);
   EXPECT_EQ(EnumGifIm(File), 3);
   EXPECT_EQ(EnumGifIm(Dir.File("none.gif")), 0);
   EXPECT_FALSE(CheckAniGif(Dir.File("none.gif")));
+}
+
+// Inserting rewrites only from the insertion point on, and animating patches the header and
+// loop count in place; the files must come out as a whole rewrite would make them.
+TEST_F(GIF, InsertAndAnimateInPlace) {
+  auto Loops = [](const std::vector<uint8_t>& V) {
+    int N = 0;
+    for (size_t I = 0; I + 11 <= V.size(); ++I) N += std::memcmp(&V[I], "NETSCAPE2.0", 11) == 0;
+    return N;
+  };
+  TempDir Dir;
+  const std::string File = Dir.File("a.gif");
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  TIOParamsVals P;
+  P.GifVersion = "GIF87a";
+  WriteGif(File, RandomBitmap24(3, 2, 1), P, Prog);
+  // Frames of widths 3, 4, 5 with delays 4, 5, 6; then width 9 (delay 99) between the first two.
+  for (int32_t W = 4; W <= 5; ++W) {
+    P.GifImageIndex = W - 3;
+    P.GifDelayTime = W + 1;
+    const std::vector<uint8_t> Before = ReadFileBytes(File);
+    ASSERT_EQ(_InsertGifIm(File, RandomBitmap24(W, 2, W), P, Prog), W - 2);
+    const std::vector<uint8_t> After = ReadFileBytes(File);
+    // Appending keeps every byte before the old trailer but the version.
+    ASSERT_GT(After.size(), Before.size());
+    EXPECT_EQ(std::string(After.begin(), After.begin() + 6), "GIF89a");
+    EXPECT_TRUE(std::equal(Before.begin() + 6, Before.end() - 1, After.begin() + 6));
+    EXPECT_EQ(After.back(), 0x3B);
+  }
+  P.GifImageIndex = 1;
+  P.GifDelayTime = 99;
+  ASSERT_EQ(_InsertGifIm(File, RandomBitmap24(9, 2, 9), P, Prog), 4);
+  EXPECT_FALSE(Abort);
+  const std::vector<uint8_t> Four = ReadFileBytes(File);
+  const int32_t Widths[] = {3, 9, 4, 5}, Delays[] = {0, 99, 5, 6};
+  for (int32_t I = 0; I < 4; ++I) {
+    GifRead R(Four, I);
+    ASSERT_FALSE(R.Aborted);
+    EXPECT_EQ(R.Count, 4);
+    EXPECT_EQ(R.Bitmap.GetWidth(), Widths[I]) << I;
+    EXPECT_EQ(R.Params.GifDelayTime, Delays[I]) << I;
+  }
+
+  // The first animating rewrites (no loop extension yet); later ones patch in place.
+  _GifMakeAnimate(File, 0, 9, 2);
+  const std::vector<uint8_t> Animated = ReadFileBytes(File);
+  ASSERT_EQ(Animated.size(), Four.size() + 19);
+  EXPECT_EQ(Loops(Animated), 1);
+  _GifMakeAnimate(File, 0x0102, 0x0304, 0x0506);
+  const std::vector<uint8_t> Now = ReadFileBytes(File);
+  ASSERT_EQ(Now.size(), Animated.size());
+  const uint8_t Size[] = {4, 3, 6, 5};
+  EXPECT_TRUE(std::equal(Size, Size + 4, Now.begin() + 6));
+  size_t Differ = 0;
+  for (size_t I = 10; I < Now.size(); ++I) Differ += Now[I] != Animated[I];
+  EXPECT_EQ(Differ, 2u);  // the loop count
+  {
+    TFileStream F(File, fmOpenRead);
+    EXPECT_EQ(QLGifLoopCount(F), 0x0102);
+  }
+
+  // A file whose loop extension is not first gets one there, and loses the old one.
+  const std::string Id = "NETSCAPE2.0";
+  const auto Loop = std::search(Now.begin(), Now.end(), Id.begin(), Id.end()) - 3;
+  std::vector<uint8_t> Moved(Now.begin(), Loop);
+  Moved.insert(Moved.end(), Loop + 19, Now.end() - 1);
+  Moved.insert(Moved.end(), Loop, Loop + 19);
+  Moved.push_back(0x3B);
+  WriteFileBytes(File, Moved);
+  _GifMakeAnimate(File, 7, 9, 2);
+  EXPECT_EQ(Loops(ReadFileBytes(File)), 1);
+  EXPECT_EQ(ReadFileBytes(File).size(), Now.size());
+  {
+    TFileStream F(File, fmOpenRead);
+    EXPECT_EQ(QLGifLoopCount(F), 7);
+  }
+
+  // A file whose last image is cut short is left as it was.
+  std::vector<uint8_t> Cut(Four.begin(), Four.end() - 6);
+  WriteFileBytes(File, Cut);
+  P.GifImageIndex = 4;
+  EXPECT_EQ(_InsertGifIm(File, RandomBitmap24(2, 2, 1), P, Prog), 3);
+  EXPECT_TRUE(Abort);
+  EXPECT_EQ(ReadFileBytes(File), Cut);
+}
+
+// Appending with the end an insertion reported skips the walk and makes the same stream; a
+// hint the stream no longer matches is ignored.
+TEST_F(GIF, AppendWithEndHint) {
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  TIOParamsVals P;
+  TMemoryStream Hinted, Walked;
+  WriteGifStream(Hinted, RandomBitmap24(3, 2, 1), P, Prog);
+  WriteGifStream(Walked, RandomBitmap24(3, 2, 1), P, Prog);
+  TGifEnd End{Hinted.GetSize() - 1, 1};
+  for (int32_t I = 1; I <= 3; ++I) {
+    P.GifImageIndex = I;
+    P.GifDelayTime = I;
+    const TBitmap Frame = RandomBitmap24(2 + I, 2, I);
+    Hinted.SetPosition(0);
+    Walked.SetPosition(0);
+    EXPECT_EQ(_InsertGifImStream(Hinted, Frame, P, Prog, &End), I + 1);
+    EXPECT_EQ(_InsertGifImStream(Walked, Frame, P, Prog), I + 1);
+    EXPECT_EQ(End.Count, I + 1);
+    EXPECT_EQ(End.TrailerAt, Hinted.GetSize() - 1);
+    ASSERT_EQ(Hinted.Data(), Walked.Data());
+  }
+  // Stale hints: a count that is not the index, a trailer that is not last, a last byte that is
+  // not a trailer. Each insertion still lands at index 4, 5, 6.
+  for (int32_t K = 0; K < 3; ++K) {
+    TGifEnd Hint{Hinted.GetSize() - 1, 4 + K};
+    if (K == 0) Hint.Count = 9;
+    if (K == 1) Hint.TrailerAt -= 1;
+    if (K == 2) {
+      Hinted.SetSize(Hinted.GetSize() + 1);  // a stray zero after the trailer
+      Hint.TrailerAt += 1;
+    }
+    P.GifImageIndex = 4 + K;
+    Hinted.SetPosition(0);
+    EXPECT_EQ(_InsertGifImStream(Hinted, RandomBitmap24(2, 2, K), P, Prog, &Hint), 5 + K) << K;
+  }
+  EXPECT_FALSE(Abort);
+  GifRead R(Hinted.Data(), 6);
+  EXPECT_FALSE(R.Aborted);
+  EXPECT_EQ(R.Count, 7);
 }
 
 TEST_F(GIF, ThroughTheComponent) {
@@ -277,10 +412,14 @@ TEST_F(GIF, PeersAgree) {
   WriteReferencePPM(F2, D + "f2.ppm");
   // An animation built by ImageMagick: local palettes, interlace, delays, loop, transparency,
   // a frame with its own offset and disposal.
-  ASSERT_EQ(RunCommand("convert -delay 20 -loop 5 " + D + "f1.ppm -colors 64 -delay 35 -dispose Background -page +4+2 " +
-                       D + "f2.ppm -colors 16 -interlace GIF " + D + "im.gif"),
+  ASSERT_EQ(RunCommand("convert -delay 20 -loop 5 " + D +
+                       "f1.ppm -colors 64 -delay 35 -dispose Background -page +4+2 " + D +
+                       "f2.ppm -colors 16 -interlace GIF " + D + "im.gif"),
             0);
-  ASSERT_EQ(RunCommand("convert " + D + "f1.ppm -colors 7 -transparent-color red -fuzz 30% -transparent black " + D + "t.gif"), 0);
+  ASSERT_EQ(RunCommand("convert " + D +
+                       "f1.ppm -colors 7 -transparent-color red -fuzz 30% -transparent black " + D +
+                       "t.gif"),
+            0);
   for (const std::string Name : {"im.gif", "t.gif"}) {
     const std::vector<uint8_t> Bytes = ReadFileBytes(D + Name);
     const int32_t Frames = Name == "im.gif" ? 2 : 1;
@@ -289,8 +428,9 @@ TEST_F(GIF, PeersAgree) {
       ASSERT_FALSE(R.Aborted) << Name << " " << I;
       EXPECT_EQ(R.Count, Frames);
       TBitmap Ref;
-      ASSERT_TRUE(PeerToPNM("giftopnm --image=" + std::to_string(I + 1) + " " + D + Name + " > " + D + "ref.ppm",
-                            D + "ref.ppm", Ref))
+      ASSERT_TRUE(PeerToPNM(
+          "giftopnm --image=" + std::to_string(I + 1) + " " + D + Name + " > " + D + "ref.ppm",
+          D + "ref.ppm", Ref))
           << Name << " " << I;
       EXPECT_TRUE(SamePixels(As24(R.Bitmap), Ref)) << Name << " frame " << I;
     }
@@ -321,10 +461,12 @@ TEST_F(GIF, PeersAgree) {
     GifRead Mine(Ours, I);
     ASSERT_FALSE(Mine.Aborted);
     TBitmap Nb, Im;
-    ASSERT_TRUE(PeerToPNM("giftopnm --image=" + std::to_string(I + 1) + " " + D + "ours.gif > " + D + "nb.ppm",
-                          D + "nb.ppm", Nb));
+    ASSERT_TRUE(PeerToPNM(
+        "giftopnm --image=" + std::to_string(I + 1) + " " + D + "ours.gif > " + D + "nb.ppm",
+        D + "nb.ppm", Nb));
     EXPECT_TRUE(SamePixels(As24(Mine.Bitmap), Nb)) << "netpbm frame " << I;
-    ASSERT_TRUE(PeerToPNM("convert '" + D + "ours.gif[" + std::to_string(I) + "]' +repage -depth 8 ppm:" + D + "im.ppm",
+    ASSERT_TRUE(PeerToPNM("convert '" + D + "ours.gif[" + std::to_string(I) +
+                              "]' +repage -depth 8 ppm:" + D + "im.ppm",
                           D + "im.ppm", Im));
     EXPECT_TRUE(SamePixels(As24(Mine.Bitmap), Im)) << "ImageMagick frame " << I;
   }
@@ -333,7 +475,9 @@ TEST_F(GIF, PeersAgree) {
   EXPECT_NE(Text.find("DelayTime: 15"), std::string::npos);
   EXPECT_NE(Text.find("DelayTime: 45"), std::string::npos);
   std::string Identify;
-  RunCommand("identify -format '%T %[gif:loop-count];' " + D + "ours.gif 2>/dev/null || identify -format '%T;' " + D + "ours.gif", &Identify);
+  RunCommand("identify -format '%T %[gif:loop-count];' " + D +
+                 "ours.gif 2>/dev/null || identify -format '%T;' " + D + "ours.gif",
+             &Identify);
   EXPECT_NE(Identify.find("15"), std::string::npos) << Identify;
   EXPECT_NE(Identify.find("45"), std::string::npos) << Identify;
 }

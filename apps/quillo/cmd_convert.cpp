@@ -26,13 +26,12 @@ void OutputParams(TQuilloIO& IO, const std::string& ParamsFile,
   ApplySets(IO.IOParams(), Sets);
 }
 
-// The loop count of a GIF animation to keep; 0 (forever) for other sources and for a GIF
-// without one (an inserted frame makes a looping animation).
+// The loop count of a GIF animation to keep, -1 for one without a loop extension (it plays
+// once, and so does the copy); 0 (forever) for other sources.
 int32_t SourceLoop(const std::string& Path, int32_t Type) {
   if (Type != ioGIF) return 0;
   TFileStream S(Path, fmOpenRead | fmShareDenyWrite);
-  const int32_t Loop = QLGifLoopCount(S);
-  return Loop < 0 ? 0 : Loop;
+  return QLGifLoopCount(S);
 }
 
 }  // namespace

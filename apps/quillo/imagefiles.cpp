@@ -435,8 +435,10 @@ void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
 
 void TMultiImageWriter::Finish(int32_t Loop) {
   FGif.reset();
-  if (FType == ioGIF && FCount > 1)
+  if (FType == ioGIF && FCount > 1 && Loop >= 0)
     _GifMakeAnimate(FOut.Path(), static_cast<uint16_t>(Loop), FWinWidth, FWinHeight);
+  else if (FType == ioGIF && FCount > 1)
+    _GifSetScreen(FOut.Path(), FWinWidth, FWinHeight);
   if (!FOut.Commit())
     throw FileError(FName,
                     std::string(FName == "-" ? "cannot write: " : "cannot rename into place: ") +

@@ -88,7 +88,8 @@ class TMultiImageWriter {
   // Appends the component's bitmap, with its parameters (delay, position, compression...), as
   // the next frame or page. Throws std::runtime_error when it cannot.
   void Add(TQuilloIO& IO, const TSourceInfo* Source = nullptr);
-  // Makes a GIF of several frames loop Loop times (0: forever) and puts the file in place.
+  // Makes a GIF of several frames loop Loop times (0: forever; below 0: no loop extension, so
+  // it plays once) and puts the file in place.
   void Finish(int32_t Loop);
   int32_t Count() const { return FCount; }
 

@@ -719,6 +719,16 @@ void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Wi
   S.Flush();
 }
 
+void _GifSetScreen(const std::string& FileName, int32_t Width, int32_t Height) {
+  TFileStream S(FileName, fmOpenReadWrite);
+  uint8_t Head[6];
+  if (S.Read(Head, 6) != 6 || std::memcmp(Head, "GIF", 3) != 0) return;
+  const uint8_t Size[4] = {static_cast<uint8_t>(Width), static_cast<uint8_t>(Width >> 8),
+                           static_cast<uint8_t>(Height), static_cast<uint8_t>(Height >> 8)};
+  S.WriteBuffer(Size, 4);
+  S.Flush();
+}
+
 bool _CheckGifAnimate(const std::string& FileName) {
   TFileStream S(FileName, fmOpenRead | fmShareDenyWrite);
   return QLGifLoopCount(S) >= 0;

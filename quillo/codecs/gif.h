@@ -56,6 +56,8 @@ int32_t _DeleteGifIm(const std::string& FileName, int32_t Index, bool Save);
 // which readers do not look for, then stays).
 void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width,
                      int32_t Height);
+// Sets the logical screen size of a GIF file in place; anything else is left untouched.
+void _GifSetScreen(const std::string& FileName, int32_t Width, int32_t Height);
 // True when the file carries a "NETSCAPE2.0" loop extension among the extensions before its
 // first image.
 bool _CheckGifAnimate(const std::string& FileName);

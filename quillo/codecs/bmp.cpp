@@ -58,28 +58,44 @@ struct TMaskChannel {
   }
 };
 
-// RLE8/RLE4 data into the bitmap, the first row being the bottom one; a run cut short by
-// the end of the data aborts.
-void DecodeRLE(const uint8_t* Data, int64_t Len, bool RLE4, TBitmap& Bmp,
-               const std::array<TRGB, 256>& Pal, TProgressRec& Progress) {
+// Len bytes of RLE8/RLE4 codes from the stream into the bitmap, the first row being the bottom
+// one; a run cut short by the end of the data aborts. The codes are read a part at a time, so
+// a large image needs no copy of its whole compressed data.
+void DecodeRLE(TStream& S, int64_t Len, bool RLE4, TBitmap& Bmp, const std::array<TRGB, 256>& Pal,
+               TProgressRec& Progress) {
   const int32_t H = Bmp.GetHeight();
   // The row's address is looked up once a row, not once a pixel.
   int64_t LineRow = -1;
   TRGB* Line = nullptr;
-  const TDIBRLEEnd End = QLDecodeDIBRLE(
-      Data, static_cast<size_t>(Len), RLE4, Bmp.GetWidth(), H,
-      [&](int64_t X, int64_t Row, uint32_t Index) {
-        if (Row != LineRow) {
-          LineRow = Row;
-          Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(H - 1 - static_cast<int32_t>(Row)));
-        }
-        Line[X] = Pal[Index];
-      },
-      [&](int64_t Row) {
-        QLProgress(Progress, QLTrunc((Row + 1) * Progress.StepFactor));
-        return !QLAborted(Progress);
-      });
-  if (End == TDIBRLEEnd::Truncated) QLSetAbort(Progress);
+  auto Put = [&](int64_t X, int64_t Row, uint32_t Index) {
+    if (Row != LineRow) {
+      LineRow = Row;
+      Line = reinterpret_cast<TRGB*>(Bmp.ScanLine(H - 1 - static_cast<int32_t>(Row)));
+    }
+    Line[X] = Pal[Index];
+  };
+  auto NextRow = [&](int64_t Row) {
+    QLProgress(Progress, QLTrunc((Row + 1) * Progress.StepFactor));
+    return !QLAborted(Progress);
+  };
+  constexpr int64_t kPart = 1 << 18;
+  std::vector<uint8_t> Buf(static_cast<size_t>(std::min<int64_t>(Len, kPart + kDIBRLELongestCode)));
+  TDIBRLECursor Cursor;
+  size_t Have = 0;
+  for (;;) {
+    const int64_t Want = std::min<int64_t>(Len, static_cast<int64_t>(Buf.size() - Have));
+    const int64_t Got = Want > 0 ? S.Read(Buf.data() + Have, Want) : 0;
+    Len -= Got;
+    Have += static_cast<size_t>(Got);
+    const bool More = Got == Want && Len > 0;
+    size_t Used = 0;
+    const TDIBRLEEnd End = QLDecodeDIBRLEPart(Buf.data(), Have, More, Cursor, Used, RLE4,
+                                              Bmp.GetWidth(), H, Put, NextRow);
+    if (End == TDIBRLEEnd::Truncated) QLSetAbort(Progress);
+    if (End != TDIBRLEEnd::Data || !More) return;
+    std::memmove(Buf.data(), Buf.data() + Used, Have - Used);
+    Have -= Used;
+  }
 }
 
 void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TProgressRec& Prog,
@@ -166,10 +182,8 @@ void ReadBMP(TStream& S, TBitmap& Bmp, int64_t BlockSize, TIOParamsVals& P, TPro
   if (Rle) {
     // Writers that leave the image size 0 mean "the rest of the file".
     if (DataLen <= 0) DataLen = S.Remaining();
-    int64_t Len = std::max<int64_t>(0, std::min(DataLen, S.Remaining()));
-    std::vector<uint8_t> Data(static_cast<size_t>(Len));
-    Len = S.Read(Data.data(), Len);
-    DecodeRLE(Data.data(), Len, Compression == 2, Bmp, Pal, Prog);
+    const int64_t Len = std::max<int64_t>(0, std::min(DataLen, S.Remaining()));
+    DecodeRLE(S, Len, Compression == 2, Bmp, Pal, Prog);
     return;
   }
 

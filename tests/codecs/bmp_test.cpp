@@ -224,35 +224,38 @@ TEST(BMP, RLEEncodingFollowsTheRowRules) {
 }
 
 TEST(BMP, RLEFilesReadBackAsTheUncompressedOnes) {
-  TBitmap Src = RandomBitmap24(29, 13, 11);
-  // Flatten some areas so that runs occur.
-  for (int32_t Y = 0; Y < 13; ++Y)
-    for (int32_t X = 10; X < 25; ++X)
-      reinterpret_cast<TRGB*>(Src.ScanLine(Y))[X] = CreateRGB(9, 9, 9);
-  for (int32_t Bits : {4, 8}) {
-    TIOParamsVals P;
-    P.BitsPerSample = Bits;
-    P.SamplesPerPixel = 1;
-    std::vector<uint8_t> Plain = WriteBmpBytes(Src, P);
-    P.BmpCompression = ioBMP_RLE;
-    std::vector<uint8_t> Rle = WriteBmpBytes(Src, P);
-    ASSERT_EQ(Rle[30], Bits == 8 ? 1 : 2);
-    ASSERT_EQ(Rle[Rle.size() - 2], 0);
-    ASSERT_EQ(Rle[Rle.size() - 1], 1);
-    ReadResult A = ReadResult(Plain), B = ReadResult(Rle);
-    ASSERT_FALSE(A.Aborted);
-    ASSERT_FALSE(B.Aborted);
-    EXPECT_TRUE(SamePixels(A.Bitmap, B.Bitmap)) << Bits;
-    EXPECT_EQ(B.Params.BmpCompression, ioBMP_RLE);
-    // Every pixel is one of the palette colours written.
-    for (int32_t Y = 0; Y < 13; ++Y)
-      for (int32_t X = 0; X < 29; ++X) {
-        TRGB C = Px(B.Bitmap, X, Y);
-        bool Found = false;
-        for (const TRGB& E : B.Params.ColorMap) Found |= E == C;
-        ASSERT_TRUE(Found);
-      }
-  }
+  // A small image, and one whose codes are read in several parts.
+  for (const int32_t W : {29, 900})
+    for (int32_t Bits : {4, 8}) {
+      TBitmap Src = RandomBitmap24(W, W == 29 ? 13 : 700, 11);
+      // Flatten some areas so that runs occur.
+      for (int32_t Y = 0; Y < 13; ++Y)
+        for (int32_t X = 10; X < 25; ++X)
+          reinterpret_cast<TRGB*>(Src.ScanLine(Y))[X] = CreateRGB(9, 9, 9);
+      TIOParamsVals P;
+      P.BitsPerSample = Bits;
+      P.SamplesPerPixel = 1;
+      std::vector<uint8_t> Plain = WriteBmpBytes(Src, P);
+      P.BmpCompression = ioBMP_RLE;
+      std::vector<uint8_t> Rle = WriteBmpBytes(Src, P);
+      ASSERT_EQ(Rle[30], Bits == 8 ? 1 : 2);
+      ASSERT_EQ(Rle[Rle.size() - 2], 0);
+      ASSERT_EQ(Rle[Rle.size() - 1], 1);
+      if (W > 29) ASSERT_GT(Rle.size(), 300000u);
+      ReadResult A = ReadResult(Plain), B = ReadResult(Rle);
+      ASSERT_FALSE(A.Aborted);
+      ASSERT_FALSE(B.Aborted);
+      EXPECT_TRUE(SamePixels(A.Bitmap, B.Bitmap)) << Bits << " " << W;
+      EXPECT_EQ(B.Params.BmpCompression, ioBMP_RLE);
+      // Every pixel is one of the palette colours written.
+      for (int32_t Y = 0; Y < 13; ++Y)
+        for (int32_t X = 0; X < 29; ++X) {
+          TRGB C = Px(B.Bitmap, X, Y);
+          bool Found = false;
+          for (const TRGB& E : B.Params.ColorMap) Found |= E == C;
+          ASSERT_TRUE(Found);
+        }
+    }
 }
 
 TEST(BMP, RLEDecoderHonoursDeltaAndEndCodes) {

@@ -153,3 +153,63 @@ TEST(DIBLayout, RunLengthCodesStayInsideTheBitmap) {
   EXPECT_EQ(R.Pixels.size(), 1u);
   EXPECT_EQ(R.End, TDIBRLEEnd::Data);
 }
+
+// Codes handed over in parts decode exactly as the whole: the same pixels, the same ending, and
+// a cut at any place, including inside a run or a delta.
+TEST(DIBLayout, RLECodesInPartsDecodeAsTheWhole) {
+  uint32_t Seed = 12345;
+  auto Next = [&] { return (Seed = Seed * 1103515245u + 12345u) >> 16; };
+  for (int Trial = 0; Trial < 60; ++Trial) {
+    // Codes biased to the interesting ones: runs, absolute runs, ends of line, deltas.
+    std::vector<uint8_t> Codes;
+    while (Codes.size() < 3000) {
+      switch (Next() % 5) {
+        case 0:
+          Codes.insert(Codes.end(), {uint8_t(Next() % 40 + 1), uint8_t(Next())});
+          break;
+        case 1: {
+          const uint8_t N = uint8_t(Next() % 253 + 3);
+          Codes.insert(Codes.end(), {0, N});
+          for (int K = 0; K < N + (N & 1); ++K) Codes.push_back(uint8_t(Next()));
+          break;
+        }
+        case 2:
+          Codes.insert(Codes.end(), {0, 0});
+          break;
+        case 3:
+          Codes.insert(Codes.end(), {0, 2, uint8_t(Next() % 5), uint8_t(Next() % 2)});
+          break;
+        default:
+          Codes.push_back(uint8_t(Next()));
+          break;  // anything, even odd alignment
+      }
+    }
+    if (Trial % 3 == 0) Codes.resize(Codes.size() - Next() % 200);  // cut anywhere
+    const bool RLE4 = Trial % 2 == 1;
+    const TRun Whole = Decode(Codes, RLE4, 300, 80);
+    TRun Parts;
+    TDIBRLECursor Cursor;
+    size_t At = 0;
+    for (;;) {
+      const size_t Len = std::min(Codes.size() - At, size_t(kDIBRLELongestCode + Next() % 700));
+      const bool More = At + Len < Codes.size();
+      size_t Used = 0;
+      Parts.End = QLDecodeDIBRLEPart(
+          Codes.data() + At, Len, More, Cursor, Used, RLE4, 300, 80,
+          [&](int64_t X, int64_t Row, uint32_t I) {
+            Parts.Pixels.push_back(std::to_string(X) + "," + std::to_string(Row) + "=" +
+                                   std::to_string(I));
+          },
+          [&](int64_t) {
+            ++Parts.Rows;
+            return true;
+          });
+      if (Parts.End != TDIBRLEEnd::Data || !More) break;
+      ASSERT_GT(Used, 0u);
+      At += Used;
+    }
+    EXPECT_EQ(Parts.End, Whole.End) << Trial;
+    EXPECT_EQ(Parts.Rows, Whole.Rows) << Trial;
+    EXPECT_TRUE(Parts.Pixels == Whole.Pixels) << Trial;
+  }
+}

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace quillo {
 
@@ -69,48 +70,79 @@ enum class TDIBRLEEnd {
   Stopped,    // NextRow asked to stop
 };
 
+// Where decoding RLE codes stands between parts of the codes: the next pixel's place.
+struct TDIBRLECursor {
+  int64_t X = 0, Row = 0;
+};
+
+// The most bytes one RLE code takes: an absolute run of 255 pixels with its pad byte.
+constexpr size_t kDIBRLELongestCode = 2 + 255 + 1;
+
 // Decodes RLE8 (or RLE4) codes for a bitmap of W x H: Put(X, Row, Index) for each pixel inside
 // it, Row counting stored rows from the first one (the bottom row of a bottom-up DIB); pixels
 // that a run or a delta puts outside are dropped. NextRow(Row) is called when an end-of-line
 // code moves into Row (< H) and stops the decoding by returning false. Each two bytes of codes
 // yield at most 255 pixels, so hostile data costs time in proportion to its length only.
+//
+// The codes may come in parts: Cursor carries the place from one part to the next, and with
+// More (other codes follow this part) the decoding stops before a code that might not lie
+// wholly in the part, giving TDIBRLEEnd::Data with Used the bytes consumed; the caller then
+// hands over the rest from there. Parts decode exactly as the whole codes would.
 template <class TPut, class TNextRow>
-TDIBRLEEnd QLDecodeDIBRLE(const uint8_t* Data, size_t Len, bool RLE4, int64_t W, int64_t H,
-                          TPut&& Put, TNextRow&& NextRow) {
-  int64_t X = 0, Row = 0;
+TDIBRLEEnd QLDecodeDIBRLEPart(const uint8_t* Data, size_t Len, bool More, TDIBRLECursor& Cursor,
+                              size_t& Used, bool RLE4, int64_t W, int64_t H, TPut&& Put,
+                              TNextRow&& NextRow) {
+  int64_t X = Cursor.X, Row = Cursor.Row;
   size_t I = 0;
   auto Pixel = [&](uint32_t Index) {
     if (X < W) Put(X, Row, Index);
     ++X;
   };
+  const auto End = [&](TDIBRLEEnd How) {
+    Cursor = TDIBRLECursor{X, Row};
+    Used = I;
+    return How;
+  };
   while (I + 2 <= Len) {
+    if (More && Len - I < kDIBRLELongestCode) return End(TDIBRLEEnd::Data);
     const uint32_t C = Data[I], V = Data[I + 1];
     I += 2;
     if (C > 0) {  // a run of C pixels; RLE4 alternates the byte's two nibbles, high first
       for (uint32_t K = 0; K < C; ++K) Pixel(RLE4 ? ((K & 1) ? V & 0x0F : V >> 4) : V);
     } else if (V == 0) {  // end of line
       X = 0;
-      if (++Row >= H) return TDIBRLEEnd::Rows;
-      if (!NextRow(Row)) return TDIBRLEEnd::Stopped;
+      if (++Row >= H) return End(TDIBRLEEnd::Rows);
+      if (!NextRow(Row)) return End(TDIBRLEEnd::Stopped);
     } else if (V == 1) {
-      return TDIBRLEEnd::EndCode;
+      return End(TDIBRLEEnd::EndCode);
     } else if (V == 2) {  // delta: right and up (towards later stored rows)
-      if (I + 2 > Len) return TDIBRLEEnd::Data;
+      if (I + 2 > Len) return End(TDIBRLEEnd::Data);
       X += Data[I];
       Row += Data[I + 1];
       I += 2;
-      if (Row >= H) return TDIBRLEEnd::Rows;
+      if (Row >= H) return End(TDIBRLEEnd::Rows);
     } else {  // an absolute run of V pixels, its bytes padded to an even count
       const size_t Bytes = RLE4 ? (V + 1) / 2 : V;
       for (uint32_t K = 0; K < V && I + (RLE4 ? K / 2 : K) < Len; ++K) {
         const uint32_t B = Data[I + (RLE4 ? K / 2 : K)];
         Pixel(RLE4 ? ((K & 1) ? B & 0x0F : B >> 4) : B);
       }
-      if (I + Bytes > Len) return TDIBRLEEnd::Truncated;
+      if (I + Bytes > Len) return End(TDIBRLEEnd::Truncated);
       I += Bytes + (Bytes & 1);
     }
   }
-  return TDIBRLEEnd::Data;
+  if (I > Len) I = Len;  // a pad byte past the end
+  return End(TDIBRLEEnd::Data);
+}
+
+// The same over codes held whole.
+template <class TPut, class TNextRow>
+TDIBRLEEnd QLDecodeDIBRLE(const uint8_t* Data, size_t Len, bool RLE4, int64_t W, int64_t H,
+                          TPut&& Put, TNextRow&& NextRow) {
+  TDIBRLECursor Cursor;
+  size_t Used = 0;
+  return QLDecodeDIBRLEPart(Data, Len, false, Cursor, Used, RLE4, W, H, std::forward<TPut>(Put),
+                            std::forward<TNextRow>(NextRow));
 }
 
 }  // namespace quillo

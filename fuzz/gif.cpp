@@ -1,5 +1,5 @@
 // The GIF reader (first and second image, then every image in one pass) and the frame insertion
-// on arbitrary bytes.
+// (with and without an end hint) on arbitrary bytes.
 #include "quillo/codecs/gif.h"
 #include "fuzz/common/codec_target.h"
 #include "quillo/lzw/lzw.h"
@@ -33,6 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   P.GifImageIndex = Size % 3;
   bool Abort = false;
   TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);
-  _InsertGifImStream(File, Frame, P, R);
+  // Half the inputs give an end hint (right or wrong); an insertion that reports its end is
+  // followed by an append that uses it.
+  TGifEnd End{static_cast<int64_t>(Size) - 1, static_cast<int32_t>(Size % 3)};
+  _InsertGifImStream(File, Frame, P, R, (Size & 4) ? &End : nullptr);
+  if (End.TrailerAt >= 0 && !Abort && (Size & 4)) {
+    File.SetPosition(0);
+    P.GifImageIndex = End.Count;
+    _InsertGifImStream(File, Frame, P, R, &End);
+  }
   return 0;
 }

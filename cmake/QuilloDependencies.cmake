@@ -17,7 +17,8 @@ endif()
 if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloSane)
   pkg_check_modules(QuilloSane QUIET IMPORTED_TARGET GLOBAL sane-backends)
 endif()
-# FFmpeg's libraries read and write AVI videos; without them the library builds and the AVI
+# FFmpeg's libraries read and write AVI videos. The library compiles against their headers and
+# opens the libraries when a video is first used; without them the library builds and the AVI
 # operations fail cleanly.
 if(PkgConfig_FOUND AND NOT TARGET PkgConfig::QuilloFFmpeg)
   pkg_check_modules(QuilloFFmpeg QUIET IMPORTED_TARGET GLOBAL libavformat libavcodec libswscale libavutil)

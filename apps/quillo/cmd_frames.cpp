@@ -39,7 +39,7 @@ std::runtime_error FileError(const std::string& File, const std::string& What) {
 
 // Every frame of an AVI to its own file.
 int AviFrames(const TInputFile& In, const std::string& Pattern) {
-  if (!QLAVIAvailable()) throw FileError(In.Name(), "AVI videos need a build with FFmpeg");
+  if (!QLAVIAvailable()) throw FileError(In.Name(), "AVI videos need FFmpeg's libraries, which this build or system lacks");
   TFileStream S(In.Path(), fmOpenRead | fmShareDenyWrite);
   TQLAVIReader Reader;
   if (!Reader.Open(S)) throw FileError(In.Name(), "not a video this build decodes");
@@ -63,7 +63,7 @@ int AviFrames(const TInputFile& In, const std::string& Pattern) {
 // Builds an AVI from image files: every frame at the first one's size, DelayMs apart.
 void AviJoin(const std::string& Out, const std::vector<std::string>& Inputs, int32_t DelayMs,
              TQLAVICodec Codec, int32_t Quality) {
-  if (!QLAVIAvailable()) throw FileError(Out, "AVI videos need a build with FFmpeg");
+  if (!QLAVIAvailable()) throw FileError(Out, "AVI videos need FFmpeg's libraries, which this build or system lacks");
   TOutputFile File(Out, "avi");
   int32_t Rate, Scale;
   QLAVIRateForDelay(DelayMs, Rate, Scale);

@@ -55,7 +55,7 @@ void DescribeAvi(const std::string& File, TInfo& I) {
   I.Avi = true;
   I.Format = "AVI video";
   if (!QLAVIAvailable()) {
-    I.Error = "AVI videos need a build with FFmpeg";
+    I.Error = "AVI videos need FFmpeg's libraries, which this build or system lacks";
     return;
   }
   TFileStream S(File, fmOpenRead | fmShareDenyWrite);

@@ -9,6 +9,7 @@
 #include "quillo/platform/sysutils.h"
 
 #if QUILLO_HAVE_FFMPEG
+#include <dlfcn.h>
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -37,19 +38,108 @@ void QLAVIRateForDelay(int32_t DelayMs, int32_t& Rate, int32_t& Scale) {
 
 namespace {
 
+// FFmpeg's libraries are opened at the first use of an AVI rather than linked: loading them,
+// with the hundred-odd libraries they bring, cost every process that links us about a tenth of
+// a second of CPU at start, and most never touch a video. Each function used here is a pointer
+// of the same name and type in this namespace, which hides the library's declaration, so the
+// code below calls them as it would call the linked functions. The pointers are set once,
+// before any AVI work, and never change.
+enum TFFmpegLib { ffUtil, ffScale, ffCodec, ffFormat };
+// clang-format off
+#define QUILLO_FFMPEG_FUNCTIONS(X) \
+  X(ffUtil, av_free) \
+  X(ffUtil, av_freep) \
+  X(ffUtil, av_malloc) \
+  X(ffUtil, av_max_alloc) \
+  X(ffUtil, av_log_default_callback) \
+  X(ffUtil, av_log_set_callback) \
+  X(ffUtil, av_frame_alloc) \
+  X(ffUtil, av_frame_free) \
+  X(ffUtil, av_frame_get_buffer) \
+  X(ffUtil, av_frame_make_writable) \
+  X(ffUtil, av_frame_unref) \
+  X(ffScale, sws_freeContext) \
+  X(ffScale, sws_getCachedContext) \
+  X(ffScale, sws_getContext) \
+  X(ffScale, sws_scale) \
+  X(ffCodec, av_packet_alloc) \
+  X(ffCodec, av_packet_free) \
+  X(ffCodec, av_packet_rescale_ts) \
+  X(ffCodec, av_packet_unref) \
+  X(ffCodec, avcodec_alloc_context3) \
+  X(ffCodec, avcodec_find_encoder) \
+  X(ffCodec, avcodec_free_context) \
+  X(ffCodec, avcodec_open2) \
+  X(ffCodec, avcodec_parameters_from_context) \
+  X(ffCodec, avcodec_parameters_to_context) \
+  X(ffCodec, avcodec_receive_frame) \
+  X(ffCodec, avcodec_receive_packet) \
+  X(ffCodec, avcodec_send_frame) \
+  X(ffCodec, avcodec_send_packet) \
+  X(ffFormat, av_find_best_stream) \
+  X(ffFormat, av_find_input_format) \
+  X(ffFormat, av_guess_format) \
+  X(ffFormat, av_interleaved_write_frame) \
+  X(ffFormat, av_read_frame) \
+  X(ffFormat, av_write_trailer) \
+  X(ffFormat, avformat_alloc_context) \
+  X(ffFormat, avformat_alloc_output_context2) \
+  X(ffFormat, avformat_close_input) \
+  X(ffFormat, avformat_free_context) \
+  X(ffFormat, avformat_new_stream) \
+  X(ffFormat, avformat_open_input) \
+  X(ffFormat, avformat_write_header) \
+  X(ffFormat, avio_alloc_context) \
+  X(ffFormat, avio_context_free) \
+  X(ffFormat, avio_feof) \
+  X(ffFormat, avio_flush)
+// clang-format on
+#define QUILLO_FFMPEG_POINTER(Lib, Name) decltype(&::Name) Name = nullptr;
+QUILLO_FFMPEG_FUNCTIONS(QUILLO_FFMPEG_POINTER)
+#undef QUILLO_FFMPEG_POINTER
+
+#define QUILLO_STRINGIFY2(X) #X
+#define QUILLO_STRINGIFY(X) QUILLO_STRINGIFY2(X)
+
 std::atomic<bool> gLogging{false};
 
 void LogCallback(void* Avcl, int Level, const char* Fmt, va_list Args) {
   if (gLogging && Level <= AV_LOG_WARNING) av_log_default_callback(Avcl, Level, Fmt, Args);
 }
 
-void InitOnce() {
+// Opens the libraries of the major versions built against (their sonames) and looks every
+// function up; false when any is missing. The libraries stay loaded for the process's life.
+bool LoadFFmpeg() {
+  static bool Loaded = false;
   static std::once_flag Once;
-  std::call_once(Once, [] { av_log_set_callback(LogCallback); });
+  std::call_once(Once, [] {
+    const char* Names[] = {"libavutil.so." QUILLO_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
+                           "libswscale.so." QUILLO_STRINGIFY(LIBSWSCALE_VERSION_MAJOR),
+                           "libavcodec.so." QUILLO_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+                           "libavformat.so." QUILLO_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR)};
+    void* Libs[4] = {};
+    for (int I = 0; I < 4; ++I)
+      if (!(Libs[I] = dlopen(Names[I], RTLD_NOW | RTLD_LOCAL))) return;
+    bool Found = true;
+#define QUILLO_FFMPEG_LOOKUP(Lib, Name) \
+  Found = Found && (Name = reinterpret_cast<decltype(Name)>(dlsym(Libs[Lib], #Name)));
+    QUILLO_FFMPEG_FUNCTIONS(QUILLO_FFMPEG_LOOKUP)
+#undef QUILLO_FFMPEG_LOOKUP
+    if (!Found) return;
+    av_log_set_callback(LogCallback);
+    Loaded = true;
+  });
+  return Loaded;
+}
+
+// False when FFmpeg's libraries cannot be loaded.
+bool InitOnce() {
+  if (!LoadFFmpeg()) return false;
   // No single allocation of FFmpeg's may pass what a few frames at the pixel limit need: sizes
   // declared by a file (headers, extra data) cannot ask for more than the data could fill.
   const int64_t Cap = std::min<int64_t>(QLGetMaxPixels(), INT64_MAX / 16) * 8 + (16 << 20);
   av_max_alloc(static_cast<size_t>(std::min<int64_t>(Cap, INT32_MAX)));
+  return true;
 }
 
 constexpr int kIOBufferSize = 1 << 15;
@@ -170,10 +260,11 @@ TQLAVIReader::TQLAVIReader() = default;
 TQLAVIReader::~TQLAVIReader() = default;
 
 bool TQLAVIReader::Open(TStream& Stream) {
-  InitOnce();
-  F = std::make_unique<TImpl>();
+  F.reset();
   FInfo = {};
   FFailed = true;
+  if (!InitOnce()) return false;
+  F = std::make_unique<TImpl>();
   if (!F->Frame || !F->Packet) return false;
   F->IO = std::make_unique<TIO>(Stream, false);
   if (!F->IO->Ctx) return false;
@@ -299,12 +390,13 @@ TQLAVIWriter::~TQLAVIWriter() {
 
 bool TQLAVIWriter::Open(TStream& Out, int32_t Width, int32_t Height, int32_t Rate, int32_t Scale,
                         TQLAVICodec Kind, int32_t Quality) {
-  InitOnce();
-  F = std::make_unique<TImpl>();
+  F.reset();
   FWidth = Width;
   FHeight = Height;
   FWritten = 0;
   FLastGood = TBitmap();
+  if (!InitOnce()) return false;
+  F = std::make_unique<TImpl>();
   if (Width <= 0 || Height <= 0 || !QLImageSizeOK(Width, Height, 32) || Rate <= 0 || Scale <= 0)
     return false;
   if (!F->Frame || !F->Packet) return false;
@@ -401,7 +493,7 @@ bool TQLAVIWriter::Close() {
 }
 
 bool QLAVIAvailable() {
-  return true;
+  return LoadFFmpeg();
 }
 
 void QLSetAVILogging(bool On) {

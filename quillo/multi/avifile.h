@@ -3,7 +3,8 @@
 // compressor. Input and output go through our streams (FFmpeg's custom I/O), so memory and
 // files read alike. FFmpeg's own messages are silent unless QLSetAVILogging turns them on.
 //
-// Built without FFmpeg, QLAVIAvailable is false and every open fails.
+// FFmpeg's libraries are loaded at the first AVI use. Built without FFmpeg, or where its
+// libraries cannot be loaded, QLAVIAvailable is false and every open fails.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,7 @@
 
 namespace quillo {
 
-// True when the library was built with FFmpeg.
+// True when the library was built with FFmpeg and its libraries load.
 bool QLAVIAvailable();
 // Lets FFmpeg's warnings and errors through to standard error (off by default).
 void QLSetAVILogging(bool On);

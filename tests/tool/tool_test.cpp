@@ -150,6 +150,27 @@ TEST_F(ToolTest, ConvertCarriesAndSetsParameters) {
 
 // The whole of info's output for files written with --set: the parameters' names, order, JSON
 // kinds and text forms as users and scripts see them.
+// The video libraries load only when a video is used: they and what they bring cost a tenth
+// of a second at every start.
+TEST_F(ToolTest, VideoLibrariesLoadOnlyForVideos) {
+  WriteImage(RandomBitmap24(5, 4, 1), Dir.File("a.bmp"));
+  std::string Out;
+  ASSERT_EQ(
+      RunCommand("LD_DEBUG=files " + kTool + " --quiet info " + Dir.File("a.bmp") + " 2>&1", &Out),
+      0);
+  EXPECT_NE(Out.find("libpng"), std::string::npos) << "LD_DEBUG shows no libraries";
+  EXPECT_EQ(Out.find("libavformat"), std::string::npos);
+  if (!QLAVIAvailable()) return;
+  ASSERT_EQ(
+      Tool("join " + Dir.File("v.avi") + " " + Dir.File("a.bmp") + " " + Dir.File("a.bmp"), &Out),
+      0)
+      << Out;
+  ASSERT_EQ(
+      RunCommand("LD_DEBUG=files " + kTool + " --quiet info " + Dir.File("v.avi") + " 2>&1", &Out),
+      0);
+  EXPECT_NE(Out.find("libavformat"), std::string::npos);
+}
+
 TEST_F(ToolTest, InfoOfSetParametersIsPinned) {
   WriteImage(RandomBitmap24(12, 8, 3), Dir.File("in.png"));
   std::string Out;

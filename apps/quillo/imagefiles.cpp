@@ -395,26 +395,27 @@ void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
   {
     TInterruptGuard Guard(IO.Aborting);
     try {
-      if (FCount == 0 && FType == ioGIF) {
-        FGif = std::make_unique<TFileStream>(FOut.Path(), fmCreate);
-        IO.SaveToStream(*FGif, FType);
-        FGif->Flush();
-        FGifEnd = TGifEnd{FGif->GetSize() - 1, 1};
-      } else if (FCount == 0) {
+      if (FCount == 0) {
         // By type, not by name: --format may name a format the extension does not.
-        TFileStream S(FOut.Path(), fmCreate);
-        IO.SaveToStream(S, FType);
-        S.Flush();
-      } else if (FType == ioGIF) {
-        // Appended at the trailer the last frame left; the logical screen and the loop are
-        // set once, when the animation is finished.
+        FFile = std::make_unique<TFileStream>(FOut.Path(), fmCreate);
+        IO.SaveToStream(*FFile, FType);
+        FFile->Flush();
+        if (FType == ioGIF) FGifEnd = TGifEnd{FFile->GetSize() - 1, 1};
+      } else {
+        // Straight after the last frame or page, where the one before left the end: the file
+        // is neither walked nor rewritten. A GIF's logical screen and loop are set once, when
+        // the animation is finished.
+        TBitmap& Image = *IO.GetAttachedBitmap();
+        if (Image.GetPixelFormat() != pf1bit && Image.GetPixelFormat() != pf24bit)
+          Image.SetPixelFormat(pf24bit);
         IO.Aborting = false;
         TProgressRec Prog = QLProgressRec(IO.OnProgress, &IO, IO.Aborting);
-        FGif->SetPosition(0);
-        _InsertGifImStream(*FGif, *IO.GetAttachedBitmap(), P, Prog, &FGifEnd);
-        FGif->Flush();
-      } else {
-        IO.InsertToFileTIFF(FOut.Path());
+        FFile->SetPosition(0);
+        if (FType == ioGIF)
+          _InsertGifImStream(*FFile, Image, P, Prog, &FGifEnd);
+        else
+          TIFFWriteStream(*FFile, true, Image, P, Prog, &FTiffEnd);
+        FFile->Flush();
       }
     } catch (const EFCreateError&) {
       throw FileError(FName, std::string("cannot create: ") + std::strerror(errno));
@@ -434,7 +435,7 @@ void TMultiImageWriter::Add(TQuilloIO& IO, const TSourceInfo* Source) {
 }
 
 void TMultiImageWriter::Finish(int32_t Loop) {
-  FGif.reset();
+  FFile.reset();
   if (FType == ioGIF && FCount > 1 && Loop >= 0)
     _GifMakeAnimate(FOut.Path(), static_cast<uint16_t>(Loop), FWinWidth, FWinHeight);
   else if (FType == ioGIF && FCount > 1)

@@ -9,6 +9,7 @@
 
 #include "apps/quillo/session.h"
 #include "quillo/codecs/gif.h"
+#include "quillo/codecs/tiff.h"
 #include "quillo/io/quilloio.h"
 
 namespace quillo::tool {
@@ -98,9 +99,11 @@ class TMultiImageWriter {
   int32_t FType;
   TOutputFile FOut;
   int32_t FCount = 0, FWinWidth = 0, FWinHeight = 0;
-  // A GIF stays open while its frames are added, each written straight after the one before.
-  std::unique_ptr<TFileStream> FGif;
+  // The file stays open while its frames or pages are added, each written straight after the
+  // one before.
+  std::unique_ptr<TFileStream> FFile;
   TGifEnd FGifEnd;
+  TTiffEnd FTiffEnd;
 };
 
 // True when the file is an AVI video (a RIFF file of form "AVI ").

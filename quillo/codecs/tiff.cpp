@@ -1421,7 +1421,9 @@ bool WritePixels(TStream& S, const TBitmap& Src, bool Bilevel, int32_t Compressi
 }
 
 int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals& Prm,
-                  TProgressRec& Prog) {
+                  TProgressRec& Prog, TTiffEnd* EndHint) {
+  const TTiffEnd Hint = EndHint ? *EndHint : TTiffEnd{};
+  if (EndHint) EndHint->LinkPos = -1;
   if (Bitmap.Empty()) {
     QLSetAbort(Prog);
     return 0;
@@ -1510,20 +1512,28 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
     }
     O = F.O;
     Form = F.Form;
-    bool Abnormal = false;
-    const std::vector<TIfdRef> Chain = WalkChain(F, First, &Abnormal);
-    const int32_t N = static_cast<int32_t>(Chain.size());
     const int32_t Index = Prm.TiffImageIndex;
-    if (Index >= 0 && Index < N) {
-      LinkPos = Index == 0 ? Form.FirstLink() : Chain[static_cast<size_t>(Index - 1)].LinkPos;
-      OldTarget = Chain[static_cast<size_t>(Index)].Offset;
+    // After the last page, where the hint still marks the chain's end: no walk.
+    uint8_t HintLink[8] = {1};
+    if (Hint.LinkPos >= Form.FirstLink() && Hint.Count > 0 && (Index < 0 || Index >= Hint.Count) &&
+        F.ReadAt(Hint.LinkPos, HintLink, Form.LinkSize()) && F.Offset(HintLink) == 0) {
+      LinkPos = Hint.LinkPos;
+      Result = Hint.Count + 1;
     } else {
-      // After the last page; a chain that ended in a cycle or outside the file ends here now.
-      LinkPos = N == 0 ? Form.FirstLink() : Chain.back().LinkPos;
-      OldTarget = 0;
+      bool Abnormal = false;
+      const std::vector<TIfdRef> Chain = WalkChain(F, First, &Abnormal);
+      const int32_t N = static_cast<int32_t>(Chain.size());
+      if (Index >= 0 && Index < N) {
+        LinkPos = Index == 0 ? Form.FirstLink() : Chain[static_cast<size_t>(Index - 1)].LinkPos;
+        OldTarget = Chain[static_cast<size_t>(Index)].Offset;
+      } else {
+        // After the last page; a chain that ended in a cycle or outside the file ends here now.
+        LinkPos = N == 0 ? Form.FirstLink() : Chain.back().LinkPos;
+        OldTarget = 0;
+      }
+      (void)Abnormal;
+      Result = N + 1;
     }
-    (void)Abnormal;
-    Result = N + 1;
     S.Seek(0, soFromEnd);
   } else {
     // The large form when asked for, or when the page's samples alone (with room for a coder
@@ -1616,7 +1626,10 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
     SafeStreamWrite(S, *Prog.AbortFlag, Buf, Form.HeaderSize());
   }
   S.SetPosition(End);
-  return QLAborted(Prog) ? 0 : Result;
+  if (QLAborted(Prog)) return 0;
+  // The new page's own link (the IFD's last field) ends the chain unless it went before a page.
+  if (EndHint && OldTarget == 0) *EndHint = TTiffEnd{End - Base - Form.LinkSize(), Result};
+  return Result;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1756,9 +1769,9 @@ int32_t _EnumTIFFImStream(TStream& Stream) {
 }
 
 int32_t TIFFWriteStream(TStream& Stream, bool Append, const TBitmap& Bitmap, TIOParamsVals& Params,
-                        TProgressRec& Progress) {
+                        TProgressRec& Progress, TTiffEnd* End) {
   int32_t Result = 0;
-  QLGuarded(Progress, [&] { Result = WriteTIFF(Stream, Append, Bitmap, Params, Progress); });
+  QLGuarded(Progress, [&] { Result = WriteTIFF(Stream, Append, Bitmap, Params, Progress, End); });
   return Result;
 }
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "quillo/core/types.h"
 #include "quillo/core/params.h"
+#include "quillo/core/types.h"
 #include "quillo/platform/bitmap.h"
 #include "quillo/platform/streams.h"
 
@@ -34,12 +34,23 @@ int32_t TIFFReadEachPage(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params
 // The number of pages of the TIFF at the stream's position; 0 when it is not a TIFF.
 int32_t _EnumTIFFImStream(TStream& Stream);
 
+// Where a TIFF's last page links to nothing (the position of that zero link from the TIFF's
+// start) and how many pages come before, as a write left them. A writer that adds page after
+// page hands it back with each write, so that appending after the last page does not walk the
+// whole page chain again; a hint whose link is no longer zero is ignored.
+struct TTiffEnd {
+  int64_t LinkPos = -1;
+  int32_t Count = 0;
+};
+
 // Writes the bitmap as one page: a new file at the stream's position, or (Append) a page linked
 // into the TIFF there, as page TiffImageIndex (after the last page when the index lies beyond
 // it). Compression, photometric and tags come from Params. Returns the page count of the
-// result (1 for a new file; 0 when the stream holds no TIFF to append to).
+// result (1 for a new file; 0 when the stream holds no TIFF to append to). With End, an append
+// after the last page may use it, and it is updated (LinkPos -1 when the write failed or did
+// not end the chain).
 int32_t TIFFWriteStream(TStream& Stream, bool Append, const TBitmap& Bitmap, TIOParamsVals& Params,
-                        TProgressRec& Progress);
+                        TProgressRec& Progress, TTiffEnd* End = nullptr);
 
 // Removes page Index from the TIFF at the stream's position by rebuilding it in place; returns
 // the number of pages the file had before (0 when it is not a TIFF). An index outside the

@@ -409,6 +409,42 @@ TEST_F(TIFF, PagesCountedChosenAppendedAndDeleted) {
   EXPECT_EQ(Result, 0);
 }
 
+// Appending with the end the last write reported skips the walk of the page chain and makes the
+// same file; a hint whose link is no longer zero is ignored; an insertion before a page leaves
+// no hint.
+TEST_F(TIFF, AppendWithEndHint) {
+  bool Abort = false;
+  TProgressRec Prog = QLProgressRec(nullptr, nullptr, Abort);
+  TIOParamsVals P;
+  TMemoryStream Hinted, Walked;
+  TTiffEnd End;
+  EXPECT_EQ(TIFFWriteStream(Hinted, false, RandomBitmap24(4, 3, 1), P, Prog, &End), 1);
+  TIFFWriteStream(Walked, false, RandomBitmap24(4, 3, 1), P, Prog);
+  EXPECT_EQ(End.Count, 1);
+  P.TiffImageIndex = 99;
+  for (int32_t I = 1; I <= 3; ++I) {
+    const TBitmap Page = RandomBitmap24(3 + I, 2, I);
+    Hinted.SetPosition(0);
+    Walked.SetPosition(0);
+    EXPECT_EQ(TIFFWriteStream(Hinted, true, Page, P, Prog, &End), I + 1);
+    EXPECT_EQ(TIFFWriteStream(Walked, true, Page, P, Prog), I + 1);
+    EXPECT_EQ(End.Count, I + 1);
+    ASSERT_EQ(Hinted.Data(), Walked.Data());
+  }
+  // A stale hint: the link it names now points somewhere.
+  TTiffEnd Stale{4, 4};  // the header's link to the first page
+  Hinted.SetPosition(0);
+  EXPECT_EQ(TIFFWriteStream(Hinted, true, RandomBitmap24(2, 2, 9), P, Prog, &Stale), 5);
+  EXPECT_EQ(TiffRead(Hinted.Data(), 0).Bitmap.GetWidth(), 4);
+  EXPECT_EQ(TiffRead(Hinted.Data(), 4).Bitmap.GetWidth(), 2);
+  // Before the first page: the new page's link is not the chain's end.
+  P.TiffImageIndex = 0;
+  Hinted.SetPosition(0);
+  EXPECT_EQ(TIFFWriteStream(Hinted, true, RandomBitmap24(2, 2, 9), P, Prog, &Stale), 6);
+  EXPECT_EQ(Stale.LinkPos, -1);
+  EXPECT_FALSE(Abort);
+}
+
 TEST_F(TIFF, HostileFilesEndInTheAbortFlag) {
   const TBitmap One = RandomBitmap1(9, 3, 1);
   TIOParamsVals P;

@@ -1,5 +1,6 @@
 // The TIFF reader (first and second page, then every page in one walk), page counting,
-// appending a page and deleting one, on arbitrary bytes, in both forms of the file.
+// appending a page (with and without an end hint) and deleting one, on arbitrary bytes, in both
+// forms of the file.
 #include "quillo/codecs/tiff.h"
 #include "fuzz/common/codec_target.h"
 #include "quillo/lzw/lzw.h"
@@ -39,7 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   P.TiffImageIndex = static_cast<int32_t>(Size % 3);
   bool Abort = false;
   TProgressRec R = QLProgressRec(nullptr, nullptr, Abort);
-  TIFFWriteStream(File, true, Page, P, R);
+  // Half the inputs give an end hint (right or wrong); a write that reports its end is followed
+  // by an append that uses it.
+  TTiffEnd End{static_cast<int64_t>(Size % 64), static_cast<int32_t>(Size % 4)};
+  TIFFWriteStream(File, true, Page, P, R, (Size & 4) ? &End : nullptr);
+  if ((Size & 4) && End.LinkPos >= 0 && !Abort) {
+    File.SetPosition(0);
+    P.TiffImageIndex = End.Count;
+    TIFFWriteStream(File, true, Page, P, R, &End);
+  }
   File.SetPosition(0);
   try {
     _DeleteTIFFImStream(File, static_cast<int32_t>(Size % 2));

@@ -31,7 +31,7 @@ std::string JsonValue(const TParamField& F, const TIOParamsVals& P) {
 }
 
 struct TFrame {
-  int32_t Delay, X, Y;
+  int32_t Delay, X, Y, Disposal;
   bool Transparent;
   std::string TranspColor;
   std::string PageName;
@@ -127,15 +127,31 @@ void Describe(const TInputFile& In, TInfo& I) {
       char Col[8];
       std::snprintf(Col, sizeof(Col), "#%02X%02X%02X", F.GifTranspColor.r, F.GifTranspColor.g,
                     F.GifTranspColor.b);
-      I.Frames.push_back(
-          I.Type == ioGIF
-              ? TFrame{F.GifDelayTime, F.GifXPos, F.GifYPos, F.GifTransparent, Col, "", 0}
-              : TFrame{0, F.TiffXPos, F.TiffYPos, false, "", F.TiffPageName, F.TiffPageNumber});
+      I.Frames.push_back(I.Type == ioGIF ? TFrame{F.GifDelayTime, F.GifXPos, F.GifYPos,
+                                                  F.GifDisposal, F.GifTransparent, Col, "", 0}
+                                         : TFrame{0, F.TiffXPos, F.TiffYPos, 0, false, "",
+                                                  F.TiffPageName, F.TiffPageNumber});
     }
     if (I.Type == ioGIF) {
       TFileStream S(File, fmOpenRead | fmShareDenyWrite);
       I.Loop = QLGifLoopCount(S);
     }
+  }
+}
+
+// What a viewer does with a GIF frame before the next one, by the disposal method.
+const char* DisposalWord(int32_t Disposal) {
+  switch (Disposal) {
+    case 0:
+      return "unspecified";
+    case 1:
+      return "keep";
+    case 2:
+      return "restore background";
+    case 3:
+      return "restore previous";
+    default:
+      return "undefined";
   }
 }
 
@@ -196,7 +212,7 @@ std::string Json(const TInfo& I) {
       TJson E = TJson::Object();
       E.Num("x", F.X).Num("y", F.Y);
       if (I.Type == ioGIF) {
-        E.Num("delay", F.Delay).Bool("transparent", F.Transparent);
+        E.Num("delay", F.Delay).Num("disposal", F.Disposal).Bool("transparent", F.Transparent);
         if (F.Transparent) E.Str("transparentColor", F.TranspColor);
       } else {
         E.Str("pageName", F.PageName).Num("pageNumber", F.PageNumber);
@@ -248,8 +264,8 @@ void PrintText(const TInfo& I) {
     const TFrame& F = I.Frames[K];
     const std::string Key = (I.Type == ioGIF ? "frame " : "page ") + std::to_string(K);
     if (I.Type == ioGIF)
-      std::printf("  %-22s delay %d, at %d,%d%s%s\n", Key.c_str(), F.Delay, F.X, F.Y,
-                  F.Transparent ? ", transparent " : "",
+      std::printf("  %-22s delay %d, at %d,%d, disposal %s%s%s\n", Key.c_str(), F.Delay, F.X, F.Y,
+                  DisposalWord(F.Disposal), F.Transparent ? ", transparent " : "",
                   F.Transparent ? F.TranspColor.c_str() : "");
     else
       std::printf("  %-22s at %d,%d, page number %d%s%s\n", Key.c_str(), F.X, F.Y, F.PageNumber,

@@ -41,8 +41,9 @@ const std::vector<TCommand>& Commands() {
        "parameters file and --set (any parameter by name, enumerations by full or short name,\n"
        "e.g. --set BmpCompression=rle --set BitsPerSample=8) change them.\n"
        "Every frame of a GIF and page of a TIFF is kept when OUT holds several (GIF, TIFF), with\n"
-       "its delay, position and compression; --frame or --page picks one. A JPEG keeps its\n"
-       "quality (estimated from its tables), other images are written as JPEG at quality 90.\n"
+       "its delay, position, disposal and compression; --frame or --page picks one. A JPEG\n"
+       "keeps its quality (estimated from its tables), other images are written as JPEG at\n"
+       "quality 90.\n"
        "What OUT cannot keep (other frames, alpha, 16-bit samples, CMYK or Lab, colours) is\n"
        "said on standard error.",
        CmdConvert},

@@ -156,6 +156,7 @@ void ReadGIF(TStream& S, TBitmap& Bmp, int32_t& Count, TIOParamsVals& P, TProgre
     P.Height = Ht;
     P.GifDelayTime = LE16(Gce + 1);
     P.GifTransparent = Gce[0] & 1;
+    P.GifDisposal = (Gce[0] >> 2) & 7;
     P.GifInterlaced = D[8] & 0x40;
     bool Decoded = true;
     std::vector<uint8_t> Indexes;
@@ -257,9 +258,11 @@ void Prepare(const TBitmap& Bitmap, int32_t Bits, const TIOParamsVals& P, TRGB D
   for (const TRGB& C : Pal) Out.Palette.insert(Out.Palette.end(), {C.r, C.g, C.b});
 }
 
-// The graphic control extension: transparency, disposal "restore to background", delay.
+// The graphic control extension: transparency, disposal method (bits 2..4), delay.
 std::vector<uint8_t> ControlExtension(const TIOParamsVals& P, int32_t TransparentIndex) {
-  std::vector<uint8_t> E = {0x21, 0xF9, 0x04, static_cast<uint8_t>((P.GifTransparent ? 1 : 0) | 8)};
+  const int32_t Disposal = P.GifDisposal >= 0 && P.GifDisposal <= 7 ? P.GifDisposal : 2;
+  std::vector<uint8_t> E = {0x21, 0xF9, 0x04,
+                            static_cast<uint8_t>((P.GifTransparent ? 1 : 0) | Disposal << 2)};
   PutLE16(E, static_cast<uint32_t>(P.GifDelayTime));
   E.push_back(static_cast<uint8_t>(TransparentIndex));
   E.push_back(0);

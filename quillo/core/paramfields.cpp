@@ -139,6 +139,7 @@ std::span<const TQLParamField> QLParamFields() {
       Color("GifBackground", &P::GifBackground),
       Int("GifRatio", &P::GifRatio),
       Int("GifImageCount", &P::GifImageCount).Since(4),
+      Int("GifDisposal", &P::GifDisposal, 2).Since(7),
       Hook("GifLZWDecompress", K::GifLZWDecompress, &P::GifLZWDecompress),
       Hook("GifLZWCompress", K::GifLZWCompress, &P::GifLZWCompress),
 

@@ -90,7 +90,7 @@ class TIOParamsVals : public TObject {
  public:
   // The version SaveToStream writes; each row of QLParamFields says from which version on a
   // stream holds its field.
-  static constexpr int32_t StreamVersion = 6;
+  static constexpr int32_t StreamVersion = 7;
 
   explicit TIOParamsVals(IQLParamsOwner* AOwner = nullptr);
 
@@ -158,6 +158,10 @@ class TIOParamsVals : public TObject {
   bool GifTransparent{};
   TRGB GifTranspColor{};
   bool GifInterlaced{};
+  // What a viewer does with the frame before showing the next (the graphic control
+  // extension's disposal method, 0..7): 0 unspecified, 1 leave it, 2 restore the background,
+  // 3 restore what was there before. Writing takes values outside 0..7 as 2.
+  int32_t GifDisposal{};
   int32_t GifWinWidth{};
   int32_t GifWinHeight{};
   TRGB GifBackground{};

@@ -89,7 +89,18 @@ TEST_F(GIF, RoundTripAndParameters) {
   EXPECT_EQ(R.Params.GifDelayTime, 40);
   EXPECT_TRUE(R.Params.GifTransparent);
   EXPECT_TRUE(R.Params.GifInterlaced);
+  EXPECT_EQ(R.Params.GifDisposal, 2);  // the default: restore the background
   EXPECT_EQ(R.Params.GifVersion, std::string("GIF89a\0", 7));
+  // Every disposal method comes back as written, beside the transparency bit; values
+  // outside the field's three bits are written as the default.
+  for (int32_t Disposal : {0, 1, 3, 7, -1, 8}) {
+    P.GifDisposal = Disposal;
+    const std::vector<uint8_t> D = WriteGifBytes(Src, P);
+    GifRead Back(D, 0);
+    EXPECT_EQ(Back.Params.GifDisposal, Disposal >= 0 && Disposal <= 7 ? Disposal : 2);
+    EXPECT_TRUE(Back.Params.GifTransparent);
+  }
+  P.GifDisposal = 2;
   EXPECT_EQ(R.Params.BitsPerSample, 8);
   EXPECT_EQ(R.Params.ColorMapCount, 256);
   // Every pixel is a colour of the file's palette.
@@ -438,6 +449,8 @@ TEST_F(GIF, PeersAgree) {
   GifRead Second(ReadFileBytes(D + "im.gif"), 1);
   EXPECT_EQ(Second.Params.GifDelayTime, 35);
   EXPECT_EQ(Second.Params.GifXPos, 4);
+  EXPECT_EQ(Second.Params.GifDisposal, 2);
+  EXPECT_EQ(GifRead(ReadFileBytes(D + "im.gif"), 0).Params.GifDisposal, 0);
   EXPECT_TRUE(Second.Params.GifInterlaced);
   EXPECT_TRUE(CheckAniGif(D + "im.gif"));
 
@@ -455,7 +468,11 @@ TEST_F(GIF, PeersAgree) {
   IO.IOParams().GifDelayTime = 45;
   IO.IOParams().GifXPos = 3;
   IO.IOParams().GifInterlaced = false;
+  IO.IOParams().GifDisposal = 3;
   ASSERT_TRUE(IO.InsertToFileGif(D + "ours.gif"));
+  std::string Disposals;
+  ASSERT_EQ(RunCommand("identify -format '%D ' " + D + "ours.gif", &Disposals), 0);
+  EXPECT_EQ(Disposals, "Background Previous ");
   const std::vector<uint8_t> Ours = ReadFileBytes(D + "ours.gif");
   for (int32_t I = 0; I < 2; ++I) {
     GifRead Mine(Ours, I);

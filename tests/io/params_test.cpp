@@ -68,6 +68,7 @@ void FillAll(TIOParamsVals& P) {
   P.GifBackground = CreateRGB(40, 50, 60);
   P.GifRatio = 49;
   P.GifImageCount = 7;
+  P.GifDisposal = 1;
   P.JpegColorSpace = ioJPEG_CMYK;
   P.JpegQuality = 90;
   P.JpegDCTMethod = ioJPEG_FLOAT;
@@ -190,6 +191,7 @@ std::vector<uint8_t> OldStream(int32_t Version) {
   QLWriteIntLE(S, 1);
   QLWriteIntLE(S, 2);
   if (Version >= 4) QLWriteIntLE(S, 5);
+  if (Version >= 6) QLWriteByte(S, 1);  // the large TIFF form
   SaveStringToStream(S, "GIF87a");
   for (int32_t V : {1, 2, 3, 4}) QLWriteIntLE(S, V);
   QLWriteByte(S, 1);
@@ -257,11 +259,11 @@ std::vector<uint8_t> OldStream(int32_t Version) {
 TEST(IOParams, StreamBytesArePinned) {
   TIOParamsVals P;
   FillAll(P);
-  ExpectGolden("filled_v6", Saved(P));
+  ExpectGolden("filled_v7", Saved(P));
   // The defaults of every stored field (the date is today's, so it is fixed here).
   TIOParamsVals D;
   D.TgaDate = 45000.0;
-  ExpectGolden("defaults_v6", Saved(D));
+  ExpectGolden("defaults_v7", Saved(D));
 }
 
 TEST(IOParams, EveryOlderVersionLoadsAsBefore) {
@@ -279,7 +281,9 @@ TEST(IOParams, EveryOlderVersionLoadsAsBefore) {
     EXPECT_EQ(P.TgaAuthor, Version >= 3 ? "old author" : "me");
     EXPECT_EQ(P.IPTCInfoList.Count(), Version >= 4 ? 2 : 1);
     EXPECT_EQ(P.PxmComments.Count(), Version >= 5 ? 1 : 2);
-    // Every stored field, as the version 6 form of what the older stream left.
+    EXPECT_EQ(P.TiffBigTIFF, Version >= 6);
+    EXPECT_EQ(P.GifDisposal, 1);  // no older stream holds it
+    // Every stored field, as the version 7 form of what the older stream left.
     ExpectGolden("loaded_v" + std::to_string(Version), Saved(P));
   }
 }

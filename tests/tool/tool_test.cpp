@@ -580,15 +580,18 @@ TEST_F(ToolTest, ConvertKeepsEveryFrameAndPage) {
         EXPECT_EQ(Count(Info, "Compression Scheme: None"), 1u) << Info;
       }
     }
-  // An animation that plays once (no loop extension) still plays once.
-  Peer("convert -delay 12 " + Dir.File("f0.png") + " " + Dir.File("f1.png") + " -loop 1 " +
-       Dir.File("once.gif"));
+  // An animation that plays once (no loop extension) still plays once, and each frame keeps
+  // what a viewer does with it before the next.
+  Peer("convert -delay 12 " + Dir.File("f0.png") + " -dispose Previous " + Dir.File("f1.png") +
+       " -loop 1 " + Dir.File("once.gif"));
   ASSERT_EQ(Tool("convert " + Dir.File("once.gif") + " " + Dir.File("once-o.gif"), &Out), 0) << Out;
   for (const char* Name : {"once.gif", "once-o.gif"}) {
     ASSERT_EQ(Tool("info --json " + Dir.File(Name), &Out), 0);
     EXPECT_NE(Out.find("\"loop\": -1"), std::string::npos) << Name << Out;
+    EXPECT_NE(Out.find("\"disposal\": 3"), std::string::npos) << Name << Out;
   }
-  EXPECT_EQ(Peer("identify -format '%p:%T:%W ' " + Dir.File("once-o.gif")), "0:12:40 1:12:40 ");
+  EXPECT_EQ(Peer("identify -format '%p:%T:%W:%D ' " + Dir.File("once-o.gif")),
+            "0:12:40:Undefined 1:12:40:Previous ");
   // --format names the kind whatever the name.
   ASSERT_EQ(Tool("convert --format tif " + Dir.File("anim.gif") + " " + Dir.File("noext"), &Out), 0)
       << Out;

@@ -207,6 +207,10 @@ void TQuilloMIO::SaveSequence(TStream& Stream, int32_t Type) {
   const int64_t Start = Stream.GetPosition();
   TProgressRec P = QLProgressRec(nullptr, nullptr, Aborting);
   const int32_t N = FView->GetImageCount();
+  // Where the last write left the end: each append goes straight there instead of walking
+  // every frame or page before it.
+  TGifEnd GifEnd;
+  TTiffEnd TiffEnd;
   for (int32_t I = 0; I < N; ++I) {
     Stream.SetPosition(Start);
     TBitmap* B = FView->GetBitmap(I);
@@ -230,12 +234,14 @@ void TQuilloMIO::SaveSequence(TStream& Stream, int32_t Type) {
       Src = &Working;
     }
     if (Type == ioGIF) {
-      if (I == 0)
+      if (I == 0) {
         WriteGifStream(Stream, *Src, *Params, P);
-      else if (_InsertGifImStream(Stream, *Src, *Params, P) == 0)
+        GifEnd = TGifEnd{Stream.GetPosition() - 1, 1};
+      } else if (_InsertGifImStream(Stream, *Src, *Params, P, &GifEnd) == 0) {
         Aborting = true;
+      }
     } else {
-      if (TIFFWriteStream(Stream, I > 0, *Src, *Params, P) == 0) Aborting = true;
+      if (TIFFWriteStream(Stream, I > 0, *Src, *Params, P, &TiffEnd) == 0) Aborting = true;
     }
     FView->ReleaseBitmap(I);
     Progress(I, N);

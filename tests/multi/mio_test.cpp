@@ -3,6 +3,7 @@
 // files the peers read the same, and AVI videos made and checked by FFmpeg's command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -138,6 +139,13 @@ TEST(MultiIO, GifFromPeerLoadsEveryFrameAndSavesBack) {
   RunCommand("identify -format '%T ' '" + Out + "'", &Delays);
   // Each frame goes back with its own parameters: the second keeps its zero delay.
   EXPECT_EQ(Delays, "20 0 50 ");
+  // Into a stream that already holds other bytes, the same GIF follows them.
+  TMemoryStream S;
+  S.WriteBuffer("prefix", 6);
+  F.MIO.SaveToStreamGif(S);
+  const std::vector<uint8_t> File = ReadFileBytes(Out);
+  ASSERT_EQ(S.GetSize(), static_cast<int64_t>(6 + File.size()));
+  EXPECT_TRUE(std::equal(File.begin(), File.end(), S.Data().begin() + 6));
 }
 
 TEST(MultiIO, TiffPagesFromPeerLoadAndSaveBack) {

@@ -1,0 +1,54 @@
+// Saving every image of a thumbnail view as one GIF animation or one multi-page TIFF file,
+// for 100 to 800 small frames. The time per frame stays flat when each frame is
+// appended where the one before ended, and grows with the count when every append walks the
+// frames already written.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+
+#include "bench/benchimage.h"
+#include "quillo/lzw/lzw.h"
+#include "quillo/multi/quillomio.h"
+
+using namespace quillo;
+
+namespace {
+
+void BM_SaveSequence(benchmark::State& State) {
+  QLInstallLZWCoders();
+  const bool Gif = State.range(0) == 0;
+  const int32_t Frames = static_cast<int32_t>(State.range(1));
+  TQuilloMView View;
+  TQuilloMIO MIO;
+  MIO.SetAttachedMView(&View);
+  // Ten different pictures, repeated: palettes and pixels differ from frame to frame.
+  for (int32_t I = 0; I < Frames; ++I) {
+    const int32_t Idx = View.AppendImage();
+    View.SetImageEx(Idx, bench::PhotoImage(96, 72, 1 + I % 10));
+    MIO.GetParams(Idx)->TiffCompression = ioTIFF_LZW;
+  }
+  const std::filesystem::path File =
+      std::filesystem::temp_directory_path() / (Gif ? "multi_bench.gif" : "multi_bench.tif");
+  for (auto _ : State) {
+    if (Gif)
+      MIO.SaveToFileGif(File.string());
+    else
+      MIO.SaveToFileTIFF(File.string());
+    if (MIO.Aborting) State.SkipWithError("the save failed");
+  }
+  const int64_t Bytes = static_cast<int64_t>(std::filesystem::file_size(File));
+  std::filesystem::remove(File);
+  State.SetLabel(std::string(Gif ? "GIF" : "TIFF") + ", " + std::to_string(Bytes / 1024) + " KiB");
+  // Seconds per frame (printed with an SI prefix: 1.2m is 1.2 ms).
+  State.counters["s/frame"] = benchmark::Counter(
+      static_cast<double>(Frames),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+BENCHMARK(BM_SaveSequence)
+    ->ArgsProduct({{0, 1}, {100, 200, 400, 800}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_MAIN();

@@ -230,6 +230,11 @@ class TQuilloIO : public TQLTargetComponent, public IQLParamsOwner {
   TColor FBackground = clWhite;
   TIOParamsVals FParams;
   std::unique_ptr<TQLTWainParams> FTWainParams;
+  // Where InsertToFileGif left the end of the file it wrote last (its trailer and image
+  // count), and that file's stamp then: appending to it again goes straight to the trailer.
+  TQLFileStamp FGifAppendStamp;
+  int64_t FGifAppendTrailer = -1;
+  int32_t FGifAppendCount = 0;
 };
 
 // The type of the image at the stream's position (0 when unknown); the position is restored.

@@ -64,8 +64,29 @@ bool TQuilloIO::InsertToFileGif(const std::string& FileName) {
     }
     Prm.GifWinWidth = std::max({Prm.GifWinWidth, FileW, B.GetWidth() + Prm.GifXPos});
     Prm.GifWinHeight = std::max({Prm.GifWinHeight, FileH, B.GetHeight() + Prm.GifYPos});
-    Result = _InsertGifIm(FileName, B, Prm, P);
-    if (!QLAborted(P)) _GifMakeAnimate(FileName, 0, Prm.GifWinWidth, Prm.GifWinHeight);
+    TGifEnd End;
+    {
+      TFileStream F(FileName, fmOpenReadWrite);
+      // A file unchanged since this component appended to it last need not be walked again;
+      // the codec still checks that the trailer stands where the hint says.
+      if (FGifAppendTrailer >= 0 && F.Stamp() == FGifAppendStamp)
+        End = TGifEnd{FGifAppendTrailer, FGifAppendCount};
+      FGifAppendTrailer = -1;
+      Result = _InsertGifImStream(F, B, Prm, P, &End);
+      try {
+        F.Flush();
+      } catch (const EWriteError&) {
+        QLSetAbort(P);
+      }
+    }
+    if (QLAborted(P)) return;
+    _GifMakeAnimate(FileName, 0, Prm.GifWinWidth, Prm.GifWinHeight);
+    if (End.TrailerAt < 0) return;
+    // Animating may have moved the trailer (a loop extension put in front) but leaves it last.
+    TFileStream After(FileName, fmOpenRead | fmShareDenyWrite);
+    FGifAppendStamp = After.Stamp();
+    FGifAppendTrailer = After.GetSize() - 1;
+    FGifAppendCount = Result;
   });
   return Result != 0;
 }

@@ -318,6 +318,17 @@ int64_t TFileStream::GetSize() {
   return Size;
 }
 
+TQLFileStamp TFileStream::Stamp() {
+  Flush();
+  struct stat St;
+  if (::fstat(FHandle, &St) != 0) return {};
+  const auto Ns = [](const timespec& T) {
+    return static_cast<int64_t>(T.tv_sec) * 1000000000 + T.tv_nsec;
+  };
+  return {static_cast<uint64_t>(St.st_dev), static_cast<uint64_t>(St.st_ino),
+          static_cast<int64_t>(St.st_size), Ns(St.st_mtim), Ns(St.st_ctim)};
+}
+
 void TFileStream::SetSize(int64_t NewSize) {
   Flush();
   FBufLen = 0;

@@ -90,6 +90,14 @@ constexpr uint16_t fmShareDenyRead = 0x0030;
 constexpr uint16_t fmShareDenyNone = 0x0040;
 constexpr uint16_t fmCreate = 0xFF00;
 
+// Which file and which state of it: two equal stamps mean the same file, not written in
+// between as far as the system's times tell (their grain is a few milliseconds).
+struct TQLFileStamp {
+  uint64_t Device = 0, Inode = 0;
+  int64_t Size = -1, ModifiedNs = 0, ChangedNs = 0;
+  bool operator==(const TQLFileStamp&) const = default;
+};
+
 // A stream over a file, buffered in both directions. Open failures raise EFOpenError, create
 // failures EFCreateError, both naming the file. Writes are buffered: call Flush to learn of a
 // failed write before the stream is destroyed (the destructor flushes but cannot report).
@@ -105,6 +113,8 @@ class TFileStream : public TStream {
   // Writes pending bytes; raises EWriteError when the file takes fewer.
   void Flush();
   const std::string& GetFileName() const { return FFileName; }
+  // The file's stamp once pending bytes are written (Size -1 when the system cannot tell).
+  TQLFileStamp Stamp();
 
  private:
   bool FlushNoThrow();

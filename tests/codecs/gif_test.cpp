@@ -412,6 +412,33 @@ TEST_F(GIF, ThroughTheComponent) {
   EXPECT_EQ(IO.IOParams().GifWinWidth, 20);
   EXPECT_EQ(IO.IOParams().GifWinHeight, 8);
   EXPECT_EQ(FindFileFormat(Dir.File("a.gif"), true), ioGIF);
+
+  // One component appending again and again (it remembers where the file ended) writes the
+  // bytes that a fresh component each time (which walks the file) writes, also when the file
+  // is changed by others between two appends.
+  const std::string Kept = Dir.File("kept.gif"), Fresh = Dir.File("fresh.gif");
+  TQuilloIO Appender;
+  Appender.IOParams().SetDefaultParams();
+  Appender.SetAttachedBitmap(&Img);
+  Appender.SaveToFile(Kept);
+  Appender.SaveToFile(Fresh);
+  for (int32_t I = 1; I <= 8; ++I) {
+    if (I == 5) {
+      ASSERT_EQ(DeleteGifIm(Kept, 1), 4);
+      ASSERT_EQ(DeleteGifIm(Fresh, 1), 4);
+    }
+    TBitmap Frame = RandomBitmap24(6 + I, 5, 10 + I);
+    Appender.SetAttachedBitmap(&Frame);
+    Appender.IOParams().GifImageIndex = EnumGifIm(Kept);
+    Appender.IOParams().GifDelayTime = I;
+    ASSERT_TRUE(Appender.InsertToFileGif(Kept));
+    TQuilloIO Once;
+    Once.IOParams().Assign(Appender.IOParams());
+    Once.SetAttachedBitmap(&Frame);
+    ASSERT_TRUE(Once.InsertToFileGif(Fresh));
+    ASSERT_EQ(ReadFileBytes(Kept), ReadFileBytes(Fresh)) << "after frame " << I;
+  }
+  EXPECT_EQ(EnumGifIm(Kept), 8);
 }
 
 TEST_F(GIF, PeersAgree) {

@@ -1520,8 +1520,7 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
       LinkPos = Hint.LinkPos;
       Result = Hint.Count + 1;
     } else {
-      bool Abnormal = false;
-      const std::vector<TIfdRef> Chain = WalkChain(F, First, &Abnormal);
+      const std::vector<TIfdRef> Chain = WalkChain(F, First);
       const int32_t N = static_cast<int32_t>(Chain.size());
       if (Index >= 0 && Index < N) {
         LinkPos = Index == 0 ? Form.FirstLink() : Chain[static_cast<size_t>(Index - 1)].LinkPos;
@@ -1531,7 +1530,6 @@ int32_t WriteTIFF(TStream& S, bool Append, const TBitmap& Bitmap, TIOParamsVals&
         LinkPos = N == 0 ? Form.FirstLink() : Chain.back().LinkPos;
         OldTarget = 0;
       }
-      (void)Abnormal;
       Result = N + 1;
     }
     S.Seek(0, soFromEnd);

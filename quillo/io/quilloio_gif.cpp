@@ -51,22 +51,20 @@ bool TQuilloIO::InsertToFileGif(const std::string& FileName) {
   int32_t Result = 0;
   SaveFrame([&](TBitmap& B, TProgressRec& P) {
     TIOParamsVals& Prm = IOParams();
-    // The logical screen grows to hold the new frame, and never shrinks below the file's own
-    // (the parameters may not have seen the file).
-    int32_t FileW = 0, FileH = 0;
+    TGifEnd End;
     {
-      TFileStream F(FileName, fmOpenRead | fmShareDenyWrite);
+      TFileStream F(FileName, fmOpenReadWrite);
+      // The logical screen grows to hold the new frame, and never shrinks below the file's own
+      // (the parameters may not have seen the file).
+      int32_t FileW = 0, FileH = 0;
       uint8_t H[10];
       if (F.Read(H, 10) == 10 && H[0] == 'G' && H[1] == 'I' && H[2] == 'F') {
         FileW = H[6] | (H[7] << 8);
         FileH = H[8] | (H[9] << 8);
       }
-    }
-    Prm.GifWinWidth = std::max({Prm.GifWinWidth, FileW, B.GetWidth() + Prm.GifXPos});
-    Prm.GifWinHeight = std::max({Prm.GifWinHeight, FileH, B.GetHeight() + Prm.GifYPos});
-    TGifEnd End;
-    {
-      TFileStream F(FileName, fmOpenReadWrite);
+      F.SetPosition(0);
+      Prm.GifWinWidth = std::max({Prm.GifWinWidth, FileW, B.GetWidth() + Prm.GifXPos});
+      Prm.GifWinHeight = std::max({Prm.GifWinHeight, FileH, B.GetHeight() + Prm.GifYPos});
       // A file unchanged since this component appended to it last need not be walked again;
       // the codec still checks that the trailer stands where the hint says.
       if (FGifAppendTrailer >= 0 && F.Stamp() == FGifAppendStamp)

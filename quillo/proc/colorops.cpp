@@ -10,10 +10,7 @@
 #include "quillo/platform/canvas.h"
 #include "quillo/proc/analysis.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define QUILLO_X86 1
-#endif
+#include "quillo/proc/detail/cpu.h"
 
 namespace quillo {
 
@@ -112,14 +109,8 @@ void HSLRowScalar(TRGB* P, int32_t N, double DH, double DS, double DL) {
 
 #ifdef QUILLO_X86
 
-bool HaveSSSE3() {
-  static const bool B = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
-  return B;
-}
-bool HaveAVX2() {
-  static const bool B = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-  return B;
-}
+using detail::HaveAVX2;
+using detail::HaveSSSE3;
 
 // Sixteen pixels at a time: the channels are gathered into planes by byte shuffles, the grey
 // level is computed in 16-bit lanes (at most 99 x 255) and divided by 100 exactly as a multiply

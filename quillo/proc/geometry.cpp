@@ -9,6 +9,8 @@
 #include "quillo/core/colors.h"
 #include "quillo/core/pixels.h"
 
+#include "quillo/proc/detail/cpu.h"
+
 namespace quillo {
 
 namespace {
@@ -80,8 +82,8 @@ inline uint8_t ToByte(double V) {
 
 // One row of the horizontal pass. The row is widened to doubles once: each source pixel
 // feeds several targets.
-void HorizontalRow(const uint8_t* Src, int32_t SrcWidth, uint8_t* Dst, const TContribList& L,
-                   std::vector<double>& Wide) {
+void HorizontalRowScalar(const uint8_t* Src, int32_t SrcWidth, uint8_t* Dst, const TContribList& L,
+                         std::vector<double>& Wide) {
   for (int32_t I = 0; I < SrcWidth * 3; ++I) Wide[static_cast<size_t>(I)] = Src[I];
   const double* In = Wide.data();
   const size_t N = L.Of.size();
@@ -102,6 +104,119 @@ void HorizontalRow(const uint8_t* Src, int32_t SrcWidth, uint8_t* Dst, const TCo
     Dst[I * 3 + 2] = ToByte(R);
   }
 }
+
+#ifdef QUILLO_X86
+
+using detail::HaveAVX2;
+
+// Sum += W x the pixel at byte offset At of Row, its blue, green and red in three double lanes.
+// Four bytes are read; the fourth lane (the next pixel's blue) is never used.
+__attribute__((target("avx2"))) inline __m256d AddTap(__m256d Sum, const uint8_t* Row, size_t At,
+                                                      double W) {
+  int32_t V;
+  std::memcpy(&V, Row + At, sizeof V);
+  const __m256d P = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(V)));
+  return _mm256_add_pd(Sum, _mm256_mul_pd(_mm256_set1_pd(W), P));
+}
+
+// ToByte of the first three lanes. The rounding relies on the additions being kept as written.
+#ifdef __FAST_MATH__
+#error "the resampler's rounding needs IEEE arithmetic"
+#endif
+__attribute__((target("avx2"))) inline void StoreBytes(__m256d V, uint8_t* Dst) {
+  const __m256d Magic = _mm256_set1_pd(6755399441055744.0);
+  V = _mm256_min_pd(_mm256_max_pd(V, _mm256_setzero_pd()), _mm256_set1_pd(255));
+  V = _mm256_sub_pd(_mm256_add_pd(V, Magic), Magic);
+  alignas(16) int32_t Out[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(Out), _mm256_cvttpd_epi32(V));
+  Dst[0] = static_cast<uint8_t>(Out[0]);
+  Dst[1] = static_cast<uint8_t>(Out[1]);
+  Dst[2] = static_cast<uint8_t>(Out[2]);
+}
+
+// HorizontalRowScalar with a target's three sums in the lanes of one vector, each lane adding its
+// contributors in their order with no fused multiply-add (the results are the same), and four
+// targets at a time: their sums are independent chains of additions that the processor
+// overlaps, where one target's chain alone would wait on each addition in turn. Every pixel is
+// read as four bytes, so Row must be followed by at least one readable byte.
+__attribute__((target("avx2"))) void HorizontalRowAVX2(const uint8_t* Row, uint8_t* Dst,
+                                                       const TContribList& L) {
+  const int32_t* Srcs = L.Source.data();
+  const double* Ws = L.Weight.data();
+  auto At = [&](size_t J) { return static_cast<size_t>(Srcs[J]) * 3; };
+  const size_t N = L.Of.size();
+  size_t I = 0;
+  for (; I + 4 <= N; I += 4) {
+    const TContrib* C = L.Of.data() + I;
+    const size_t J0 = static_cast<size_t>(C[0].First), J1 = static_cast<size_t>(C[1].First),
+                 J2 = static_cast<size_t>(C[2].First), J3 = static_cast<size_t>(C[3].First);
+    const size_t E0 = J0 + static_cast<size_t>(C[0].Count),
+                 E1 = J1 + static_cast<size_t>(C[1].Count),
+                 E2 = J2 + static_cast<size_t>(C[2].Count),
+                 E3 = J3 + static_cast<size_t>(C[3].Count);
+    const size_t M = std::min({E0 - J0, E1 - J1, E2 - J2, E3 - J3});
+    __m256d S0 = _mm256_setzero_pd(), S1 = S0, S2 = S0, S3 = S0;
+    for (size_t K = 0; K < M; ++K) {
+      S0 = AddTap(S0, Row, At(J0 + K), Ws[J0 + K]);
+      S1 = AddTap(S1, Row, At(J1 + K), Ws[J1 + K]);
+      S2 = AddTap(S2, Row, At(J2 + K), Ws[J2 + K]);
+      S3 = AddTap(S3, Row, At(J3 + K), Ws[J3 + K]);
+    }
+    for (size_t K = J0 + M; K < E0; ++K) S0 = AddTap(S0, Row, At(K), Ws[K]);
+    for (size_t K = J1 + M; K < E1; ++K) S1 = AddTap(S1, Row, At(K), Ws[K]);
+    for (size_t K = J2 + M; K < E2; ++K) S2 = AddTap(S2, Row, At(K), Ws[K]);
+    for (size_t K = J3 + M; K < E3; ++K) S3 = AddTap(S3, Row, At(K), Ws[K]);
+    StoreBytes(S0, Dst + I * 3);
+    StoreBytes(S1, Dst + I * 3 + 3);
+    StoreBytes(S2, Dst + I * 3 + 6);
+    StoreBytes(S3, Dst + I * 3 + 9);
+  }
+  for (; I < N; ++I) {
+    const size_t J = static_cast<size_t>(L.Of[I].First), E = J + static_cast<size_t>(L.Of[I].Count);
+    __m256d Sum = _mm256_setzero_pd();
+    for (size_t K = J; K < E; ++K) Sum = AddTap(Sum, Row, At(K), Ws[K]);
+    StoreBytes(Sum, Dst + I * 3);
+  }
+}
+
+#endif
+
+// The horizontal pass over rows of Source that are SrcWidth pixels wide, with the scratch it
+// keeps from row to row.
+class THorizontalPass {
+ public:
+  THorizontalPass(const TContribList& L, const TBitmap& Source, int32_t SrcWidth)
+      : FL(L), FSrcWidth(SrcWidth), FEnd(Source.Bits() + Source.BitsSize()) {
+#ifdef QUILLO_X86
+    if (HaveAVX2()) {
+      FPadded.resize(static_cast<size_t>(SrcWidth) * 3 + 1);
+      return;
+    }
+#endif
+    FWide.resize(static_cast<size_t>(SrcWidth) * 3);
+  }
+  void Row(const uint8_t* Src, uint8_t* Dst) {
+#ifdef QUILLO_X86
+    if (!FPadded.empty()) {
+      // A row is read in place unless it ends the bitmap's pixels.
+      const size_t Bytes = static_cast<size_t>(FSrcWidth) * 3;
+      if (Src + Bytes >= FEnd) {
+        std::memcpy(FPadded.data(), Src, Bytes);
+        Src = FPadded.data();
+      }
+      return HorizontalRowAVX2(Src, Dst, FL);
+    }
+#endif
+    HorizontalRowScalar(Src, FSrcWidth, Dst, FL, FWide);
+  }
+
+ private:
+  const TContribList& FL;
+  int32_t FSrcWidth;
+  const uint8_t* FEnd;
+  std::vector<double> FWide;
+  std::vector<uint8_t> FPadded;
+};
 
 // Acc[X] += W x P[X] over a row: the vertical pass's inner loop, built for the wider vector
 // units where the processor has them (no fused multiply-add: results stay those of the
@@ -184,9 +299,10 @@ void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int
   if (!(Quick && TW < SW) && !(Quick && TH < SH)) {
     const TContribList H = Contributors(SW, TW, Filter, Quick);
     const TContribList V = Contributors(SH, TH, Filter, Quick);
-    std::vector<double> Wide(static_cast<size_t>(SW) * 3), Acc(static_cast<size_t>(TW) * 3);
+    THorizontalPass Pass(H, Source, SW);
+    std::vector<double> Acc(static_cast<size_t>(TW) * 3);
     TRowRing Ring(V, static_cast<size_t>(TW) * 3);
-    auto Make = [&](int32_t J, uint8_t* Row) { HorizontalRow(SrcRow(J), SW, Row, H, Wide); };
+    auto Make = [&](int32_t J, uint8_t* Row) { Pass.Row(SrcRow(J), Row); };
     for (int32_t Y = 0; Y < TH; ++Y) {
       VerticalRow([&](int32_t J) { return Ring.Get(J, Make); }, Destination.ScanLine(Y), V, Y, Acc);
       // The source rows made and the target columns done so far.
@@ -203,9 +319,9 @@ void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int
     _QLBmpStretch(Source, Scratch);
   } else {
     const TContribList H = Contributors(SW, TW, Filter, Quick);
-    std::vector<double> Wide(static_cast<size_t>(SW) * 3);
+    THorizontalPass Pass(H, Source, SW);
     for (int32_t Y = 0; Y < SH; ++Y) {
-      HorizontalRow(SrcRow(Y), SW, Scratch.ScanLine(Y), H, Wide);
+      Pass.Row(SrcRow(Y), Scratch.ScanLine(Y));
       Report(OnProgress, Sender, QLTrunc((Y + 1) * U));
     }
   }

@@ -138,6 +138,13 @@ TEST(Geometry, ResampleMatchesAPlainImplementation) {
       _Resample(Src, Dst, F, nullptr, nullptr);
       EXPECT_TRUE(SamePixels(Dst, RefResample(Src, W, H, F))) << int(F) << " " << W << "x" << H;
     }
+  // Strong reductions: long and uneven lists of contributors, negative lobes clamped.
+  TBitmap Wide = RandomBitmap24(301, 37, 2);
+  for (TResampleFilter F : {rfTriangle, rfLanczos3, rfMitchell}) {
+    TBitmap Dst(13, 5, pf24bit);
+    _Resample(Wide, Dst, F, nullptr, nullptr);
+    EXPECT_TRUE(SamePixels(Dst, RefResample(Wide, 13, 5, F))) << int(F);
+  }
   // Same size with the triangle filter is the identity.
   TBitmap Same(23, 17, pf24bit);
   _Resample(Src, Same, rfTriangle, nullptr, nullptr);

@@ -1,0 +1,23 @@
+// What the processor the library runs on can do, asked once: the vector paths of the pixel
+// loops are compiled for instruction sets beyond the build's baseline and chosen at run time.
+#pragma once
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUILLO_X86 1
+
+namespace quillo::detail {
+
+inline bool HaveSSSE3() {
+  static const bool B = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
+  return B;
+}
+
+inline bool HaveAVX2() {
+  static const bool B = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+  return B;
+}
+
+}  // namespace quillo::detail
+
+#endif

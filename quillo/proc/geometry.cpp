@@ -134,6 +134,20 @@ __attribute__((target("avx2"))) inline void StoreBytes(__m256d V, uint8_t* Dst) 
   Dst[2] = static_cast<uint8_t>(Out[2]);
 }
 
+// ToByte of the sums, four at a time, as far as whole groups of four go; returns how many.
+__attribute__((target("avx2"))) size_t SumsToBytesAVX2(const double* Sums, uint8_t* Dst, size_t N) {
+  const __m256d Magic = _mm256_set1_pd(6755399441055744.0), Top = _mm256_set1_pd(255);
+  size_t X = 0;
+  for (; X + 4 <= N; X += 4) {
+    __m256d V = _mm256_min_pd(_mm256_max_pd(_mm256_loadu_pd(Sums + X), _mm256_setzero_pd()), Top);
+    V = _mm256_sub_pd(_mm256_add_pd(V, Magic), Magic);
+    const __m128i I = _mm256_cvttpd_epi32(V);
+    const int32_t Packed = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(I, I), I));
+    std::memcpy(Dst + X, &Packed, sizeof Packed);
+  }
+  return X;
+}
+
 // HorizontalRowScalar with a target's three sums in the lanes of one vector, each lane adding its
 // contributors in their order with no fused multiply-add (the results are the same), and four
 // targets at a time: their sums are independent chains of additions that the processor
@@ -237,7 +251,11 @@ void VerticalRow(TRowOf&& RowOf, uint8_t* Dst, const TContribList& L, int32_t Ro
   for (int32_t K = C.First; K < C.First + C.Count; ++K)
     AccumulateRow(Acc.data(), RowOf(L.Source[static_cast<size_t>(K)]),
                   L.Weight[static_cast<size_t>(K)], N);
-  for (size_t X = 0; X < N; ++X) Dst[X] = ToByte(Acc[X]);
+  size_t X = 0;
+#ifdef QUILLO_X86
+  if (HaveAVX2()) X = SumsToBytesAVX2(Acc.data(), Dst, N);
+#endif
+  for (; X < N; ++X) Dst[X] = ToByte(Acc[X]);
 }
 
 // The rows of the horizontal pass, made when the vertical pass first asks for them and kept in

@@ -383,13 +383,26 @@ void TQuilloView::UpdateScrollPositions() {
     SetScrollPos(sbVertical, QLTrunc(FViewY / FVScale));
 }
 
+void TQuilloView::FitRoom(double& W, double& H) const {
+  W = GetWidth() - 2.0 * BorderWidthX();
+  H = GetHeight() - 2.0 * BorderWidthY();
+  if (FScrollBarsAlwaysVisible) {
+    if (GetScrollInfo(sbVertical).Visible) W -= gScrollBarSize;
+    if (GetScrollInfo(sbHorizontal).Visible) H -= gScrollBarSize;
+  }
+}
+
 void TQuilloView::Fit() {
   int32_t MX = 0, MY = 0;
   if (FBackgroundStyle == qlbsCropped) MX = gEdgeX, MY = gEdgeY;
   if (FBackgroundStyle == qlbsCropShadow) MX = MY = 5;
   if (FBitmap.Empty()) return;
-  SetZoom(std::min((GetHeight() - 2.0 * MY) / (FBitmap.GetHeight() / 100.0),
-                   (GetWidth() - 2.0 * MX) / (FBitmap.GetWidth() / 100.0)));
+  // The room inside the border: a zoom computed on the outer size would hide the bitmap's last
+  // rows and columns under it.
+  double W, H;
+  FitRoom(W, H);
+  SetZoom(std::min((H - 2.0 * MY) / (FBitmap.GetHeight() / 100.0),
+                   (W - 2.0 * MX) / (FBitmap.GetWidth() / 100.0)));
 }
 
 void TQuilloView::ZoomAt(int32_t X, int32_t Y, double Zoom) {
@@ -407,7 +420,9 @@ void TQuilloView::ZoomSelection() {
   LockPaint();
   DeSelect();
   const double W = X2 - X1 + 1.0, H = Y2 - Y1 + 1.0;
-  SetZoom(std::min(GetHeight() / (H / 100), GetWidth() / (W / 100)));
+  double RoomW, RoomH;
+  FitRoom(RoomW, RoomH);
+  SetZoom(std::min(RoomH / (H / 100), RoomW / (W / 100)));
   const double C = FZoom / 100;
   SetViewXY(QLTrunc(X1 * C) - (GetClientWidth() - QLTrunc(W * C)) / 2,
             QLTrunc(C * Y1) - (GetClientHeight() - QLTrunc(H * C)) / 2);

@@ -167,11 +167,12 @@ class TQuilloView : public TQLView {
   int32_t XScr2Bmp(int32_t X) const override;
   int32_t YScr2Bmp(int32_t Y) const override;
 
-  // Zooms so that the whole bitmap fits the control.
+  // Zooms so that the whole bitmap fits the control inside its border (and inside bars that are
+  // always shown).
   void Fit();
   // Zooms to Zoom percent and brings the bitmap point under client (X, Y) to the client centre.
   void ZoomAt(int32_t X, int32_t Y, double Zoom);
-  // Zooms onto the selection's box and removes the selection.
+  // Zooms so that the selection's box fills the same room as Fit, and removes the selection.
   void ZoomSelection();
 
   // Recomputes geometry and scroll bars and asks for a repaint.
@@ -344,6 +345,9 @@ class TQuilloView : public TQLView {
   virtual void ViewChange(int32_t Change);
 
  private:
+  // The room Fit and ZoomSelection fill: the control less its border, and less the scroll bars
+  // only when they are always shown (others go away once the bitmap fits).
+  void FitRoom(double& W, double& H) const;
   void PaintBackground(TCanvas& Canvas, const TRect& Image, int32_t W, int32_t H);
   void Scroll(bool Horizontal, TScrollCode Code, int32_t Pos);
   void ArmZoomFilterDelay();

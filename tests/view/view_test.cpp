@@ -191,6 +191,37 @@ TEST(ViewGeometry, FitAutoFitIdealSize) {
   EXPECT_DOUBLE_EQ(V.GetZoom(), 1);
 }
 
+// A bordered view fits the bitmap inside its border: its last column and row stay on view.
+TEST(ViewGeometry, FitAndZoomSelectionStayInsideTheBorder) {
+  TQuilloView V;
+  V.SetBorderStyle(bsSingle);
+  V.SetBounds(0, 0, 764, 714);
+  const TBitmap B = RandomBitmap24(3000, 2000, 4);
+  V.Assign(&B);
+  V.Fit();
+  V.Paint();
+  const int32_t CW = V.GetClientWidth(), CH = V.GetClientHeight();
+  ASSERT_LT(CW, 764);
+  EXPECT_LE(V.GetOffsetX() + V.GetDstWidth(), CW);
+  EXPECT_LE(V.GetOffsetY() + V.GetDstHeight(), CH);
+  EXPECT_EQ(V.GetSrcX() + V.GetSrcWidth(), 3000);
+  EXPECT_EQ(V.GetSrcY() + V.GetSrcHeight(), 2000);
+  // Bars that are always shown take their room too.
+  V.SetScrollBars(ssBoth);
+  V.SetScrollBarsAlwaysVisible(true);
+  V.Fit();
+  V.Paint();
+  EXPECT_LE(V.GetOffsetX() + V.GetDstWidth(), V.GetClientWidth());
+  EXPECT_EQ(V.GetSrcX() + V.GetSrcWidth(), 3000);
+  // A box as wide as the bitmap: its right edge stays on view after zooming onto it.
+  V.SetSelectionBase(qlsbBitmap);
+  V.Select(0, 500, 2999, 899, qlspReplace);
+  V.ZoomSelection();
+  V.Paint();
+  EXPECT_EQ(V.GetSrcX(), 0);
+  EXPECT_EQ(V.GetSrcX() + V.GetSrcWidth(), 3000);
+}
+
 TEST(ViewScroll, BarsRequestsAndWheel) {
   TViewFixture F(400, 300, 1000, 800);
   TQuilloView& V = F.View;

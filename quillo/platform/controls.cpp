@@ -625,6 +625,12 @@ void TWinControl::PaintWindowInto(TCanvas& Canvas, TPoint Origin, const TRect& C
 
 TCustomControl::TCustomControl(TComponent* AOwner) : TWinControl(AOwner), FCanvas(&FSurface) {
   FSurface.SetPixelFormat(pf24bit);
+  // Every drawing call ends in the surface's Modified. Drawing outside a repaint reaches the
+  // window only if the host hears of it.
+  FSurface.OnChange = [this](TObject*) {
+    if (FPainting) return;
+    if (TControlHost* H = GetHost()) H->ShowDrawn(*this);
+  };
 }
 
 void TCustomControl::Resize() {
@@ -662,6 +668,11 @@ void TCustomControl::UpdateSurface() {
   FInvalidRect = TRect{};
   if (FSurface.Empty()) return;
   FCanvas.ClearClipRegion();
+  struct TPaintingScope {
+    bool& Flag;
+    explicit TPaintingScope(bool& F) : Flag(F) { Flag = true; }
+    ~TPaintingScope() { Flag = false; }
+  } Scope(FPainting);
   if (FColor != clNone) {
     FCanvas.Brush().SetStyle(bsSolid);
     FCanvas.Brush().SetColor(FColor);

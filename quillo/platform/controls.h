@@ -362,6 +362,8 @@ class TCustomControl : public TWinControl {
   TCanvas FCanvas;
   TColor FColor = clNone;
   TRect FInvalidRect{};
+  // Set while UpdateSurface paints: the host shows that picture anyway.
+  bool FPainting = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -424,6 +426,9 @@ class TControlHost {
   virtual void ShowCursor(int32_t /*Cursor*/) {}
   virtual void ShowScrollBar(TWinControl& /*Control*/, TScrollBarKind /*Kind*/) {}
   virtual void ShowInvalid(TWinControl& /*Control*/, const TRect& /*Rect*/) {}
+  // A control drew on its surface outside a repaint (a rubber band following the mouse, an
+  // animated outline, a scroll that repainted at once): its surface is to be shown again.
+  virtual void ShowDrawn(TWinControl& /*Control*/) {}
   // A control left the tree or is being destroyed: drop what shows it.
   virtual void ControlGone(TControl& /*Control*/) {}
 

@@ -146,6 +146,56 @@ TEST(QtHost, TheHostedImageViewShowsWhatItsSurfaceShows) {
   EXPECT_EQ(Differences(W), 0);
 }
 
+// Counts the paint events a widget receives.
+class TPaintCounter : public QObject {
+ public:
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* E) override {
+    if (E->type() == QEvent::Paint) ++Paints;
+    return false;
+  }
+};
+
+// What a control draws outside a repaint (a scroll by the bar, the rubber band of a drag) is
+// shown at once; an idle view is not repainted over and over.
+TEST(QtHost, DrawingOutsideARepaintReachesTheScreen) {
+  App();
+  TQuilloView V;
+  V.SetBorderStyle(bsNone);
+  V.SetBounds(0, 0, 320, 240);
+  V.Bitmap().Assign(test::RandomBitmap24(500, 400, 12));
+  V.SetScrollBars(ssBoth);
+  V.SetMouseInteract(miSelect);
+  V.Update();
+  TQtControlWidget W(V);
+  TPaintCounter Counter;
+  W.installEventFilter(&Counter);
+  W.show();
+  Pump(50);
+  Counter.Paints = 0;
+  Pump(60);
+  EXPECT_EQ(Counter.Paints, 0);
+  QScrollBar* Bar = nullptr;
+  for (QScrollBar* B : W.findChildren<QScrollBar*>())
+    if (B->orientation() == Qt::Horizontal && B->isVisible()) Bar = B;
+  ASSERT_NE(Bar, nullptr);
+  Bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  Pump(30);
+  EXPECT_GE(Counter.Paints, 1);
+  // A drag: the press repaints anyway; the moves alone draw the rubber band.
+  QMouseEvent Press(QEvent::MouseButtonPress, QPointF(20, 20), QPointF(20, 20), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&W, &Press);
+  Pump(30);
+  Counter.Paints = 0;
+  QMouseEvent Move(QEvent::MouseMove, QPointF(120, 90), QPointF(120, 90), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&W, &Move);
+  Pump(30);
+  EXPECT_GE(Counter.Paints, 1);
+  EXPECT_EQ(Differences(W), 0);
+}
+
 TEST(QtHost, QtEventsReachTheHandlers) {
   App();
   TPattern C;

@@ -189,6 +189,7 @@ class TQtControlWidget::THost : public TControlHost {
     FWidget.SyncScrollBar(C, Kind);
   }
   void ShowInvalid(TWinControl&, const TRect&) override { FWidget.update(); }
+  void ShowDrawn(TWinControl&) override { FWidget.update(); }
   void ControlGone(TControl& C) override {
     for (auto It = FBars.begin(); It != FBars.end();) {
       if (IsAncestor(&C, It->first.first)) {

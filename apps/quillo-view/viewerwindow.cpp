@@ -82,6 +82,8 @@ TViewerWindow::TViewerWindow() : FView(std::make_unique<TImageControl>()) {
   FView->SetZoomFilter(rfTriangle);
   FView->SetDelayZoomFilter(true);
   FView->SetMouseInteract(miSelect);
+  // Bars show where a zoomed-in picture lies and reach every part of it; they go when it fits.
+  FView->SetScrollBars(ssBoth);
   // The wheel turned away from the user enlarges, as in other viewers.
   FView->MouseWheelParams().InvertDirection = true;
   // Text annotations are sized by their box.

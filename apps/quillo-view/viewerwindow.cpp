@@ -326,6 +326,8 @@ void TViewerWindow::BuildFacts() {
   FStrip = std::make_unique<TQuilloMView>();
   FStrip->SetThumbWidth(96);
   FStrip->SetThumbHeight(72);
+  // One row of thumbnails: a bar reaches those past the right edge.
+  FStrip->SetScrollBars(ssHorizontal);
   FStripIO = std::make_unique<TQuilloMIO>();
   FStripIO->SetAttachedMView(FStrip.get());
   FStrip->OnImageSelect = [this](TObject*, int32_t Index) {

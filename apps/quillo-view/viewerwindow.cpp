@@ -371,6 +371,18 @@ bool TViewerWindow::LoadStrip(const QString& Path) {
   return true;
 }
 
+void TViewerWindow::SelectInStrip(int32_t Index) {
+  FStrip->SetSelectedItem(Index);
+  // Stepping through the file with the keys keeps the shown image's thumbnail in sight; a
+  // strip just shown has its size once Qt has laid it out.
+  auto Reveal = [this, Index] {
+    if (FStrip->GetSelectedItem() == Index && FStrip->GetImageVisibility(Index) < 2)
+      FStrip->CenterSelected();
+  };
+  Reveal();
+  QTimer::singleShot(0, this, Reveal);
+}
+
 bool TViewerWindow::ShowVideoFrame(const QString& Path, int32_t Index) {
   TBitmap* Frame = FStrip->GetBitmap(Index);
   if (!Frame) {
@@ -391,7 +403,7 @@ bool TViewerWindow::ShowVideoFrame(const QString& Path, int32_t Index) {
   FSource.Name = Path.toStdString();
   FSource.Images = FStrip->GetImageCount();
   FFrame = Index;
-  FStrip->SetSelectedItem(Index);
+  SelectInStrip(Index);
   FView->Update();
   if (FView->Bitmap().GetWidth() > FView->GetClientWidth() ||
       FView->Bitmap().GetHeight() > FView->GetClientHeight())
@@ -483,8 +495,8 @@ bool TViewerWindow::OpenFile(const QString& Path, int32_t Frame) {
   FFrame = Frame;
   // A file of several images shows them in the strip, the one shown selected.
   if (FSource.Images > 1 && LoadStrip(Path)) {
-    FStrip->SetSelectedItem(Frame);
     FStripDock->show();
+    SelectInStrip(Frame);
   } else {
     FStrip->Clear();
     FStripFile.clear();

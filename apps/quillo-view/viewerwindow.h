@@ -43,6 +43,8 @@ class TViewerWindow : public QMainWindow {
   bool SaveTo(const QString& Path);
 
   TImageControl& View() { return *FView; }
+  // The strip of the file's images (GIF frames, TIFF pages, AVI frames).
+  TQuilloMView& Strip() { return *FStrip; }
   // Runs the operation on the image (its selection, when there is one), asking for its numbers
   // first when it has any.
   void RunOperation(const tool::TOp& Op);
@@ -74,6 +76,8 @@ class TViewerWindow : public QMainWindow {
   // Fills the strip of the file's images (GIF frames, TIFF pages, AVI frames); false when the
   // file holds fewer than two.
   bool LoadStrip(const QString& Path);
+  // Selects image Index in the strip and scrolls the strip to it.
+  void SelectInStrip(int32_t Index);
   // Shows image Index of an AVI from the strip (videos are read only through it).
   bool ShowVideoFrame(const QString& Path, int32_t Index);
   void Acquire();

@@ -138,6 +138,20 @@ TEST_F(Viewer, AFileOfSeveralImagesShowsThemInTheStrip) {
   EXPECT_EQ(W.View().Bitmap().ScanLine(0)[1], 255);  // lime: green 255
   EXPECT_TRUE(W.windowTitle().contains("(2 of 3)")) << W.windowTitle().toStdString();
   EXPECT_TRUE(Told.empty());
+  // Of more images than the strip shows at once, the one shown is scrolled into sight.
+  const std::string Long = Dir.File("long.gif");
+  for (int I = 0; I < 24; ++I) {
+    TBitmap Frame = RandomBitmap24(16, 12, static_cast<uint32_t>(I + 1));
+    TQuilloIO IO;
+    IO.SetAttachedBitmap(&Frame);
+    IO.IOParams().GifImageIndex = I;
+    ASSERT_TRUE(I == 0 ? (IO.SaveToFileGif(Long), !IO.Aborting) : IO.InsertToFileGif(Long));
+  }
+  ASSERT_TRUE(W.OpenFile(QString::fromStdString(Long), 20));
+  for (int I = 0; I < 10; ++I) QApplication::processEvents();
+  EXPECT_EQ(W.Strip().GetSelectedItem(), 20);
+  EXPECT_EQ(W.Strip().GetImageVisibility(20), 2);
+  EXPECT_GT(W.Strip().GetViewX(), 0);
 }
 
 }  // namespace

@@ -58,7 +58,8 @@ bool QLMakeThumbnail(const TBitmap& Source, int32_t BoxW, int32_t BoxH, TResampl
     return true;
   }
   Thumb.Recreate(DW, DH, pf24bit);
-  _Resample(*Src, Thumb, Filter, nullptr, nullptr);
+  // Normalised: a flat area stays flat in the thumbnail, whatever the reduction.
+  _ResampleRect(*Src, Rect(0, 0, W, H), Thumb, Filter, true);
   return true;
 }
 

@@ -38,8 +38,10 @@ struct TContribList {
 };
 
 // The contributors of every target position of a pass from SrcLen to DstLen positions.
-// Quick lists hold at most 13 entries a position (the first ones).
-TContribList Contributors(int32_t SrcLen, int32_t DstLen, TResampleFilter Filter, bool Quick) {
+// Quick lists hold at most 13 entries a position (the first ones). Normalised lists have each
+// position's weights scaled to sum to 1.
+TContribList Contributors(int32_t SrcLen, int32_t DstLen, TResampleFilter Filter, bool Quick,
+                          bool Normalise) {
   TContribList L;
   L.Of.resize(static_cast<size_t>(DstLen));
   const double S = static_cast<double>(DstLen) / SrcLen;
@@ -64,6 +66,12 @@ TContribList Contributors(int32_t SrcLen, int32_t DstLen, TResampleFilter Filter
       L.Source.push_back(static_cast<int32_t>(N));
       L.Weight.push_back(W);
       ++C.Count;
+    }
+    if (Normalise) {
+      double Sum = 0;
+      for (int32_t K = 0; K < C.Count; ++K) Sum += L.Weight[static_cast<size_t>(C.First + K)];
+      if (Sum != 0)
+        for (int32_t K = 0; K < C.Count; ++K) L.Weight[static_cast<size_t>(C.First + K)] /= Sum;
     }
   }
   return L;
@@ -305,7 +313,7 @@ void Report(const TQLProgressEvent& OnProgress, TObject* Sender, int32_t Per) {
 // nearest-neighbour passes take the whole source, so Quick is only given the whole of it.
 void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int32_t SH,
                   TBitmap& Destination, TResampleFilter Filter, const TQLProgressEvent& OnProgress,
-                  TObject* Sender, bool Quick) {
+                  TObject* Sender, bool Quick, bool Normalise) {
   if (Source.GetPixelFormat() != pf24bit || Filter == rfNone) return;
   auto SrcRow = [&](int32_t J) { return Source.ScanLine(Y0 + J) + int64_t(X0) * 3; };
   const int32_t TW = Destination.GetWidth(), TH = Destination.GetHeight();
@@ -315,8 +323,8 @@ void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int
 
   // Both passes filtered: the horizontal rows stream into the vertical pass through a ring.
   if (!(Quick && TW < SW) && !(Quick && TH < SH)) {
-    const TContribList H = Contributors(SW, TW, Filter, Quick);
-    const TContribList V = Contributors(SH, TH, Filter, Quick);
+    const TContribList H = Contributors(SW, TW, Filter, Quick, Normalise);
+    const TContribList V = Contributors(SH, TH, Filter, Quick, Normalise);
     THorizontalPass Pass(H, Source, SW);
     std::vector<double> Acc(static_cast<size_t>(TW) * 3);
     TRowRing Ring(V, static_cast<size_t>(TW) * 3);
@@ -336,7 +344,7 @@ void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int
   if (Quick && TW < SW) {
     _QLBmpStretch(Source, Scratch);
   } else {
-    const TContribList H = Contributors(SW, TW, Filter, Quick);
+    const TContribList H = Contributors(SW, TW, Filter, Quick, Normalise);
     THorizontalPass Pass(H, Source, SW);
     for (int32_t Y = 0; Y < SH; ++Y) {
       Pass.Row(SrcRow(Y), Scratch.ScanLine(Y));
@@ -347,7 +355,7 @@ void ResampleImpl(const TBitmap& Source, int32_t X0, int32_t Y0, int32_t SW, int
   if (Quick && TH < SH) {
     _QLBmpStretch(Scratch, Destination);
   } else {
-    const TContribList V = Contributors(SH, TH, Filter, Quick);
+    const TContribList V = Contributors(SH, TH, Filter, Quick, Normalise);
     std::vector<double> Acc(static_cast<size_t>(TW) * 3);
     for (int32_t Y = 0; Y < TH; ++Y) {
       VerticalRow([&](int32_t J) { return Scratch.ScanLine(J); }, Destination.ScanLine(Y), V, Y,
@@ -407,21 +415,21 @@ double QLFilterKernel(TResampleFilter Filter, double X) {
 void _Resample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
                const TQLProgressEvent& OnProgress, TObject* Sender) {
   ResampleImpl(Source, 0, 0, Source.GetWidth(), Source.GetHeight(), Destination, Filter, OnProgress,
-               Sender, false);
+               Sender, false, false);
 }
 
 void _ResampleRect(const TBitmap& Source, const TRect& Rect, TBitmap& Destination,
-                   TResampleFilter Filter) {
+                   TResampleFilter Filter, bool Normalised) {
   TRect R;
   if (!IntersectRect(R, Rect, TRect{0, 0, Source.GetWidth(), Source.GetHeight()})) return;
   ResampleImpl(Source, R.Left, R.Top, R.Right - R.Left, R.Bottom - R.Top, Destination, Filter,
-               nullptr, nullptr, false);
+               nullptr, nullptr, false, Normalised);
 }
 
 void _QuickResample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
                     const TQLProgressEvent& OnProgress, TObject* Sender) {
   ResampleImpl(Source, 0, 0, Source.GetWidth(), Source.GetHeight(), Destination, Filter, OnProgress,
-               Sender, true);
+               Sender, true, false);
 }
 
 void _QLBmpStretch(const TBitmap& Source, TBitmap& Destination) {

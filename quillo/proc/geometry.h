@@ -34,8 +34,11 @@ double QLFilterSupport(TResampleFilter Filter);
 void _Resample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,
                const TQLProgressEvent& OnProgress, TObject* Sender);
 // _Resample of the rectangle Rect of Source (clipped to it), without copying it out first.
+// Normalised scales each target position's weights to sum to 1, for pictures that are shown:
+// without it, a reduction by a factor that is not whole shows faint bands across flat areas
+// (the sums of the kernel's samples rise and fall with the phase of the target position).
 void _ResampleRect(const TBitmap& Source, const TRect& Rect, TBitmap& Destination,
-                   TResampleFilter Filter);
+                   TResampleFilter Filter, bool Normalised = false);
 // The same with a fixed room of 13 contributors per position, for enlarging; a pass that
 // reduces is a nearest-neighbour stretch instead.
 void _QuickResample(const TBitmap& Source, TBitmap& Destination, TResampleFilter Filter,

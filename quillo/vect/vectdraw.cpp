@@ -201,7 +201,7 @@ void TQuilloVect::DrawObject(TCanvas& C, const TQLVObject& O, bool Screen) {
         Src.Assign(*B);
         if (Src.GetPixelFormat() != pf24bit) Src.SetPixelFormat(pf24bit);
         TBitmap Sized(R.Right - R.Left, R.Bottom - R.Top, pf24bit);
-        _Resample(Src, Sized, FBitmapFilter, nullptr, nullptr);
+        _ResampleRect(Src, Rect(0, 0, Src.GetWidth(), Src.GetHeight()), Sized, FBitmapFilter, true);
         C.Draw(R.Left, R.Top, Sized);
       } else {
         C.StretchDraw(R, *B);

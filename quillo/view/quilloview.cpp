@@ -668,14 +668,15 @@ void TQuilloView::PaintTo(TCanvas& C) {
     if (FZoom > 100 || FBitmap.GetPixelFormat() == pf24bit) {
       Out.Recreate(FDrawWidth, FDrawHeight, pf24bit);
       // The resampler leaves sources below 2 x 2 alone; those are drawn unfiltered. A 24-bit
-      // bitmap is resampled in place; a 1-bit one is widened first.
+      // bitmap is resampled in place; a 1-bit one is widened first. The weights are normalised
+      // so that flat areas stay flat at every zoom.
       if (FSrcWidth >= 2 && FSrcHeight >= 2) {
         if (FBitmap.GetPixelFormat() == pf24bit) {
-          _ResampleRect(FBitmap, Src, Out, FZoomFilter);
+          _ResampleRect(FBitmap, Src, Out, FZoomFilter, true);
         } else {
           TBitmap Part;
           CopyOut24(FBitmap, FSrcX, FSrcY, FSrcWidth, FSrcHeight, Part);
-          _Resample(Part, Out, FZoomFilter, nullptr, this);
+          _ResampleRect(Part, Rect(0, 0, FSrcWidth, FSrcHeight), Out, FZoomFilter, true);
         }
         Drawn = true;
       }
@@ -731,7 +732,7 @@ void TQuilloView::DrawTo(TCanvas& C) {
   TBitmap Part, Out;
   CopyOut24(FBitmap, SX, SY, SW, SH, Part);
   Out.Recreate(FDrawWidth, FDrawHeight, pf24bit);
-  _Resample(Part, Out, FZoomFilter, nullptr, this);
+  _ResampleRect(Part, Rect(0, 0, SW, SH), Out, FZoomFilter, true);
   StretchOnto(C, Dest, Out, Dest);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include "quillo/core/pixels.h"
 #include "quillo/proc/geometry.h"
@@ -309,6 +310,23 @@ TEST(Geometry, OneBitToGrey) {
   TBitmap Half(1, 1, pf24bit);
   _SubResample1bitFiltered(One, 2, 0, 5, 3, Half);
   EXPECT_EQ(Px(Half, 0, 0), CreateRGB(127, 127, 127));
+}
+
+// Reduced by a factor that is not whole, a flat picture keeps its level when the weights are
+// normalised; the plain definition's sums of weights rise and fall with the target's phase.
+TEST(Geometry, NormalisedWeightsKeepFlatAreasFlat) {
+  TBitmap Flat(80, 60, pf24bit);
+  std::memset(Flat.Bits(), 200, static_cast<size_t>(Flat.BitsSize()));
+  for (TResampleFilter F : {rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell}) {
+    TBitmap Shown(76, 57, pf24bit);
+    _ResampleRect(Flat, TRect{0, 0, 80, 60}, Shown, F, true);
+    for (int32_t Y = 0; Y < 57; ++Y)
+      for (int32_t X = 0; X < 76 * 3; ++X) ASSERT_EQ(Shown.ScanLine(Y)[X], 200) << F;
+  }
+  TBitmap Plain(76, 57, pf24bit);
+  _Resample(Flat, Plain, rfTriangle, nullptr, nullptr);
+  std::set<uint8_t> Levels(Plain.ScanLine(20), Plain.ScanLine(20) + 76 * 3);
+  EXPECT_GT(Levels.size(), 1u);
 }
 
 TEST(Geometry, ResampleOfARectangleEqualsResampleOfItsCopy) {

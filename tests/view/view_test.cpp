@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "quillo/platform/cursors.h"
@@ -395,10 +396,22 @@ TEST(ViewPaint, ZoomFilterAppliesAfterTheDelay) {
   _CopyBitmapRect(V.Bitmap(), Part, V.GetSrcX(), V.GetSrcY(), V.GetSrcX() + V.GetSrcWidth(),
                   V.GetSrcY() + V.GetSrcHeight());
   TBitmap Filtered(V.GetDrawWidth(), V.GetDrawHeight(), pf24bit);
-  _Resample(Part, Filtered, rfTriangle, nullptr, nullptr);
+  _ResampleRect(Part, Rect(0, 0, Part.GetWidth(), Part.GetHeight()), Filtered, rfTriangle, true);
   for (int32_t Y = 0; Y < V.GetDstHeight(); ++Y)
     for (int32_t X = 0; X < V.GetDstWidth(); ++X)
       ASSERT_EQ(PixelAt(V.Surface(), X, Y), PixelAt(Filtered, X, Y)) << X << "," << Y;
+
+  // A flat picture stays flat at a zoom that is no whole fraction (no bands across it).
+  TBitmap Flat(200, 150, pf24bit);
+  std::memset(Flat.Bits(), 0x80, static_cast<size_t>(Flat.BitsSize()));
+  V.Assign(&Flat);
+  V.SetZoom(95);
+  Application().AdvanceClock(2 * TQuilloView::kAnimInterval);
+  V.Paint();
+  for (int32_t Y = 0; Y < std::min(V.GetDstHeight(), V.GetClientHeight()); ++Y)
+    for (int32_t X = 0; X < std::min(V.GetDstWidth(), V.GetClientWidth()); ++X)
+      ASSERT_EQ(PixelAt(V.Surface(), X + V.GetOffsetX(), Y + V.GetOffsetY()), 0x808080)
+          << X << "," << Y;
 
   // Every filter paints; a 1-bit image reduced shows grey levels.
   for (int32_t Fl = rfTriangle; Fl <= rfMitchell; ++Fl) {

@@ -46,13 +46,26 @@ class TForm {
     QObject::connect(Buttons, &QDialogButtonBox::rejected, &FDialog, &QDialog::reject);
     Layout->addWidget(Buttons);
   }
-  void Add(const QString& Label, QWidget* Field) { FRows->addRow(Label, Field); }
-  bool Run() { return FDialog.exec() == QDialog::Accepted; }
+  void Add(const QString& Label, QWidget* Field) {
+    FRows->addRow(Label, Field);
+    if (!FFirst) FFirst = Field;
+  }
+  bool Run() {
+    // The first field takes the keys, its text selected, so that typing replaces the offered
+    // value (the buttons, made before the fields, would come first otherwise).
+    if (FFirst) {
+      FFirst->setFocus();
+      if (auto* S = qobject_cast<QAbstractSpinBox*>(FFirst)) S->selectAll();
+      if (auto* E = qobject_cast<QLineEdit*>(FFirst)) E->selectAll();
+    }
+    return FDialog.exec() == QDialog::Accepted;
+  }
   QDialog& Dialog() { return FDialog; }
 
  private:
   QDialog FDialog;
   QFormLayout* FRows;
+  QWidget* FFirst = nullptr;
 };
 
 // A button showing a colour that opens the colour chooser.

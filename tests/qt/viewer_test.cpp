@@ -1,12 +1,18 @@
 // The viewer's window on Qt's offscreen screen: what it opens, what a failed open leaves, an
-// operation inside a selection with its undo, and a save that would lose something.
+// operation inside a selection with its undo, the form that asks for its numbers, and a save
+// that would lose something.
 #ifdef QUILLO_TEST_VIEWER
 #include <gtest/gtest.h>
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QTimer>
 #include <cstring>
 #include <filesystem>
 
+#include "apps/quillo-view/forms.h"
 #include "apps/quillo-view/viewerwindow.h"
 #include "quillo/io/quilloio.h"
 #include "tests/support/testutil.h"
@@ -77,6 +83,32 @@ TEST_F(Viewer, AnOperationChangesOnlyTheSelectionAndIsUndone) {
     }
   W.View().Proc().Undo();
   EXPECT_TRUE(SamePixels(W.View().Bitmap(), B));
+}
+
+// An operation's form takes the keys in its first field, the offered value selected: typing
+// replaces it and Return accepts.
+TEST_F(Viewer, AnOperationsFormTakesTheKeysInItsFirstField) {
+  tool::TValues V;
+  V.FValues["Angle"] = "90";
+  bool Focused = false;
+  QTimer::singleShot(50, [&Focused] {
+    QWidget* Form = QApplication::activeModalWidget();
+    ASSERT_NE(Form, nullptr);
+    QWidget* Field = Form->focusWidget();
+    Focused = qobject_cast<QAbstractSpinBox*>(Field) != nullptr;
+    if (!Field) Field = Form;
+    for (const auto& [Key, Text] :
+         {std::pair{Qt::Key_3, "3"}, std::pair{Qt::Key_0, "0"}, std::pair{Qt::Key_Return, "\r"}}) {
+      QKeyEvent Press(QEvent::KeyPress, Key, Qt::NoModifier, QString(Text));
+      QApplication::sendEvent(Field, &Press);
+      QKeyEvent Release(QEvent::KeyRelease, Key, Qt::NoModifier, QString(Text));
+      QApplication::sendEvent(Field, &Release);
+    }
+    if (Form->isVisible()) static_cast<QDialog*>(Form)->reject();
+  });
+  ASSERT_TRUE(view::AskOperationValues(&W, *tool::FindOp("rotate"), V));
+  EXPECT_TRUE(Focused);
+  EXPECT_EQ(V.FValues["Angle"], "30");
 }
 
 TEST_F(Viewer, SavingAsksBeforeLosingAndWritesWhatIsShown) {

@@ -118,12 +118,19 @@ TEST(QtHost, TheWidgetShowsTheSurfacePixels) {
   EXPECT_EQ(qGreen(First), 10);
 }
 
+namespace {
+// A 320 x 240 view of a 500 x 400 picture, with both bars.
+void LargerPicture(TQuilloView& V, uint32_t Seed) {
+  V.SetBounds(0, 0, 320, 240);
+  V.Bitmap().Assign(test::RandomBitmap24(500, 400, Seed));
+  V.SetScrollBars(ssBoth);
+}
+}  // namespace
+
 TEST(QtHost, TheHostedImageViewShowsWhatItsSurfaceShows) {
   App();
   TQuilloView V;
-  V.SetBounds(0, 0, 320, 240);
-  V.Bitmap().Assign(test::RandomBitmap24(500, 400, 11));
-  V.SetScrollBars(ssBoth);
+  LargerPicture(V, 11);
   V.SetBackgroundStyle(qlbsChessboard);
   V.Update();
   TQtControlWidget W(V);
@@ -162,9 +169,7 @@ TEST(QtHost, DrawingOutsideARepaintReachesTheScreen) {
   App();
   TQuilloView V;
   V.SetBorderStyle(bsNone);
-  V.SetBounds(0, 0, 320, 240);
-  V.Bitmap().Assign(test::RandomBitmap24(500, 400, 12));
-  V.SetScrollBars(ssBoth);
+  LargerPicture(V, 12);
   V.SetMouseInteract(miSelect);
   V.Update();
   TQtControlWidget W(V);

@@ -127,16 +127,21 @@ __attribute__((target("avx2"))) inline __m256d AddTap(__m256d Sum, const uint8_t
   return _mm256_add_pd(Sum, _mm256_mul_pd(_mm256_set1_pd(W), P));
 }
 
-// ToByte of the first three lanes. The rounding relies on the additions being kept as written.
+// ToByte of four sums at once, as 32-bit lanes. The rounding relies on the additions being kept
+// as written.
 #ifdef __FAST_MATH__
 #error "the resampler's rounding needs IEEE arithmetic"
 #endif
-__attribute__((target("avx2"))) inline void StoreBytes(__m256d V, uint8_t* Dst) {
+__attribute__((target("avx2"))) inline __m128i ToBytes4(__m256d V) {
   const __m256d Magic = _mm256_set1_pd(6755399441055744.0);
   V = _mm256_min_pd(_mm256_max_pd(V, _mm256_setzero_pd()), _mm256_set1_pd(255));
-  V = _mm256_sub_pd(_mm256_add_pd(V, Magic), Magic);
+  return _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_add_pd(V, Magic), Magic));
+}
+
+// The first three lanes of a target's sums: its blue, green and red.
+__attribute__((target("avx2"))) inline void StoreBytes(__m256d V, uint8_t* Dst) {
   alignas(16) int32_t Out[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(Out), _mm256_cvttpd_epi32(V));
+  _mm_store_si128(reinterpret_cast<__m128i*>(Out), ToBytes4(V));
   Dst[0] = static_cast<uint8_t>(Out[0]);
   Dst[1] = static_cast<uint8_t>(Out[1]);
   Dst[2] = static_cast<uint8_t>(Out[2]);
@@ -144,12 +149,9 @@ __attribute__((target("avx2"))) inline void StoreBytes(__m256d V, uint8_t* Dst) 
 
 // ToByte of the sums, four at a time, as far as whole groups of four go; returns how many.
 __attribute__((target("avx2"))) size_t SumsToBytesAVX2(const double* Sums, uint8_t* Dst, size_t N) {
-  const __m256d Magic = _mm256_set1_pd(6755399441055744.0), Top = _mm256_set1_pd(255);
   size_t X = 0;
   for (; X + 4 <= N; X += 4) {
-    __m256d V = _mm256_min_pd(_mm256_max_pd(_mm256_loadu_pd(Sums + X), _mm256_setzero_pd()), Top);
-    V = _mm256_sub_pd(_mm256_add_pd(V, Magic), Magic);
-    const __m128i I = _mm256_cvttpd_epi32(V);
+    const __m128i I = ToBytes4(_mm256_loadu_pd(Sums + X));
     const int32_t Packed = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(I, I), I));
     std::memcpy(Dst + X, &Packed, sizeof Packed);
   }
